@@ -1,0 +1,63 @@
+// Media discovery and the batch scan: paths in, finished clips out, with
+// progress reported to a caller-supplied event sink.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "model/model.hpp"
+
+namespace scan {
+
+namespace fs = std::filesystem;
+
+// Progress events, in the order Rejected..., Found, Clip..., Done.
+struct Rejected {
+    std::string path;
+    std::string reason; // "missing", "unsupported_type" or "no_media"
+};
+struct Found {
+    std::uint64_t count = 0;
+};
+struct ClipEvent {
+    const model::Clip* clip = nullptr; // valid only during the sink call
+};
+struct Done {
+    std::uint64_t clips = 0;
+    std::uint64_t errors = 0;
+    model::u128 ms = 0;
+};
+using ScanEvent = std::variant<Rejected, Found, ClipEvent, Done>;
+using EventSink = std::function<void(const ScanEvent&)>;
+
+// The JSON object printed for one event by the `scan` command.
+model::Json event_json(const ScanEvent& event);
+
+// Whether the path names a media file, judged by its final component alone.
+bool is_media(const fs::path& path);
+
+// The sorted media files at or below `path`; empty when there are none or it cannot be read.
+std::vector<fs::path> walk(const fs::path& path);
+
+struct Collected {
+    std::vector<fs::path> media;
+    std::vector<Rejected> rejected;
+};
+
+// Media files of all arguments (grouped by argument, duplicates removed) and the rejected arguments.
+Collected collect(const std::vector<std::string>& args);
+
+// Whether to keep the finished clips in the returned list. A printing scan drops them.
+enum class KeepClips { Yes, No };
+
+// Scans every media file under `args`, reporting events to `sink`. Never fails as a whole;
+// per-file failures are recorded in the clips.
+std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const EventSink& sink,
+                                   KeepClips keep = KeepClips::Yes);
+
+} // namespace scan

@@ -1,0 +1,225 @@
+#include "text/text.hpp"
+
+#include <utf8proc.h>
+
+namespace text {
+
+namespace {
+
+constexpr char32_t replacement = 0xFFFD;
+
+// Length of the well-formed sequence at `i`, or 0 and the length of the maximal
+// ill-formed subpart in `bad`.
+std::size_t sequence_at(std::string_view s, std::size_t i, char32_t& cp, std::size_t& bad) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char b0 = byte(i);
+    bad = 1;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    std::size_t need;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        cp = b0 & 0x0F;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        cp = b0 & 0x07;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    for (std::size_t k = 1; k <= need; ++k) {
+        if (i + k >= s.size()) return 0;
+        unsigned char b = byte(i + k);
+        if (b < lo || b > hi) return 0;
+        lo = 0x80;
+        hi = 0xBF;
+        cp = (cp << 6) | (b & 0x3F);
+        bad = k + 1;
+    }
+    return need + 1;
+}
+
+// Cased and case-ignorable approximations for the final-sigma rule.
+bool is_cased(char32_t cp) {
+    auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
+    return cat == UTF8PROC_CATEGORY_LU || cat == UTF8PROC_CATEGORY_LL ||
+           cat == UTF8PROC_CATEGORY_LT;
+}
+
+bool is_case_ignorable(char32_t cp) {
+    auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
+    return cat == UTF8PROC_CATEGORY_MN || cat == UTF8PROC_CATEGORY_ME ||
+           cat == UTF8PROC_CATEGORY_CF || cat == UTF8PROC_CATEGORY_LM ||
+           cat == UTF8PROC_CATEGORY_SK || cp == U'\'' || cp == U'.' || cp == U':' ||
+           cp == 0x00B7 || cp == 0x2019 || cp == 0x2018;
+}
+
+} // namespace
+
+bool is_utf8(std::string_view bytes) {
+    char32_t cp;
+    std::size_t bad;
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t n = sequence_at(bytes, i, cp, bad);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string lossy(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    char32_t cp;
+    std::size_t bad;
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t n = sequence_at(bytes, i, cp, bad);
+        if (n == 0) {
+            append_utf8(out, replacement);
+            i += bad;
+        } else {
+            out.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string path_text(const std::filesystem::path& path) { return lossy(path.native()); }
+
+std::vector<char32_t> code_points(std::string_view utf8) {
+    std::vector<char32_t> out;
+    out.reserve(utf8.size());
+    char32_t cp;
+    std::size_t bad;
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::size_t n = sequence_at(utf8, i, cp, bad);
+        if (n == 0) {
+            out.push_back(replacement);
+            i += bad;
+        } else {
+            out.push_back(cp);
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string lower(std::string_view utf8) {
+    // ASCII fast path: most extensions and file names never leave it.
+    bool ascii = true;
+    for (char c : utf8)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii) {
+        std::string out(utf8);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    }
+    auto cps = code_points(utf8);
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < cps.size(); ++i) {
+        char32_t cp = cps[i];
+        if (cp == 0x0130) {
+            out += 'i';
+            append_utf8(out, 0x0307);
+            continue;
+        }
+        if (cp == 0x03A3) {
+            // Final sigma: preceded by a cased letter and not followed by one,
+            // case-ignorable characters skipped on both sides.
+            bool before = false, after = false;
+            for (std::size_t j = i; j-- > 0;) {
+                if (is_case_ignorable(cps[j])) continue;
+                before = is_cased(cps[j]);
+                break;
+            }
+            for (std::size_t j = i + 1; j < cps.size(); ++j) {
+                if (is_case_ignorable(cps[j])) continue;
+                after = is_cased(cps[j]);
+                break;
+            }
+            append_utf8(out, before && !after ? 0x03C2 : 0x03C3);
+            continue;
+        }
+        append_utf8(out,
+                    static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(cp))));
+    }
+    return out;
+}
+
+bool is_white_space(char32_t cp) {
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 ||
+           cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 ||
+           cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+
+std::string_view trim(std::string_view utf8) {
+    char32_t cp;
+    std::size_t bad;
+    std::size_t start = 0;
+    while (start < utf8.size()) {
+        std::size_t n = sequence_at(utf8, start, cp, bad);
+        if (n == 0 || !is_white_space(cp)) break;
+        start += n;
+    }
+    std::size_t end = utf8.size();
+    while (end > start) {
+        // Step back to the start of the last sequence.
+        std::size_t b = end - 1;
+        while (b > start && (static_cast<unsigned char>(utf8[b]) & 0xC0) == 0x80 && end - b < 4)
+            --b;
+        std::size_t n = sequence_at(utf8, b, cp, bad);
+        if (n != end - b || !is_white_space(cp)) break;
+        end = b;
+    }
+    return utf8.substr(start, end - start);
+}
+
+bool is_alphanumeric(char32_t cp) {
+    auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
+    switch (cat) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NO: return true;
+    default: return false;
+    }
+}
+
+} // namespace text

@@ -1,0 +1,143 @@
+#include "support/support.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+namespace {
+
+fs::path tmp_root() {
+    const char* env = std::getenv("ZUN_TEST_TMP");
+    fs::path root = env && *env ? fs::path(env) : fs::temp_directory_path() / "zun-test-tmp";
+    fs::create_directories(root);
+    return root;
+}
+
+} // namespace
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    for (;;) {
+        path = tmp_root() / ("t" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::error_code ec;
+        if (fs::create_directory(path, ec)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Restore permissions tests may have taken away, so removal succeeds.
+    for (auto it = fs::recursive_directory_iterator(
+             path, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path, ec);
+}
+
+void write_file(const fs::path& path, std::string_view bytes) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void write_script(const fs::path& path, std::string_view body) {
+    write_file(path, body);
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env, const fs::path& cwd) {
+    RunResult result;
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        for (const auto& [key, value] : env) {
+            if (value.empty())
+                unsetenv(key.c_str());
+            else
+                setenv(key.c_str(), value.c_str(), 1);
+        }
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    char buf[65536];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.status = 128 + WTERMSIG(status);
+    return result;
+}
+
+RunResult run_core(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env, const fs::path& cwd) {
+    return run(ZUN_BINARY, args, env, cwd);
+}
+
+std::vector<std::string> lines(const std::string& out) {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        auto nl = out.find('\n', start);
+        if (nl == std::string::npos) {
+            result.push_back(out.substr(start));
+            break;
+        }
+        result.push_back(out.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return result;
+}
+
+} // namespace testing_support

@@ -1,0 +1,51 @@
+// Test-only helpers: scratch directories, file writing, running the binary.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the build's test-tmp folder, removed when the value dies.
+struct TempDir {
+    fs::path path;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    fs::path operator/(std::string_view name) const { return path / name; }
+};
+
+// Writes `bytes` to `path`, creating parent directories.
+void write_file(const fs::path& path, std::string_view bytes);
+
+// Whole content of a file; empty when unreadable.
+std::string read_file(const fs::path& path);
+
+// Writes an executable shell script.
+void write_script(const fs::path& path, std::string_view body);
+
+struct RunResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args`, standard input closed, the given environment
+// variables set (an empty value unsets), and captures both outputs.
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& env = {}, const fs::path& cwd = {});
+
+// Runs the built zun-metadata-core binary.
+RunResult run_core(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env = {}, const fs::path& cwd = {});
+
+// Splits standard output into its lines (without the line feeds).
+std::vector<std::string> lines(const std::string& out);
+
+} // namespace testing_support
