@@ -1,0 +1,228 @@
+#include "boxes/boxes.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace boxes {
+
+namespace {
+
+constexpr std::size_t kHeader = 8;
+constexpr std::size_t kLargeHeader = 16;
+
+std::uint64_t load_be(const std::uint8_t* p, std::size_t n) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+FourCC fourcc_at(const std::uint8_t* p) {
+    return FourCC{p[0], p[1], p[2], p[3]};
+}
+
+// Reads up to `count` bytes at `offset`, retrying interrupted and partial reads.
+// Returns the number of bytes read, or -1 on error.
+long long pread_full(int fd, std::uint8_t* out, std::size_t count, std::uint64_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<long long>(done);
+}
+
+} // namespace
+
+bool type_is(const FourCC& code, std::string_view type) {
+    return type.size() == 4 && std::memcmp(code.data(), type.data(), 4) == 0;
+}
+
+std::vector<BoxEntry> children(Bytes buffer) {
+    std::vector<BoxEntry> entries;
+    const std::size_t len = buffer.size();
+    std::size_t p = 0;
+    while (len - p >= kHeader) {
+        const std::uint8_t* h = buffer.data() + p;
+        const std::uint64_t size = load_be(h, 4);
+        std::size_t header = kHeader;
+        std::size_t end = 0;
+        if (size == 0) {
+            end = len;
+        } else if (size == 1) {
+            if (len - p < kLargeHeader) break;
+            const std::uint64_t large = load_be(h + 8, 8);
+            if (large < kLargeHeader || large > len - p) break;
+            header = kLargeHeader;
+            end = p + static_cast<std::size_t>(large);
+        } else {
+            if (size < kHeader || size > len - p) break;
+            end = p + static_cast<std::size_t>(size);
+        }
+        entries.push_back(BoxEntry{p + header, fourcc_at(h + 4), end});
+        p = end;
+    }
+    return entries;
+}
+
+std::optional<Bytes> find(Bytes buffer, std::string_view type) {
+    for (const BoxEntry& e : children(buffer))
+        if (type_is(e.type, type)) return buffer.subspan(e.start, e.end - e.start);
+    return std::nullopt;
+}
+
+std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset) {
+    if (offset > buffer.size() || buffer.size() - offset < 2) return std::nullopt;
+    return static_cast<std::uint16_t>(load_be(buffer.data() + offset, 2));
+}
+
+std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset) {
+    if (offset > buffer.size() || buffer.size() - offset < 4) return std::nullopt;
+    return static_cast<std::uint32_t>(load_be(buffer.data() + offset, 4));
+}
+
+std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset) {
+    if (offset > buffer.size() || buffer.size() - offset < 8) return std::nullopt;
+    return load_be(buffer.data() + offset, 8);
+}
+
+File::File(File&& other) noexcept : fd(other.fd), length(other.length) {
+    other.fd = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) ::close(fd);
+        fd = other.fd;
+        length = other.length;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (fd >= 0) ::close(fd);
+}
+
+std::optional<File> open_file(const std::filesystem::path& path) {
+    File file;
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
+        return std::nullopt; // `file` closes the descriptor
+    file.length = static_cast<std::uint64_t>(st.st_size);
+    return file;
+}
+
+std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
+                                                 std::uint64_t count, std::uint64_t limit) {
+    if (file.fd < 0 || count > limit || offset > file.length || count > file.length - offset)
+        return std::nullopt;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(count));
+    if (pread_full(file.fd, out.data(), out.size(), offset) != static_cast<long long>(count))
+        return std::nullopt;
+    return out;
+}
+
+ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit) {
+    if (file.fd < 0) return ScanEnd::Failed;
+    std::uint64_t offset = 0;
+    while (file.length >= kHeader && offset <= file.length - kHeader) {
+        std::uint8_t h[kLargeHeader];
+        const std::uint64_t remaining = file.length - offset;
+        const std::size_t want =
+            remaining < kLargeHeader ? static_cast<std::size_t>(remaining) : kLargeHeader;
+        const long long got = pread_full(file.fd, h, want, offset);
+        if (got < static_cast<long long>(kHeader)) return ScanEnd::Failed;
+
+        TopBox box;
+        box.type = fourcc_at(h + 4);
+        box.offset = offset;
+        box.header_length = kHeader;
+        box.size = load_be(h, 4);
+        if (box.size == 0) {
+            box.size = remaining;
+        } else if (box.size == 1) {
+            if (got < static_cast<long long>(kLargeHeader)) return ScanEnd::Failed;
+            box.size = load_be(h + 8, 8);
+            box.header_length = kLargeHeader;
+        }
+        if (box.size < box.header_length) return ScanEnd::Failed;
+        if (visit(box) == Visit::Stop) return ScanEnd::Stopped;
+        if (box.size > remaining) return ScanEnd::Exhausted;
+        offset += box.size;
+    }
+    return ScanEnd::Exhausted;
+}
+
+std::optional<TopBox> find_top_level(const File& file, std::string_view type) {
+    std::optional<TopBox> found;
+    scan_top_level(file, [&](const TopBox& box) {
+        if (!type_is(box.type, type)) return Visit::Continue;
+        found = box;
+        return Visit::Stop;
+    });
+    return found;
+}
+
+std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
+                                                      std::uint64_t limit) {
+    if (box.size < box.header_length) return std::nullopt;
+    if (box.offset > UINT64_MAX - box.header_length) return std::nullopt;
+    return read_at(file, box.offset + box.header_length, box.size - box.header_length, limit);
+}
+
+std::optional<std::vector<std::uint8_t>> read_moov(const File& file) {
+    std::optional<TopBox> moov = find_top_level(file, "moov");
+    if (!moov) return std::nullopt;
+    return read_payload(file, *moov, kMaxMoovPayload);
+}
+
+std::optional<std::uint64_t> first_chunk_offset(Bytes stbl) {
+    if (std::optional<Bytes> stco = find(stbl, "stco")) {
+        if (stco->size() < 12 || u32(*stco, 4).value_or(0) == 0) return std::nullopt;
+        return u32(*stco, 8);
+    }
+    std::optional<Bytes> co64 = find(stbl, "co64");
+    if (!co64 || co64->size() < 16 || u32(*co64, 4).value_or(0) == 0) return std::nullopt;
+    return u64(*co64, 8);
+}
+
+std::optional<std::uint32_t> first_sample_size(Bytes stbl) {
+    std::optional<Bytes> stsz = find(stbl, "stsz");
+    if (!stsz || stsz->size() < 12) return std::nullopt;
+    const std::uint32_t common = u32(*stsz, 4).value_or(0);
+    if (common != 0) return common;
+    if (stsz->size() < 16 || u32(*stsz, 8).value_or(0) == 0) return std::nullopt;
+    return u32(*stsz, 12);
+}
+
+std::optional<SampleRef> find_first_sample(Bytes moov, std::string_view format) {
+    for (const BoxEntry& trak : children(moov)) {
+        if (!type_is(trak.type, "trak")) continue;
+        const Bytes payload = moov.subspan(trak.start, trak.end - trak.start);
+        std::optional<Bytes> mdia = find(payload, "mdia");
+        std::optional<Bytes> minf = mdia ? find(*mdia, "minf") : std::nullopt;
+        std::optional<Bytes> stbl = minf ? find(*minf, "stbl") : std::nullopt;
+        std::optional<Bytes> stsd = stbl ? find(*stbl, "stsd") : std::nullopt;
+        if (!stsd || stsd->size() < 16) continue;
+        if (format.size() != 4 || std::memcmp(stsd->data() + 12, format.data(), 4) != 0) continue;
+        std::optional<std::uint64_t> offset = first_chunk_offset(*stbl);
+        if (!offset) continue;
+        std::optional<std::uint32_t> size = first_sample_size(*stbl);
+        if (!size || *size == 0 || *size > kMaxSampleSize) continue;
+        return SampleRef{*offset, *size};
+    }
+    return std::nullopt;
+}
+
+} // namespace boxes

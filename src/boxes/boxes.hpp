@@ -1,0 +1,119 @@
+// ISO base media / QuickTime boxes: a one-level walker over an in-memory buffer, bounded
+// big-endian loads, and a header-only scan of a file's top-level boxes with exact,
+// size-capped reads. Shared by the timecode, Sony and Canon readers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace boxes {
+
+using Bytes = std::span<const std::uint8_t>;
+using FourCC = std::array<std::uint8_t, 4>;
+
+// Largest "moov" payload any reader loads (256 MiB).
+inline constexpr std::uint64_t kMaxMoovPayload = 268'435'456;
+// Largest single sample any reader loads (1 MiB).
+inline constexpr std::uint64_t kMaxSampleSize = 1'048'576;
+
+// One child box: payload is buffer[start, end); offsets relative to the walked buffer.
+struct BoxEntry {
+    std::size_t start = 0;
+    FourCC type{};
+    std::size_t end = 0;
+};
+
+// Whether a four-character code equals `type` byte for byte (false unless `type` has 4 bytes).
+bool type_is(const FourCC& code, std::string_view type);
+
+// The child boxes of one level, in order. A malformed box (size below its header, overrun,
+// overflow, truncated 64-bit size) ends the list; the entries before it are kept.
+std::vector<BoxEntry> children(Bytes buffer);
+
+// Payload of the first child of `type`; absent when no child has that type. Borrows `buffer`.
+std::optional<Bytes> find(Bytes buffer, std::string_view type);
+
+// Big-endian unsigned loads at `offset`; absent when the bytes lie outside the buffer.
+std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset);
+std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset);
+std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset);
+
+// A file opened read-only with its length; the descriptor is closed when the value dies.
+struct File {
+    int fd = -1;
+    std::uint64_t length = 0;
+
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+};
+
+// The opened file; absent when it cannot be opened or its length cannot be taken.
+std::optional<File> open_file(const std::filesystem::path& path);
+
+// Exactly `count` bytes at `offset`. Absent, before anything is allocated, when `count`
+// exceeds `limit` or the bytes lie beyond the file's length; absent on a read error or a
+// short read.
+std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
+                                                 std::uint64_t count, std::uint64_t limit);
+
+// One top-level box as seen from its header alone. `size` includes the header.
+struct TopBox {
+    FourCC type{};
+    std::uint64_t offset = 0;
+    std::uint64_t header_length = 0;
+    std::uint64_t size = 0;
+};
+
+enum class Visit { Continue, Stop };
+
+enum class ScanEnd {
+    Stopped,   // the visitor asked to stop
+    Exhausted, // no more headers: end of file, or a box ending past the end of the file
+    Failed,    // a read error, a header shorter than needed, or a size below its header
+};
+
+// Walks the top-level box headers with one read of at most 16 bytes per box, calling
+// `visit` for each. Size 0 runs to the end of the file, size 1 takes the 64-bit size.
+// A visited box that ends past the end of the file ends the scan after the visit.
+ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit);
+
+// The first top-level box of `type`; absent when the scan ends or fails without one.
+std::optional<TopBox> find_top_level(const File& file, std::string_view type);
+
+// The payload of a top-level box, read whole; absent when larger than `limit` or unreadable.
+std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
+                                                      std::uint64_t limit);
+
+// The payload of the first top-level "moov" (at most kMaxMoovPayload); absent otherwise.
+std::optional<std::vector<std::uint8_t>> read_moov(const File& file);
+
+// Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
+// or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.
+std::optional<std::uint64_t> first_chunk_offset(Bytes stbl);
+
+// Size of the first sample from an "stbl" payload's "stsz": the common size when non-zero,
+// else the first entry. Absent when "stsz" is missing, short or has no samples.
+std::optional<std::uint32_t> first_sample_size(Bytes stbl);
+
+// Where the first sample of a track lives in the file.
+struct SampleRef {
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+// The first sample of the first "trak" in a "moov" payload whose first sample description
+// has `format` and whose first sample is 1..kMaxSampleSize bytes. Tracks with a missing
+// box, an unusable chunk offset or sample size are passed over. Absent when none qualifies.
+std::optional<SampleRef> find_first_sample(Bytes moov, std::string_view format);
+
+} // namespace boxes

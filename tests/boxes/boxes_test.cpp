@@ -1,0 +1,260 @@
+#include "boxes/boxes.hpp"
+
+#include "support/bytes.hpp"
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace testing_support;
+
+namespace {
+
+std::string types_of(const Bytes& buffer) {
+    std::string out;
+    for (const boxes::BoxEntry& e : boxes::children(buffer)) {
+        if (!out.empty()) out += ",";
+        out.append(e.type.begin(), e.type.end());
+    }
+    return out;
+}
+
+std::string text_of(std::optional<boxes::Bytes> span) {
+    return span ? to_string(*span) : std::string("<absent>");
+}
+
+} // namespace
+
+TEST(BoxesChildren, WalkRules) {
+    const Bytes a = box("aaaa", ascii("1"));
+    struct Case {
+        const char* name;
+        Bytes buffer;
+        std::string types;
+    };
+    const Case cases[] = {
+        {"empty", {}, ""},
+        {"shorter than a header", zeros(7), ""},
+        {"two boxes", cat({a, box("bbbb", {})}), "aaaa,bbbb"},
+        {"size zero runs to the end", cat({a, raw_box(0, "zero", ascii("rest")), a}), "aaaa,zero"},
+        {"64-bit size", cat({large_box("larg", ascii("xy")), a}), "larg,aaaa"},
+        {"size below header ends walk", cat({a, raw_box(4, "bad!", zeros(8)), a}), "aaaa"},
+        {"overrun ends walk", cat({a, raw_box(100, "over", zeros(8))}), "aaaa"},
+        {"largesize below 16", cat({a, be32(1), ascii("lg15"), be64(15), zeros(8)}), "aaaa"},
+        {"largesize overruns", cat({a, be32(1), ascii("lgov"), be64(40), zeros(8)}), "aaaa"},
+        {"largesize overflows", cat({a, be32(1), ascii("lgmx"), be64(UINT64_MAX)}), "aaaa"},
+        {"largesize truncated", cat({a, be32(1), ascii("lgtr"), be32(0)}), "aaaa"},
+        {"trailing bytes ignored", cat({a, zeros(5)}), "aaaa"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(types_of(c.buffer), c.types) << c.name;
+}
+
+TEST(BoxesChildren, OffsetsAreRelativeToTheBuffer) {
+    const Bytes buffer = cat({box("aaaa", ascii("12")), large_box("bbbb", ascii("345"))});
+    const auto entries = boxes::children(buffer);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].start, 8u);
+    EXPECT_EQ(entries[0].end, 10u);
+    EXPECT_EQ(entries[1].start, 26u);
+    EXPECT_EQ(entries[1].end, 29u);
+}
+
+TEST(BoxesFind, FirstMatchNestedAndAbsent) {
+    const Bytes inner = box("minf", box("stbl", ascii("deep")));
+    const Bytes buffer = cat({box("free", {}), box("mdia", inner), box("mdia", ascii("second"))});
+    EXPECT_EQ(text_of(boxes::find(buffer, "mdia")), to_string(inner));
+    auto mdia = boxes::find(buffer, "mdia");
+    ASSERT_TRUE(mdia);
+    auto minf = boxes::find(*mdia, "minf");
+    ASSERT_TRUE(minf);
+    EXPECT_EQ(text_of(boxes::find(*minf, "stbl")), "deep");
+    EXPECT_EQ(text_of(boxes::find(buffer, "stbl")), "<absent>"); // one level only
+    EXPECT_EQ(text_of(boxes::find(buffer, "mdi")), "<absent>");  // type must be 4 bytes
+    EXPECT_EQ(text_of(boxes::find(buffer, "MDIA")), "<absent>"); // raw byte comparison
+}
+
+TEST(BoxesLoads, BoundsChecked) {
+    const Bytes b = u8({0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08});
+    EXPECT_EQ(boxes::u16(b, 6), 0x0708u);
+    EXPECT_EQ(boxes::u32(b, 4), 0x05060708u);
+    EXPECT_EQ(boxes::u64(b, 0), 0x0102030405060708ull);
+    EXPECT_FALSE(boxes::u16(b, 7));
+    EXPECT_FALSE(boxes::u32(b, 5));
+    EXPECT_FALSE(boxes::u64(b, 1));
+    EXPECT_FALSE(boxes::u32(b, SIZE_MAX));
+}
+
+namespace {
+
+Bytes stbl_with(const Bytes& stsd_payload, const Bytes& tables) {
+    return box("stbl", cat({box("stsd", stsd_payload), tables}));
+}
+
+Bytes sample_trak(const Bytes& stbl) {
+    return box("trak", box("mdia", box("minf", stbl)));
+}
+
+Bytes stsd_format(std::string_view format) {
+    return cat({be32(0), be32(1), be32(16), ascii(format)});
+}
+
+} // namespace
+
+TEST(BoxesSampleTables, ChunkOffsetAndSampleSize) {
+    struct Case {
+        const char* name;
+        Bytes tables;
+        std::optional<std::uint64_t> offset;
+        std::optional<std::uint32_t> size;
+    };
+    const Case cases[] = {
+        {"stco and common size",
+         cat({box("stco", cat({be32(0), be32(1), be32(500)})),
+              box("stsz", cat({be32(0), be32(64), be32(1)}))}),
+         500, 64},
+        {"co64 and first entry",
+         cat({box("co64", cat({be32(0), be32(1), be64(1ull << 40)})),
+              box("stsz", cat({be32(0), be32(0), be32(2), be32(33)}))}),
+         1ull << 40, 33},
+        {"stco with zero entries hides co64",
+         cat({box("stco", cat({be32(0), be32(0), be32(9)})),
+              box("co64", cat({be32(0), be32(1), be64(7)})), box("stsz", be32(0))}),
+         std::nullopt, std::nullopt},
+        {"short stco, zero-count stsz",
+         cat({box("stco", cat({be32(0), be32(1)})),
+              box("stsz", cat({be32(0), be32(0), be32(0), be32(5)}))}),
+         std::nullopt, std::nullopt},
+        {"short co64, stsz without entry",
+         cat({box("co64", cat({be32(0), be32(1), be32(7)})),
+              box("stsz", cat({be32(0), be32(0), be32(1)}))}),
+         std::nullopt, std::nullopt},
+        {"no tables", {}, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const Bytes stbl = cat({box("stsd", {}), c.tables});
+        EXPECT_EQ(boxes::first_chunk_offset(stbl), c.offset) << c.name;
+        EXPECT_EQ(boxes::first_sample_size(stbl), c.size) << c.name;
+    }
+}
+
+TEST(BoxesSampleTables, FirstSampleOfFormatSkipsUnusableTracks) {
+    const Bytes good_tables = cat({box("stco", cat({be32(0), be32(1), be32(4096)})),
+                                   box("stsz", cat({be32(0), be32(200), be32(1)}))});
+    const Bytes moov = cat({
+        box("mvhd", zeros(20)),
+        box("trak", box("tkhd", zeros(8))),                       // no mdia
+        sample_trak(stbl_with(stsd_format("rtmd"), good_tables)), // other format
+        sample_trak(stbl_with(zeros(15), good_tables)),           // stsd too short
+        sample_trak(stbl_with(stsd_format("cndm"),                // oversized sample
+                              cat({box("stco", cat({be32(0), be32(1), be32(1)})),
+                                   box("stsz", cat({be32(0), be32(1048577), be32(1)}))}))),
+        sample_trak(stbl_with(stsd_format("cndm"), box("stsz", cat({be32(0), be32(8), be32(1)})))),
+        sample_trak(stbl_with(stsd_format("cndm"), good_tables)),
+    });
+    auto found = boxes::find_first_sample(moov, "cndm");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->offset, 4096u);
+    EXPECT_EQ(found->size, 200u);
+    auto rtmd = boxes::find_first_sample(moov, "rtmd");
+    ASSERT_TRUE(rtmd);
+    EXPECT_FALSE(boxes::find_first_sample(moov, "tmcd"));
+}
+
+namespace {
+
+std::string scan_file(const Bytes& content, boxes::ScanEnd* end = nullptr) {
+    TempDir dir;
+    write_file(dir / "f.mov", to_string(content));
+    auto file = boxes::open_file(dir / "f.mov");
+    if (!file) return "<no file>";
+    std::string seen;
+    boxes::ScanEnd e = boxes::scan_top_level(*file, [&](const boxes::TopBox& b) {
+        seen += std::string(b.type.begin(), b.type.end()) + "@" + std::to_string(b.offset) + "+" +
+                std::to_string(b.header_length) + "/" + std::to_string(b.size) + " ";
+        return boxes::Visit::Continue;
+    });
+    if (end) *end = e;
+    return seen;
+}
+
+} // namespace
+
+TEST(BoxesTopLevel, HeaderScanRules) {
+    using boxes::ScanEnd;
+    struct Case {
+        const char* name;
+        Bytes content;
+        std::string seen;
+        ScanEnd end;
+    };
+    const Case cases[] = {
+        {"empty", {}, "", ScanEnd::Exhausted},
+        {"two boxes", cat({box("ftyp", zeros(4)), box("moov", zeros(2))}),
+         "ftyp@0+8/12 moov@12+8/10 ", ScanEnd::Exhausted},
+        {"size zero to the end", cat({box("ftyp", {}), raw_box(0, "mdat", zeros(30))}),
+         "ftyp@0+8/8 mdat@8+8/38 ", ScanEnd::Exhausted},
+        {"64-bit size", cat({large_box("mdat", zeros(3)), box("moov", {})}),
+         "mdat@0+16/19 moov@19+8/8 ", ScanEnd::Exhausted},
+        {"size below header", cat({box("ftyp", {}), raw_box(7, "junk", zeros(8))}), "ftyp@0+8/8 ",
+         ScanEnd::Failed},
+        {"largesize below 16", cat({be32(1), ascii("mdat"), be64(15), zeros(4)}), "",
+         ScanEnd::Failed},
+        {"largesize needs 16 bytes", cat({box("ftyp", {}), be32(1), ascii("mdat"), be32(0)}),
+         "ftyp@0+8/8 ", ScanEnd::Failed},
+        {"box past the end ends the scan", cat({raw_box(100, "mdat", zeros(4)), box("moov", {})}),
+         "mdat@0+8/100 ", ScanEnd::Exhausted},
+        {"trailing 7 bytes are not a header", cat({box("ftyp", {}), zeros(7)}), "ftyp@0+8/8 ",
+         ScanEnd::Exhausted},
+        {"huge largesize", cat({be32(1), ascii("mdat"), be64(UINT64_MAX), box("moov", {})}),
+         "mdat@0+16/18446744073709551615 ", ScanEnd::Exhausted},
+    };
+    for (const Case& c : cases) {
+        ScanEnd end = ScanEnd::Stopped;
+        EXPECT_EQ(scan_file(c.content, &end), c.seen) << c.name;
+        EXPECT_EQ(end, c.end) << c.name;
+    }
+}
+
+TEST(BoxesTopLevel, FindAndReadPayloadWithinLimits) {
+    TempDir dir;
+    const Bytes content =
+        cat({box("ftyp", zeros(4)), box("moov", ascii("payload")), box("moov", ascii("2nd"))});
+    write_file(dir / "a.mp4", to_string(content));
+    auto file = boxes::open_file(dir / "a.mp4");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->length, content.size());
+    auto moov = boxes::find_top_level(*file, "moov");
+    ASSERT_TRUE(moov);
+    EXPECT_EQ(moov->offset, 12u);
+    auto payload = boxes::read_payload(*file, *moov, 7);
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(to_string(*payload), "payload");
+    EXPECT_FALSE(boxes::read_payload(*file, *moov, 6)); // over the caller's limit
+    EXPECT_EQ(to_string(boxes::read_moov(*file).value_or(Bytes{})), "payload");
+    EXPECT_FALSE(boxes::find_top_level(*file, "meta"));
+
+    // read_at refuses counts past the real length or the limit, and offsets past the end.
+    EXPECT_EQ(to_string(boxes::read_at(*file, 0, 4, 4).value_or(Bytes{})),
+              std::string("\0\0\0\x0c", 4));
+    EXPECT_FALSE(boxes::read_at(*file, 0, content.size() + 1, UINT64_MAX));
+    EXPECT_FALSE(boxes::read_at(*file, content.size() + 1, 0, UINT64_MAX));
+    EXPECT_FALSE(boxes::read_at(*file, 1, UINT64_MAX, UINT64_MAX));
+    EXPECT_TRUE(boxes::read_at(*file, content.size(), 0, 0));
+}
+
+TEST(BoxesTopLevel, MoovOverrunningTheFileIsNotRead) {
+    TempDir dir;
+    write_file(dir / "a.mov", to_string(cat({box("ftyp", {}), raw_box(1000, "moov", zeros(10))})));
+    auto file = boxes::open_file(dir / "a.mov");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(boxes::find_top_level(*file, "moov"));
+    EXPECT_FALSE(boxes::read_moov(*file));
+}
+
+TEST(BoxesTopLevel, UnopenableInputs) {
+    TempDir dir;
+    EXPECT_FALSE(boxes::open_file(dir / "missing.mov"));
+    EXPECT_FALSE(boxes::open_file(dir.path)); // a directory is not a media file
+}

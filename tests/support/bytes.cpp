@@ -1,0 +1,58 @@
+#include "support/bytes.hpp"
+
+namespace testing_support {
+
+namespace {
+
+Bytes be(std::uint64_t v, int n) {
+    Bytes out;
+    for (int i = n - 1; i >= 0; --i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    return out;
+}
+
+} // namespace
+
+Bytes be16(std::uint16_t v) {
+    return be(v, 2);
+}
+Bytes be32(std::uint32_t v) {
+    return be(v, 4);
+}
+Bytes be64(std::uint64_t v) {
+    return be(v, 8);
+}
+Bytes u8(std::initializer_list<std::uint8_t> values) {
+    return Bytes(values);
+}
+Bytes ascii(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+Bytes zeros(std::size_t count) {
+    return Bytes(count, 0);
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes box(std::string_view type, const Bytes& payload) {
+    return raw_box(static_cast<std::uint32_t>(payload.size() + 8), type, payload);
+}
+
+Bytes large_box(std::string_view type, const Bytes& payload) {
+    return cat({be32(1), ascii(type), be64(payload.size() + 16), payload});
+}
+
+Bytes raw_box(std::uint32_t size, std::string_view type, const Bytes& payload) {
+    return cat({be32(size), ascii(type), payload});
+}
+
+std::string to_string(std::span<const std::uint8_t> bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace testing_support

@@ -1,0 +1,36 @@
+// Test-only byte builder for boxes and samples: big-endian integers, raw text, boxes with
+// normal, 64-bit or hand-set sizes, and concatenation.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes be16(std::uint16_t v);
+Bytes be32(std::uint32_t v);
+Bytes be64(std::uint64_t v);
+Bytes u8(std::initializer_list<std::uint8_t> values);
+Bytes ascii(std::string_view text);
+Bytes zeros(std::size_t count);
+
+// The parts joined in order.
+Bytes cat(std::initializer_list<Bytes> parts);
+
+// A box with a 32-bit size field covering header and payload.
+Bytes box(std::string_view type, const Bytes& payload);
+// A box with size 1 and a 64-bit largesize.
+Bytes large_box(std::string_view type, const Bytes& payload);
+// A box whose 32-bit size field is `size` whatever the payload (for malformed input).
+Bytes raw_box(std::uint32_t size, std::string_view type, const Bytes& payload);
+
+// The bytes as a string, for write_file.
+std::string to_string(std::span<const std::uint8_t> bytes);
+
+} // namespace testing_support
