@@ -1,0 +1,185 @@
+#include "normalize/format.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "json_writer/json_writer.hpp"
+#include "text/text.hpp"
+
+namespace normalize {
+
+namespace {
+
+bool contains(std::string_view haystack, std::string_view needle) {
+    return haystack.find(needle) != std::string_view::npos;
+}
+
+// Fixed-point text of the exact binary value; to_chars rounds ties to even.
+std::string fixed_text(double value, int decimals) {
+    char buf[400];
+    auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc{}) return {};
+    return std::string(buf, end);
+}
+
+} // namespace
+
+std::string printed(const model::RawTag& tag) {
+    if (tag.printed) return std::string(text::trim(*tag.printed));
+    if (tag.raw.is_string()) return std::string(text::trim(tag.raw.get_ref<const std::string&>()));
+    return std::string(text::trim(json_writer::compact(tag.raw)));
+}
+
+bool useless(std::string_view value) {
+    const std::string lower = text::lower(value);
+    const std::string_view t = lower;
+    return t.empty() || t == "n/a" || t == "undef" || t == "0 0 0 0" ||
+           t.starts_with("0000:00:00") || t.starts_with("unknown") || t.starts_with("(binary");
+}
+
+std::optional<double> num(const model::RawTag& tag) {
+    if (tag.raw.is_number()) {
+        const double value = tag.raw.get<double>();
+        if (!std::isfinite(value)) return std::nullopt;
+        return value;
+    }
+    if (!tag.raw.is_string()) return std::nullopt;
+    const std::string_view whole = text::trim(tag.raw.get_ref<const std::string&>());
+    std::size_t length = 0;
+    while (length < whole.size()) {
+        const char c = whole[length];
+        if (!((c >= '0' && c <= '9') || c == '-' || c == '.')) break;
+        ++length;
+    }
+    const std::string_view prefix = whole.substr(0, length);
+    if (prefix.empty()) return std::nullopt;
+    // from_chars takes the same syntax (sign, digits, one point) but stops early on a second
+    // point or an inner minus; such prefixes must not count as numbers.
+    double value = 0.0;
+    const char* first = prefix.data();
+    const char* last = prefix.data() + prefix.size();
+    auto [end, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
+    if (ec != std::errc{} || end != last || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::string trim_num(double value, int decimals) {
+    std::string out = fixed_text(value, decimals);
+    if (out.find('.') != std::string::npos) {
+        while (!out.empty() && out.back() == '0')
+            out.pop_back();
+        while (!out.empty() && out.back() == '.')
+            out.pop_back();
+    }
+    return out;
+}
+
+std::string fixed(double value, int decimals) {
+    return fixed_text(value, decimals);
+}
+
+std::string integer_text(double value) {
+    double whole = std::trunc(value);
+    if (whole == 0.0) whole = 0.0; // no "-0"
+    return fixed_text(whole, 0);
+}
+
+std::string norm(std::string_view value) {
+    std::string kept;
+    for (char32_t cp : text::code_points(value))
+        if (text::is_alphanumeric(cp)) text::append_utf8(kept, cp);
+    return text::lower(kept);
+}
+
+std::optional<std::string> fmt_text(const model::RawTag& tag) {
+    std::string out = printed(tag);
+    if (useless(out)) return std::nullopt;
+    return out;
+}
+
+std::optional<std::string> fmt_wbmode(const model::RawTag& tag) {
+    std::string out = printed(tag);
+    if (useless(out)) return std::nullopt;
+    const std::string lower = text::lower(out);
+    if (contains(lower, "kelvin") || contains(lower, "temperature")) return "Kelvin";
+    if (lower.starts_with("auto")) return "Auto";
+    return out;
+}
+
+std::optional<std::string> fmt_kelvin(const model::RawTag& tag) {
+    const auto v = num(tag);
+    if (!v || !(*v > 500.0 && *v < 100000.0)) return std::nullopt;
+    return integer_text(*v) + " K";
+}
+
+std::optional<std::string> fmt_iso(const model::RawTag& tag) {
+    const auto v = num(tag);
+    if (!v || !(*v > 0.0)) return std::nullopt;
+    return "ISO " + integer_text(*v);
+}
+
+std::optional<std::string> fmt_fnum(const model::RawTag& tag) {
+    const auto v = num(tag);
+    if (!v || !(*v > 0.0)) return std::nullopt;
+    return "f/" + trim_num(*v, 1);
+}
+
+std::optional<std::string> fmt_focal(const model::RawTag& tag) {
+    const auto v = num(tag);
+    if (!v || !(*v > 0.0)) return std::nullopt;
+    return trim_num(*v, 1) + " mm";
+}
+
+std::optional<std::string> fmt_shut(const model::RawTag& tag) {
+    const auto v = num(tag);
+    if (!v || !(*v > 0.0)) return std::nullopt;
+    return fmt_shutter(*v);
+}
+
+std::optional<std::string> fmt_fps(const model::RawTag& tag) {
+    const auto v = num(tag);
+    if (!v || !(*v > 0.0)) return std::nullopt;
+    return trim_num(*v, 3) + " fps";
+}
+
+std::string fmt_shutter(double seconds) {
+    if (!(seconds > 0.0)) return {};
+    if (seconds >= 0.5) return trim_num(seconds, 2) + " s";
+    // std::round takes halves away from zero.
+    return "1/" + integer_text(std::round(1.0 / seconds)) + " s";
+}
+
+Agreement same_text(const model::RawTag& primary, const model::RawTag& alternate) {
+    const std::string a = norm(printed(primary));
+    const std::string b = norm(printed(alternate));
+    if (a == b || contains(a, b) || contains(b, a)) return Agreement::Same;
+    return Agreement::Different;
+}
+
+Agreement same_num(const model::RawTag& primary, const model::RawTag& alternate) {
+    const auto a = num(primary);
+    const auto b = num(alternate);
+    if (!a || !b) return Agreement::Different;
+    const double m = std::max(std::fabs(*a), std::fabs(*b));
+    if (m == 0.0) return Agreement::Same;
+    const double r = std::fabs(*a - *b) / m;
+    if (r < 0.000001) return Agreement::Same;
+    if (r <= 0.1) return Agreement::Close;
+    return Agreement::Different;
+}
+
+Agreement same_wb(const model::RawTag& primary, const model::RawTag& alternate) {
+    return wb_class(primary) == wb_class(alternate) ? Agreement::Same : Agreement::Different;
+}
+
+Agreement same_any(const model::RawTag&, const model::RawTag&) {
+    return Agreement::Same;
+}
+
+bool wb_class(const model::RawTag& tag) {
+    return text::lower(printed(tag)).starts_with("auto");
+}
+
+} // namespace normalize
