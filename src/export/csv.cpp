@@ -1,0 +1,168 @@
+// The metadata CSV that the grading application imports.
+#include <array>
+#include <map>
+
+#include "export/export.hpp"
+#include "text/text.hpp"
+
+namespace export_ {
+
+namespace {
+
+using model::Clip;
+using model::Field;
+using model::Status;
+
+constexpr std::array<std::string_view, 10> headers = {"File Name",
+                                                      "Clip Directory",
+                                                      "Camera Manufacturer",
+                                                      "Camera Type",
+                                                      "Lens Type",
+                                                      "Focal Point (mm)",
+                                                      "ISO",
+                                                      "White Point (Kelvin)",
+                                                      "Gamma Notes",
+                                                      "Color Space Notes"};
+
+const Field* first_field(const Clip& clip, std::string_view id) {
+    for (const auto& field : clip.fields)
+        if (field.id == id) return &field;
+    return nullptr;
+}
+
+bool is_ascii_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+void append_row(std::string& out, const std::vector<std::string>& cells) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) out += ',';
+        out += q(cells[i]);
+    }
+    out += "\r\n";
+}
+
+} // namespace
+
+std::string num_of(std::string_view text) {
+    std::size_t start = 0;
+    while (start < text.size() && !is_ascii_digit(text[start]))
+        ++start;
+    std::size_t end = start;
+    while (end < text.size() && (is_ascii_digit(text[end]) || text[end] == '.'))
+        ++end;
+    return std::string(text.substr(start, end - start));
+}
+
+std::string q(std::string_view cell) {
+    // A carriage return is quoted like a line feed: records end in CR LF, so a bare one
+    // inside a cell would otherwise split the record for readers.
+    if (cell.find_first_of(",\"\n\r") == std::string_view::npos) return std::string(cell);
+    std::string out = "\"";
+    for (char c : cell) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+ResolvedValues resolve_values(const Clip& clip) {
+    ResolvedValues values;
+    auto plain = [&](std::string_view id, std::string_view header) {
+        const Field* field = first_field(clip, id);
+        if (field && field->value) values.emplace_back(header, *field->value);
+    };
+    auto number = [&](std::string_view id, std::string_view header) {
+        const Field* field = first_field(clip, id);
+        if (!field || !field->value) return;
+        std::string n = num_of(*field->value);
+        if (!n.empty()) values.emplace_back(header, std::move(n));
+    };
+    auto trusted = [&](std::string_view id, std::string_view header) {
+        const Field* field = first_field(clip, id);
+        if (!field || !field->value) return;
+        if (field->status != Status::Found && field->status != Status::Confirmed) return;
+        if (field->note && *field->note == "viewing_metadata") return;
+        values.emplace_back(header, *field->value);
+    };
+    plain("make", headers[2]);
+    plain("camera_model", headers[3]);
+    plain("lens", headers[4]);
+    number("focal_length", headers[5]);
+    number("iso", headers[6]);
+    number("wb_temp", headers[7]);
+    trusted("curve", headers[8]);
+    trusted("gamut", headers[9]);
+    return values;
+}
+
+std::string utf16le_with_bom(std::string_view utf8) {
+    std::string out = "\xFF\xFE";
+    out.reserve(2 + utf8.size() * 2);
+    auto unit = [&](std::uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>((u >> 8) & 0xFF);
+    };
+    for (char32_t cp : text::code_points(utf8)) {
+        if (cp >= 0x10000) {
+            const std::uint32_t v = static_cast<std::uint32_t>(cp) - 0x10000;
+            unit(0xD800 + (v >> 10));
+            unit(0xDC00 + (v & 0x3FF));
+        } else {
+            unit(static_cast<std::uint32_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::string resolve_csv(const std::vector<Clip>& clips) {
+    std::string out;
+    append_row(out, std::vector<std::string>(headers.begin(), headers.end()));
+    for (const auto& clip : clips) {
+        const ResolvedValues values = resolve_values(clip);
+        std::vector<std::string> cells = {clip.name, clip.dir};
+        for (std::size_t column = 2; column < headers.size(); ++column) {
+            std::string cell;
+            for (const auto& [header, value] : values) {
+                if (header == headers[column]) {
+                    cell = value;
+                    break;
+                }
+            }
+            cells.push_back(std::move(cell));
+        }
+        append_row(out, cells);
+    }
+    return utf16le_with_bom(out);
+}
+
+UniqueCsv resolve_csv_unique(const std::vector<Clip>& clips) {
+    std::vector<ResolvedValues> values;
+    values.reserve(clips.size());
+    std::map<std::string, std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        values.push_back(resolve_values(clips[i]));
+        groups[clips[i].name].push_back(i);
+    }
+
+    UniqueCsv result;
+    std::vector<Clip> kept;
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        const auto& group = groups[clips[i].name];
+        bool differs = false;
+        for (std::size_t member : group)
+            if (values[member] != values[i]) differs = true;
+        if (differs) {
+            result.excluded.push_back(clips[i].path);
+        } else if (group.size() > 1 && clips[i].path != clips[group.front()].path) {
+            continue; // same values as the group's first clip, which gives the row
+        } else {
+            kept.push_back(clips[i]);
+        }
+    }
+    result.bytes = resolve_csv(kept);
+    return result;
+}
+
+} // namespace export_
