@@ -1,0 +1,307 @@
+// Gyroflow CSV log reader. The file is decoded and checked in one streaming pass over fixed-size
+// chunks: nothing but the current field (or a bounded header line) and the running figures the
+// acceptance rules need are kept, so a log of hundreds of megabytes or a line of a million commas
+// costs no more memory than a small one.
+#include "motion/motion.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#include "motion/regular_file.hpp"
+#include "text/text.hpp"
+
+namespace motion {
+
+namespace {
+
+constexpr std::size_t chunk_bytes = 64 * 1024;
+// Longest "tscale" or "vendor" value accepted; a longer one makes the log unacceptable.
+constexpr std::size_t max_header_value = 4096;
+// Longest data field accepted; no number needs more, so a longer field is not a number.
+constexpr std::size_t max_field = 1024;
+constexpr std::uint64_t min_rows = 20;
+
+// Incremental UTF-8 decoder: feed bytes, get code points; ill-formed input is an error.
+struct Utf8Decoder {
+    enum class Step { Need, Done, Bad };
+    char32_t cp = 0;
+    int need = 0;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the next continuation byte
+    std::array<char, 4> bytes{};
+    std::size_t len = 0;
+
+    Step feed(unsigned char b) {
+        if (need == 0) {
+            len = 0;
+            bytes[len++] = static_cast<char>(b);
+            low = 0x80;
+            high = 0xBF;
+            if (b < 0x80) {
+                cp = b;
+                return Step::Done;
+            }
+            if (b >= 0xC2 && b <= 0xDF) {
+                need = 1;
+                cp = b & 0x1Fu;
+            } else if (b >= 0xE0 && b <= 0xEF) {
+                need = 2;
+                cp = b & 0x0Fu;
+                if (b == 0xE0) low = 0xA0;
+                if (b == 0xED) high = 0x9F;
+            } else if (b >= 0xF0 && b <= 0xF4) {
+                need = 3;
+                cp = b & 0x07u;
+                if (b == 0xF0) low = 0x90;
+                if (b == 0xF4) high = 0x8F;
+            } else {
+                return Step::Bad;
+            }
+            return Step::Need;
+        }
+        if (b < low || b > high) return Step::Bad;
+        low = 0x80;
+        high = 0xBF;
+        bytes[len++] = static_cast<char>(b);
+        cp = (cp << 6) | (b & 0x3Fu);
+        return --need == 0 ? Step::Done : Step::Need;
+    }
+};
+
+bool is_space(char32_t cp) {
+    if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
+    return text::is_white_space(cp);
+}
+
+// A decimal floating-point number filling the whole text: optional sign, digits with an
+// optional point and exponent, or inf / infinity / nan in any case.
+std::optional<double> parse_decimal(std::string_view s) {
+    if (!s.empty() && s.front() == '+') {
+        s.remove_prefix(1);
+        if (!s.empty() && (s.front() == '-' || s.front() == '+')) return std::nullopt;
+    }
+    if (s.empty()) return std::nullopt;
+    double value = 0.0;
+    const char* end = s.data() + s.size();
+    auto [ptr, ec] = std::from_chars(s.data(), end, value);
+    if (ptr != end) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) {
+        // Well-formed but beyond double range: take the rounded value (infinity or zero).
+        std::string copy(s);
+        return std::strtod(copy.c_str(), nullptr);
+    }
+    if (ec != std::errc{}) return std::nullopt;
+    return value;
+}
+
+struct GcsvParser {
+    enum class Stage { Magic, Header, Data };
+    Stage stage = Stage::Magic;
+    bool failed = false;
+
+    // Magic and header lines: the trimmed line, bounded; white space after the text so far
+    // waits in `pending` until more text shows it is inside the line.
+    bool started = false;
+    std::string content;
+    std::string pending;
+    bool pending_over = false;
+    bool over = false;
+    std::uint64_t commas = 0;
+
+    // Data lines.
+    bool trailing_space = false;
+    std::string field;
+    std::uint64_t fields = 0;
+    double stamp = 0.0;
+
+    // What the acceptance rules need.
+    std::uint64_t columns = 0;
+    std::optional<double> tscale;
+    std::string vendor;
+    std::uint64_t rows = 0;
+    double first = 0.0;
+    double last = 0.0;
+
+    static constexpr std::size_t line_cap = max_header_value + 7; // key, comma and value
+
+    void code_point(char32_t cp, const char* bytes, std::size_t len) {
+        if (stage == Stage::Data)
+            data_code_point(cp, bytes, len);
+        else
+            header_code_point(cp, bytes, len);
+    }
+
+    void header_code_point(char32_t cp, const char* bytes, std::size_t len) {
+        if (is_space(cp)) {
+            if (!started) return;
+            if (pending_over || pending.size() + len > line_cap)
+                pending_over = true;
+            else
+                pending.append(bytes, len);
+            return;
+        }
+        started = true;
+        if (pending_over || content.size() + pending.size() > line_cap) over = true;
+        if (!over) content += pending;
+        pending.clear();
+        pending_over = false;
+        if (!over && content.size() + len <= line_cap)
+            content.append(bytes, len);
+        else
+            over = true;
+        if (cp == ',') ++commas;
+    }
+
+    void data_code_point(char32_t cp, const char* bytes, std::size_t len) {
+        if (is_space(cp)) {
+            if (started) trailing_space = true;
+            return;
+        }
+        // White space followed by more text lies inside a field, which then is no number.
+        if (trailing_space) {
+            failed = true;
+            return;
+        }
+        started = true;
+        if (cp == ',') {
+            end_field();
+            return;
+        }
+        if (field.size() + len > max_field) {
+            failed = true;
+            return;
+        }
+        field.append(bytes, len);
+    }
+
+    void end_field() {
+        if (++fields > columns) {
+            failed = true;
+            return;
+        }
+        auto value = parse_decimal(field);
+        field.clear();
+        // A timestamp that is not finite would give a duration of infinity or NaN.
+        if (!value || !std::isfinite(*value)) {
+            failed = true;
+            return;
+        }
+        if (fields == 1) stamp = *value;
+    }
+
+    void end_line() {
+        if (stage == Stage::Data)
+            end_data_line();
+        else if (stage == Stage::Magic)
+            end_magic_line();
+        else
+            end_header_line();
+        started = false;
+        content.clear();
+        pending.clear();
+        pending_over = false;
+        over = false;
+        commas = 0;
+        trailing_space = false;
+        field.clear();
+        fields = 0;
+    }
+
+    void end_magic_line() {
+        if (over || (content != "CAMERA IMU LOG" && content != "GYROFLOW IMU LOG"))
+            failed = true;
+        else
+            stage = Stage::Header;
+    }
+
+    void end_header_line() {
+        if (content.empty()) return;
+        std::string_view line = content;
+        if (line.starts_with("t,")) {
+            columns = commas + 1;
+            stage = Stage::Data;
+            return;
+        }
+        std::size_t comma = line.find(',');
+        std::string_view key = line.substr(0, comma);
+        if (key != "tscale" && key != "vendor") return;
+        if (over) {
+            failed = true;
+            return;
+        }
+        std::string_view value =
+            comma == std::string_view::npos ? std::string_view{} : line.substr(comma + 1);
+        if (key == "tscale")
+            tscale = parse_decimal(value);
+        else
+            vendor.assign(value);
+    }
+
+    void end_data_line() {
+        if (!started) return;
+        end_field();
+        if (failed) return;
+        if (fields != columns) {
+            failed = true;
+            return;
+        }
+        if (rows > 0 && stamp < last) {
+            failed = true;
+            return;
+        }
+        if (rows == 0) first = stamp;
+        last = stamp;
+        ++rows;
+    }
+};
+
+} // namespace
+
+std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
+    auto file = io::open_regular(path);
+    if (!file) return std::nullopt;
+    GcsvParser parser;
+    Utf8Decoder decoder;
+    std::string buffer(chunk_bytes, '\0');
+    for (;;) {
+        auto got = io::read_some(*file, buffer.data(), buffer.size());
+        if (!got) return std::nullopt;
+        if (*got == 0) break;
+        for (std::size_t i = 0; i < *got; ++i) {
+            auto byte = static_cast<unsigned char>(buffer[i]);
+            if (decoder.need == 0 && byte == '\n') {
+                parser.end_line();
+            } else {
+                auto step = decoder.feed(byte);
+                if (step == Utf8Decoder::Step::Bad) return std::nullopt;
+                if (step == Utf8Decoder::Step::Done)
+                    parser.code_point(decoder.cp, decoder.bytes.data(), decoder.len);
+            }
+            if (parser.failed) return std::nullopt;
+        }
+    }
+    // A truncated sequence at the end is ill-formed; a first line without a following line
+    // is no log.
+    if (decoder.need != 0 || parser.stage == GcsvParser::Stage::Magic) return std::nullopt;
+    parser.end_line();
+    if (parser.failed || !parser.tscale || parser.stage != GcsvParser::Stage::Data ||
+        parser.rows < min_rows)
+        return std::nullopt;
+    double duration = *parser.tscale * (parser.last - parser.first);
+    if (!(duration > 0.0) || !std::isfinite(duration)) return std::nullopt;
+    double rate = static_cast<double>(parser.rows - 1) / duration;
+    if (!std::isfinite(rate)) return std::nullopt;
+
+    model::GyroLog log;
+    log.duration_s = duration;
+    log.kind = "GCSV";
+    log.path = text::path_text(path);
+    log.rate_hz = rate;
+    log.samples = parser.rows;
+    log.vendor = parser.vendor;
+    return log;
+}
+
+} // namespace motion
