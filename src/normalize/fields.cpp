@@ -1,0 +1,280 @@
+#include <array>
+
+#include "normalize/normalize.hpp"
+#include "text/text.hpp"
+
+namespace normalize {
+
+namespace {
+
+using model::Field;
+using model::Kind;
+using model::RawTag;
+using model::SourceRef;
+using model::Status;
+
+constexpr Kind kDeclared = Kind::Declared;
+constexpr Kind kContainer = Kind::Container;
+
+bool group_matches(std::string_view pattern, std::string_view group) {
+    if (pattern == "*") return true;
+    if (pattern.ends_with('*')) return group.starts_with(pattern.substr(0, pattern.size() - 1));
+    return pattern == group;
+}
+
+// Resolves one row of the table from its candidate keys.
+template <std::size_t N>
+void add(std::vector<Field>& out, const Idx& idx, std::string_view id, std::string_view section,
+         const std::array<Candidate, N>& candidates, Formatter format, AgreementTest agree) {
+    out.push_back(field(idx, id, section, candidates, format, agree));
+}
+
+Field timecode_field(const Idx& idx, const std::optional<tmcd::StartTimecode>& tc) {
+    Field out = unavailable("timecode", "file");
+    if (tc) {
+        out.value = tc->text;
+        out.status = Status::Found;
+        std::string rate = std::to_string(tc->frame_quanta) + " fps";
+        if (tc->drop_frame) rate += " DF";
+        out.primary =
+            SourceRef{"zun-tmcd",   "QuickTime", "tmcd", std::move(rate), model::Json(tc->counter),
+                      Kind::Decoded};
+    }
+    const RawTag* tag = idx.find("*:StartTimecode");
+    if (tag == nullptr) return out;
+    std::string text = printed(*tag);
+    if (useless(text)) return out;
+    if (!out.value) {
+        out = declared("timecode", "file", text, *tag);
+        out.primary->kind = kContainer;
+    } else {
+        out.alternates.push_back(sref(*tag, kContainer));
+    }
+    return out;
+}
+
+Field audio_field(const Idx& idx) {
+    const RawTag* first_rate = nullptr;
+    std::uint64_t rates = 0;
+    double channel_sum = 0.0;
+    const RawTag* bits = nullptr;
+    for (const RawTag& tag : idx.tags) {
+        if (tag.name == "AudioSampleRate") {
+            if (first_rate == nullptr) first_rate = &tag;
+            ++rates;
+        } else if (tag.name == "AudioChannels") {
+            if (auto v = num(tag)) channel_sum += *v;
+        } else if (tag.name == "AudioBitsPerSample" && bits == nullptr) {
+            bits = &tag;
+        }
+    }
+    if (first_rate == nullptr) return unavailable("audio", "file");
+    const std::string channels =
+        channel_sum > 0.0 ? integer_text(channel_sum) : std::to_string(rates);
+    const double rate = num(*first_rate).value_or(0.0);
+    std::string suffix;
+    if (bits != nullptr)
+        if (auto depth = num(*bits)) suffix = " \u00b7 " + integer_text(*depth) + "-bit";
+    Field out;
+    out.id = "audio";
+    out.section = "file";
+    out.value = channels + " ch \u00b7 " + trim_num(rate / 1000.0, 1) + " kHz" + suffix;
+    out.status = Status::Found;
+    out.primary = sref(*first_rate, kContainer);
+    return out;
+}
+
+Field file_size_field(std::uint64_t size, std::string_view ext) {
+    Field out;
+    out.id = "file_size";
+    out.section = "file";
+    out.value = trim_num(static_cast<double>(size) / 1048576.0, 1) + " MB";
+    out.status = Status::Computed;
+    out.note = text::lower(ext);
+    return out;
+}
+
+} // namespace
+
+const RawTag* Idx::find(std::string_view key) const {
+    const auto colon = key.find(':');
+    if (colon == std::string_view::npos) return nullptr;
+    const std::string_view pattern = key.substr(0, colon);
+    const std::string_view name = key.substr(colon + 1);
+    for (const RawTag& tag : tags)
+        if (tag.name == name && group_matches(pattern, tag.group)) return &tag;
+    return nullptr;
+}
+
+SourceRef sref(const RawTag& tag, Kind kind) {
+    return SourceRef{"exiftool", tag.group, tag.name, tag.printed, tag.raw, kind};
+}
+
+Field field(const Idx& idx, std::string_view id, std::string_view section,
+            std::span<const Candidate> candidates, Formatter format, AgreementTest agree) {
+    Field out = unavailable(id, section);
+    const RawTag* primary = nullptr;
+    for (const Candidate& candidate : candidates) {
+        const RawTag* tag = idx.find(candidate.key);
+        if (tag == nullptr) continue;
+        std::optional<std::string> text = format(*tag);
+        if (!text) continue;
+        if (primary == nullptr) {
+            primary = tag;
+            out.value = std::move(*text);
+            out.primary = sref(*tag, candidate.kind);
+            out.status = Status::Found;
+            continue;
+        }
+        switch (agree(*primary, *tag)) {
+        case Agreement::Same:
+            break;
+        case Agreement::Close:
+            if (*text != *out.value && !out.note) out.note = "close_values";
+            break;
+        case Agreement::Different:
+            out.status = Status::SourcesDiffer;
+            out.note = "differs";
+            break;
+        }
+        out.alternates.push_back(sref(*tag, candidate.kind));
+    }
+    return out;
+}
+
+Field declared(std::string_view id, std::string_view section, std::string_view value,
+               const RawTag& tag, std::optional<std::string_view> note) {
+    Field out;
+    out.id = id;
+    out.section = section;
+    out.value = std::string(value);
+    out.primary = sref(tag, kDeclared);
+    if (note) out.note = std::string(*note);
+    out.status = Status::Found;
+    return out;
+}
+
+Field computed(std::string_view value, std::string_view rule, const RawTag& tag) {
+    Field out;
+    out.id = "gamut";
+    out.section = "color";
+    out.value = std::string(value);
+    out.primary =
+        SourceRef{"zun-rule", "pair", std::string(rule), tag.printed, tag.raw, Kind::Computed};
+    out.alternates.push_back(sref(tag, kDeclared));
+    out.note = "pair_rule";
+    out.status = Status::Computed;
+    return out;
+}
+
+Field unavailable(std::string_view id, std::string_view section,
+                  std::optional<std::string_view> note) {
+    Field out;
+    out.id = id;
+    out.section = section;
+    if (note) out.note = std::string(*note);
+    out.status = Status::Unavailable;
+    return out;
+}
+
+void fill_merge(std::vector<Field>& fields, Field offered) {
+    for (Field& existing : fields) {
+        if (existing.id != offered.id) continue;
+        if (!existing.value) existing = std::move(offered);
+        return;
+    }
+    fields.push_back(std::move(offered));
+}
+
+std::vector<Field> build_fields(const std::vector<RawTag>& tags,
+                                const std::optional<tmcd::StartTimecode>& tc,
+                                const std::optional<cndm::Cndm>& cndm,
+                                const std::optional<sony::Sony>& sony, std::uint64_t size,
+                                std::string_view ext) {
+    const Idx idx{tags};
+    std::vector<Field> out;
+    out.reserve(40);
+
+    add(out, idx, "make", "camera",
+        std::array<Candidate, 4>{{{"IFD0:Make", kDeclared},
+                                  {"UserData:Make", kDeclared},
+                                  {"Keys:CameraManufacturer", kDeclared},
+                                  {"Red:Make", kDeclared}}},
+        fmt_text, same_text);
+    add(out, idx, "camera_model", "camera",
+        std::array<Candidate, 5>{{{"IFD0:Model", kDeclared},
+                                  {"UserData:Model", kDeclared},
+                                  {"Keys:CameraType", kDeclared},
+                                  {"Red:Model", kDeclared},
+                                  {"Red:CameraModel", kDeclared}}},
+        fmt_text, same_text);
+    add(out, idx, "lens", "camera",
+        std::array<Candidate, 6>{{{"Canon:LensModel", kDeclared},
+                                  {"ExifIFD:LensModel", kDeclared},
+                                  {"Panasonic:LensType", kDeclared},
+                                  {"Nikon:LensID", kDeclared},
+                                  {"Keys:LensType", kDeclared},
+                                  {"Composite:LensID", Kind::Computed}}},
+        fmt_text, same_text);
+    add(out, idx, "focal_length", "camera",
+        std::array<Candidate, 3>{{{"ExifIFD:FocalLength", kDeclared},
+                                  {"Canon:FocalLength", kDeclared},
+                                  {"Keys:FocalLength", kDeclared}}},
+        fmt_focal, same_num);
+    add(out, idx, "focus_mode", "camera",
+        std::array<Candidate, 3>{{{"Canon:FocusMode", kDeclared},
+                                  {"Panasonic:FocusMode", kDeclared},
+                                  {"Nikon:FocusMode", kDeclared}}},
+        fmt_text, same_text);
+    add(out, idx, "aperture", "exposure",
+        std::array<Candidate, 3>{{{"ExifIFD:FNumber", kDeclared},
+                                  {"Canon:FNumber", kDeclared},
+                                  {"Keys:Aperture", kDeclared}}},
+        fmt_fnum, same_num);
+    add(out, idx, "iso", "exposure",
+        std::array<Candidate, 3>{
+            {{"ExifIFD:ISO", kDeclared}, {"Panasonic:ISO", kDeclared}, {"Keys:ISO", kDeclared}}},
+        fmt_iso, same_num);
+    add(out, idx, "shutter", "exposure",
+        std::array<Candidate, 3>{{{"ExifIFD:ExposureTime", kDeclared},
+                                  {"Canon:ExposureTime", kDeclared},
+                                  {"Keys:ShutterSpeed", kDeclared}}},
+        fmt_shut, same_num);
+    add(out, idx, "wb_mode", "color",
+        std::array<Candidate, 3>{{{"Canon:WhiteBalance", kDeclared},
+                                  {"Panasonic:WhiteBalance", kDeclared},
+                                  {"ExifIFD:WhiteBalance", kDeclared}}},
+        fmt_wbmode, same_wb);
+    add(out, idx, "wb_temp", "color",
+        std::array<Candidate, 5>{{{"Canon:ColorTemperature", kDeclared},
+                                  {"Panasonic:ColorTempKelvin", kDeclared},
+                                  {"Nikon:WhiteBalance", kDeclared},
+                                  {"Red:ColorTemperature", kDeclared},
+                                  {"Keys:ColorTemperature", kDeclared}}},
+        fmt_kelvin, same_num);
+    out.push_back(unavailable("tint", "color", "no_source_tag"));
+    append_color_block(out, idx, cndm, sony);
+    out.push_back(container_field(idx, "container_primaries", "ColorPrimaries"));
+    out.push_back(container_field(idx, "container_transfer", "TransferCharacteristics"));
+    out.push_back(container_field(idx, "container_matrix", "MatrixCoefficients"));
+    add(out, idx, "resolution", "file",
+        std::array<Candidate, 1>{{{"Composite:ImageSize", kContainer}}}, fmt_text, same_text);
+    add(out, idx, "frame_rate", "file",
+        std::array<Candidate, 1>{{{"Track*:VideoFrameRate", kContainer}}}, fmt_fps, same_num);
+    add(out, idx, "codec", "file",
+        std::array<Candidate, 2>{
+            {{"Track*:CompressorID", kContainer}, {"Track*:VideoCodec", kContainer}}},
+        fmt_text, same_text);
+    out.push_back(timecode_field(idx, tc));
+    out.push_back(audio_field(idx));
+    add(out, idx, "date_recorded", "file",
+        std::array<Candidate, 3>{{{"ExifIFD:DateTimeOriginal", kDeclared},
+                                  {"QuickTime:CreateDate", kContainer},
+                                  {"Track1:TrackCreateDate", kContainer}}},
+        fmt_text, same_any);
+    if (sony) fill_from_sony(out, *sony);
+    out.push_back(file_size_field(size, ext));
+    return out;
+}
+
+} // namespace normalize

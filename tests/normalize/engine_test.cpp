@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include "json_writer/json_writer.hpp"
+#include "normalize/normalize.hpp"
+
+namespace {
+
+using model::Field;
+using model::Json;
+using model::Kind;
+using model::RawTag;
+using model::Status;
+
+RawTag t(std::string group, std::string name, Json raw,
+         std::optional<std::string> printed = std::nullopt) {
+    return RawTag{std::move(group), std::move(name), std::move(printed), std::move(raw)};
+}
+
+const Field& get(const std::vector<Field>& fields, std::string_view id) {
+    for (const Field& f : fields)
+        if (f.id == id) return f;
+    static const Field none{};
+    ADD_FAILURE() << "no field " << id;
+    return none;
+}
+
+std::vector<Field> build(const std::vector<RawTag>& tags,
+                         const std::optional<tmcd::StartTimecode>& tc = std::nullopt,
+                         const std::optional<cndm::Cndm>& cndm = std::nullopt,
+                         const std::optional<sony::Sony>& sony = std::nullopt) {
+    return normalize::build_fields(tags, tc, cndm, sony, 0, "");
+}
+
+std::vector<std::string> ids(const std::vector<Field>& fields) {
+    std::vector<std::string> out;
+    for (const Field& f : fields)
+        out.push_back(f.id);
+    return out;
+}
+
+TEST(IdxFind, GroupPatterns) {
+    const std::vector<RawTag> tags = {
+        t("Track2", "VideoFrameRate", 25),
+        t("Track1", "VideoFrameRate", 50),
+        t("", "Loose", 1),
+        t("Track", "Bare", 2),
+        t("QuickTime", "Loose", 3),
+        t("IFD0", "Make", "Canon"),
+    };
+    const normalize::Idx idx{tags};
+    struct Case {
+        std::string_view key;
+        const RawTag* want;
+    };
+    const Case cases[] = {
+        {"Track*:VideoFrameRate", &tags[0]}, // first stored wins, no group preference
+        {"Track1:VideoFrameRate", &tags[1]},
+        {"*:Loose", &tags[2]},
+        {":Loose", &tags[2]},
+        {"QuickTime:Loose", &tags[4]},
+        {"Track*:Bare", &tags[3]}, // the prefix itself matches
+        {"IFD0:make", nullptr},    // names are case-sensitive
+        {"ifd0:Make", nullptr},
+        {"Make", nullptr}, // no colon
+        {":Make", nullptr},
+        {"IFD*:Make", &tags[5]},
+        {"*:Missing", nullptr},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(idx.find(c.key), c.want) << c.key;
+}
+
+TEST(FieldResolution, StatusNotesAndAlternates) {
+    // Same text after normalisation: found, one alternate, no note.
+    auto f = build({t("IFD0", "Make", "Canon"), t("UserData", "Make", "CANON")});
+    const Field& make = get(f, "make");
+    EXPECT_EQ(make.value, "Canon");
+    EXPECT_EQ(make.status, Status::Found);
+    ASSERT_EQ(make.alternates.size(), 1u);
+    EXPECT_EQ(make.alternates[0].group, "UserData");
+    EXPECT_EQ(make.note, std::nullopt);
+
+    // Close numbers that print differently.
+    f = build({t("ExifIFD", "FNumber", 2.8), t("Keys", "Aperture", 2.9)});
+    EXPECT_EQ(get(f, "aperture").value, "f/2.8");
+    EXPECT_EQ(get(f, "aperture").status, Status::Found);
+    EXPECT_EQ(get(f, "aperture").note, "close_values");
+
+    // Close numbers that print the same keep no note.
+    f = build({t("ExifIFD", "FNumber", 2.8), t("Canon", "FNumber", 2.81)});
+    EXPECT_EQ(get(f, "aperture").note, std::nullopt);
+    EXPECT_EQ(get(f, "aperture").alternates.size(), 1u);
+
+    // A difference is not undone by a later close source.
+    f = build({t("ExifIFD", "ISO", 800), t("Panasonic", "ISO", 1600), t("Keys", "ISO", 820)});
+    const Field& iso = get(f, "iso");
+    EXPECT_EQ(iso.value, "ISO 800");
+    EXPECT_EQ(iso.status, Status::SourcesDiffer);
+    EXPECT_EQ(iso.note, "differs");
+    EXPECT_EQ(iso.alternates.size(), 2u);
+
+    // A close source before a differing one: "differs" replaces "close_values".
+    f = build({t("ExifIFD", "ISO", 800), t("Panasonic", "ISO", 820), t("Keys", "ISO", 1600)});
+    EXPECT_EQ(get(f, "iso").note, "differs");
+
+    // Placeholders are neither primary nor alternate.
+    f = build({t("Canon", "LensModel", "x", "n/a"), t("ExifIFD", "LensModel", "x", "Unknown (0)"),
+               t("Composite", "LensID", "RF24-70mm F2.8 L IS USM")});
+    const Field& lens = get(f, "lens");
+    EXPECT_EQ(lens.value, "RF24-70mm F2.8 L IS USM");
+    EXPECT_EQ(lens.primary->kind, Kind::Computed);
+    EXPECT_TRUE(lens.alternates.empty());
+
+    // The first stored Track group wins.
+    f = build({t("Track2", "VideoFrameRate", 25), t("Track1", "VideoFrameRate", 50)});
+    EXPECT_EQ(get(f, "frame_rate").value, "25 fps");
+    EXPECT_EQ(get(f, "frame_rate").primary->group, "Track2");
+    EXPECT_EQ(get(f, "frame_rate").primary->kind, Kind::Container);
+
+    // Dates never differ but list their other sources.
+    f = build({t("ExifIFD", "DateTimeOriginal", "2024:05:01 10:00:00"),
+               t("QuickTime", "CreateDate", "2023:01:01 00:00:00")});
+    EXPECT_EQ(get(f, "date_recorded").status, Status::Found);
+    EXPECT_EQ(get(f, "date_recorded").alternates[0].kind, Kind::Container);
+
+    // Automatic against manual white balance differs; Kelvin rejects out-of-range values.
+    f = build({t("Canon", "WhiteBalance", 0, "Auto"), t("ExifIFD", "WhiteBalance", 1, "Manual"),
+               t("Canon", "ColorTemperature", 100000), t("Keys", "ColorTemperature", 5600)});
+    EXPECT_EQ(get(f, "wb_mode").value, "Auto");
+    EXPECT_EQ(get(f, "wb_mode").status, Status::SourcesDiffer);
+    EXPECT_EQ(get(f, "wb_temp").value, "5600 K");
+    EXPECT_TRUE(get(f, "wb_temp").alternates.empty());
+}
+
+TEST(FieldResolution, SourceRefCopiesTheTag) {
+    const RawTag tag = t("ExifIFD", "ExposureTime", 0.02, "1/50");
+    const model::SourceRef ref = normalize::sref(tag, Kind::Declared);
+    EXPECT_EQ(ref.source, "exiftool");
+    EXPECT_EQ(ref.group, "ExifIFD");
+    EXPECT_EQ(ref.tag, "ExposureTime");
+    EXPECT_EQ(ref.printed, "1/50");
+    EXPECT_EQ(ref.raw, Json(0.02));
+    EXPECT_EQ(get(build({tag}), "shutter").value, "1/50 s");
+}
+
+TEST(FieldTable, EmptyInputGivesTheFixedList) {
+    const auto f = normalize::build_fields({}, std::nullopt, std::nullopt, std::nullopt, 0, "");
+    const std::vector<std::string> want = {"make",
+                                           "camera_model",
+                                           "lens",
+                                           "focal_length",
+                                           "focus_mode",
+                                           "aperture",
+                                           "iso",
+                                           "shutter",
+                                           "wb_mode",
+                                           "wb_temp",
+                                           "tint",
+                                           "picture_profile",
+                                           "curve",
+                                           "gamut",
+                                           "container_primaries",
+                                           "container_transfer",
+                                           "container_matrix",
+                                           "resolution",
+                                           "frame_rate",
+                                           "codec",
+                                           "timecode",
+                                           "audio",
+                                           "date_recorded",
+                                           "file_size"};
+    EXPECT_EQ(ids(f), want);
+    for (std::size_t i = 0; i + 1 < f.size(); ++i) {
+        EXPECT_EQ(f[i].status, Status::Unavailable) << f[i].id;
+        EXPECT_FALSE(f[i].value) << f[i].id;
+    }
+    EXPECT_EQ(get(f, "tint").note, "no_source_tag");
+    EXPECT_EQ(f.back().value, "0 MB");
+    EXPECT_EQ(f.back().note, "");
+    EXPECT_EQ(f.back().status, Status::Computed);
+}
+
+TEST(FieldTable, FileSize) {
+    struct Case {
+        std::uint64_t size;
+        std::string ext;
+        std::string value;
+        std::string note;
+    };
+    const Case cases[] = {
+        {1572864, "MOV", "1.5 MB", "mov"},
+        {1048576, "Mp4", "1 MB", "mp4"},
+        {18446744073709551615u, "", "17592186044416 MB", ""},
+        {1, "ARW", "0 MB", "arw"},
+    };
+    for (const auto& c : cases) {
+        const auto f =
+            normalize::build_fields({}, std::nullopt, std::nullopt, std::nullopt, c.size, c.ext);
+        EXPECT_EQ(f.back().id, "file_size");
+        EXPECT_EQ(f.back().value, c.value) << c.size;
+        EXPECT_EQ(f.back().note, c.note);
+        EXPECT_FALSE(f.back().primary);
+    }
+}
+
+TEST(Timecode, ContainerFirstThenTag) {
+    const tmcd::StartTimecode tc{"00:59:59;29", 107890, 30, true};
+    const RawTag tag = t("QuickTime", "StartTimecode", "01:00:00:00");
+
+    auto f = build({tag}, tc);
+    const Field& both = get(f, "timecode");
+    EXPECT_EQ(both.value, "00:59:59;29");
+    EXPECT_EQ(both.status, Status::Found);
+    ASSERT_TRUE(both.primary);
+    EXPECT_EQ(both.primary->source, "zun-tmcd");
+    EXPECT_EQ(both.primary->group, "QuickTime");
+    EXPECT_EQ(both.primary->tag, "tmcd");
+    EXPECT_EQ(both.primary->printed, "30 fps DF");
+    EXPECT_EQ(both.primary->raw, Json(107890));
+    EXPECT_EQ(both.primary->kind, Kind::Decoded);
+    ASSERT_EQ(both.alternates.size(), 1u);
+    EXPECT_EQ(both.alternates[0].kind, Kind::Container);
+    EXPECT_EQ(both.note, std::nullopt);
+
+    f = build({tag});
+    EXPECT_EQ(get(f, "timecode").value, "01:00:00:00");
+    EXPECT_EQ(get(f, "timecode").primary->kind, Kind::Container);
+    EXPECT_EQ(get(f, "timecode").primary->source, "exiftool");
+
+    f = build({}, tmcd::StartTimecode{"01:00:00:00", 86400, 24, false});
+    EXPECT_EQ(get(f, "timecode").primary->printed, "24 fps");
+
+    f = build({t("Track3", "StartTimecode", "x", "n/a")});
+    EXPECT_EQ(get(f, "timecode").status, Status::Unavailable);
+}
+
+TEST(Audio, ChannelsRateAndDepth) {
+    struct Case {
+        std::vector<RawTag> tags;
+        std::optional<std::string> want;
+    };
+    const Case cases[] = {
+        {{}, std::nullopt},
+        {{t("Track2", "AudioSampleRate", 48000), t("Track3", "AudioSampleRate", 48000)},
+         "2 ch \u00b7 48 kHz"},
+        {{t("Track2", "AudioSampleRate", 48000), t("Track3", "AudioSampleRate", 48000),
+          t("Track2", "AudioBitsPerSample", 24)},
+         "2 ch \u00b7 48 kHz \u00b7 24-bit"},
+        {{t("Track2", "AudioChannels", 2), t("Track2", "AudioSampleRate", 44100),
+          t("Track3", "AudioChannels", "2 ch"), t("Track3", "AudioChannels", "stereo")},
+         "4 ch \u00b7 44.1 kHz"},
+        {{t("Track2", "AudioSampleRate", "unknown"), t("Track2", "AudioBitsPerSample", "x")},
+         "1 ch \u00b7 0 kHz"},
+    };
+    for (const auto& c : cases) {
+        const auto f = build(c.tags);
+        const Field& audio = get(f, "audio");
+        EXPECT_EQ(audio.value, c.want);
+        if (c.want) {
+            EXPECT_EQ(audio.status, Status::Found);
+            EXPECT_EQ(audio.primary->tag, "AudioSampleRate");
+            EXPECT_EQ(audio.primary->kind, Kind::Container);
+        }
+    }
+}
+
+TEST(FillMerge, FillsGapsOnly) {
+    std::vector<Field> fields = {normalize::unavailable("a", "s"),
+                                 normalize::declared("b", "s", "kept", t("G", "T", 1))};
+    normalize::fill_merge(fields, normalize::dec("a", "s", "new a", "L", Json(1), "embedded"));
+    normalize::fill_merge(fields, normalize::dec("b", "s", "new b", "L", Json(1), "embedded"));
+    normalize::fill_merge(fields, normalize::dec("c", "s", "new c", "L", Json(1), "sidecar"));
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields[0].value, "new a");
+    EXPECT_EQ(fields[0].primary->group, "Sony NRT");
+    EXPECT_EQ(fields[1].value, "kept");
+    EXPECT_EQ(fields[2].value, "new c");
+    EXPECT_EQ(fields[2].primary->group, "Sony NRT sidecar");
+}
+
+} // namespace
