@@ -11,6 +11,8 @@
 #include <string_view>
 #include <utility>
 
+#include "boxes/boxes.hpp"
+
 namespace sony {
 
 // Lens and exposure state decoded from one real-time metadata sample.
@@ -56,6 +58,11 @@ struct Sony {
 // "<stem>M01.XML"/"<stem>M01.xml" sidecar), with the container's first rtmd
 // sample decoded. Absent when no usable document exists; never throws.
 std::optional<Sony> read(const std::filesystem::path& path);
+
+// The document of the first top-level "meta" box (payload at most 4 MiB) that holds
+// "<NonRealTimeMeta"; absent when no such box exists, its document yields no record,
+// or a read fails. Reads only box headers and those payloads.
+std::optional<Sony> read_top_xml(const boxes::File& file);
 
 // The record described by `document`, `rtmd` empty. Absent when the text has no
 // "<NonRealTimeMeta" or gives none of capture gamma, capture primaries, model name.

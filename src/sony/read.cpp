@@ -1,0 +1,112 @@
+// Locating the camera document of a clip: top-level "meta" boxes, then the
+// "moov" payload, then the "M01" sidecar file beside the clip; and the first
+// sample of the container's real-time metadata track.
+#include <string>
+
+#include "sony/sony.hpp"
+#include "text/text.hpp"
+
+namespace sony {
+
+namespace {
+
+// Largest top-level "meta" payload searched for the document (4 MiB).
+constexpr std::uint64_t k_max_meta_payload = 4'194'304;
+// Largest sidecar document read; real ones are a few kilobytes (4 MiB).
+constexpr std::uint64_t k_max_sidecar_size = 4'194'304;
+
+constexpr std::string_view k_root = "<NonRealTimeMeta";
+
+bool holds_document(std::span<const std::uint8_t> bytes) {
+    const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return view.find(k_root) != std::string_view::npos;
+}
+
+bool is_container(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return ext == ".mp4" || ext == ".mov" || ext == ".m4v";
+}
+
+// The whole file as text when it opens, fits the cap and is valid UTF-8.
+std::optional<std::string> read_text(const std::filesystem::path& path) {
+    std::optional<boxes::File> file = boxes::open_file(path);
+    if (!file) return std::nullopt;
+    std::optional<std::vector<std::uint8_t>> bytes =
+        boxes::read_at(*file, 0, file->length, k_max_sidecar_size);
+    if (!bytes) return std::nullopt;
+    std::string text(bytes->begin(), bytes->end());
+    if (!text::is_utf8(text)) return std::nullopt;
+    return text;
+}
+
+// The "<stem>M01.XML" (else "<stem>M01.xml") document beside the clip.
+std::optional<Sony> read_sidecar(const std::filesystem::path& path) {
+    const std::filesystem::path stem = path.stem();
+    if (!path.has_filename() || stem.empty()) return std::nullopt;
+    const std::filesystem::path parent = path.parent_path();
+    std::optional<std::string> document;
+    for (const char* suffix : {"M01.XML", "M01.xml"}) {
+        std::filesystem::path name = stem;
+        name += suffix;
+        document = read_text(parent / name);
+        if (document) break;
+    }
+    if (!document) return std::nullopt;
+    return parse_nrt(*document, "sidecar");
+}
+
+std::optional<Sony> read_unguarded(const std::filesystem::path& path) {
+    std::optional<Sony> result;
+    std::optional<boxes::File> container;
+    std::optional<boxes::SampleRef> sample;
+    if (is_container(path)) container = boxes::open_file(path);
+    if (container) {
+        result = read_top_xml(*container);
+        if (std::optional<std::vector<std::uint8_t>> moov = boxes::read_moov(*container)) {
+            if (!result) result = parse_embedded(*moov);
+            sample = boxes::find_first_sample(*moov, "rtmd");
+        }
+    }
+    if (!result) result = read_sidecar(path);
+    if (!result) return std::nullopt;
+
+    // The sample is read only now: it is reported only together with a document.
+    if (container && sample) {
+        if (std::optional<std::vector<std::uint8_t>> bytes =
+                boxes::read_at(*container, sample->offset, sample->size, boxes::kMaxSampleSize)) {
+            result->rtmd = parse_rtmd(*bytes);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+std::optional<Sony> read_top_xml(const boxes::File& file) {
+    std::optional<Sony> result;
+    boxes::scan_top_level(file, [&](const boxes::TopBox& box) {
+        if (!boxes::type_is(box.type, "meta")) return boxes::Visit::Continue;
+        if (box.size - box.header_length > k_max_meta_payload) return boxes::Visit::Continue;
+        std::optional<std::vector<std::uint8_t>> payload =
+            boxes::read_payload(file, box, k_max_meta_payload);
+        if (!payload) return boxes::Visit::Stop;
+        if (!holds_document(*payload)) return boxes::Visit::Continue;
+        result = parse_embedded(*payload);
+        return boxes::Visit::Stop;
+    });
+    return result;
+}
+
+std::optional<Sony> read(const std::filesystem::path& path) {
+    // Path and string operations may throw std::bad_alloc; nothing escapes the reader.
+    try {
+        return read_unguarded(path);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+} // namespace sony
