@@ -1,0 +1,31 @@
+// Canon metadata track ("cndm"): transfer curve and colour gamut codes from the first sample.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace cndm {
+
+struct Cndm {
+    std::optional<std::uint8_t> curve; // local item 0xe211
+    std::optional<std::uint8_t> gamut; // local item 0xe212
+};
+
+// The codes of the first sample of the first "cndm" track; absent when the file cannot be
+// read, has no usable "moov", no qualifying track, or the sample cannot be read. A present
+// result may hold neither code.
+std::optional<Cndm> read(const std::filesystem::path& path);
+
+// The codes found in one sample's KLV packets; members stay absent when not found.
+Cndm parse_sample(std::span<const std::uint8_t> sample);
+
+// Display name of a transfer-curve code ("Canon Log 2", "Canon Log 3"); absent otherwise.
+std::optional<std::string_view> curve_name(std::uint8_t code);
+
+// Display name of a gamut code ("Cinema Gamut"); absent otherwise.
+std::optional<std::string_view> gamut_name(std::uint8_t code);
+
+} // namespace cndm
