@@ -1,1 +1,77 @@
-int main() { return 0; }
+// The driver: one command per process, JSON lines on standard output.
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "cli/cli.hpp"
+#include "exiftool/exiftool.hpp"
+#include "json_writer/json_writer.hpp"
+#include "scan/scan.hpp"
+#include "text/text.hpp"
+
+namespace {
+
+// Writes one compact JSON line and flushes; a closed output is ignored.
+void print_line(const model::Json& value) {
+    std::string line = json_writer::compact(value);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+// The --confirm document: an empty object when absent, unreadable, not UTF-8 or not JSON.
+model::Json read_confirmations(const std::vector<std::string>& args) {
+    auto path = cli::value_of(args, "--confirm");
+    if (!path) return model::Json::object();
+    std::ifstream file(*path, std::ios::binary);
+    if (!file) return model::Json::object();
+    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad() || !text::is_utf8(content)) return model::Json::object();
+    model::Json doc = model::Json::parse(content, nullptr, false);
+    return doc.is_discarded() ? model::Json::object() : doc;
+}
+
+int usage() {
+    std::fputs(cli::usage_text, stderr);
+    return 2;
+}
+
+int run_scan(const std::vector<std::string>& positionals) {
+    flockfile(stdout);
+    scan::scan_many(
+        positionals, [](const scan::ScanEvent& event) { print_line(scan::event_json(event)); },
+        scan::KeepClips::No);
+    funlockfile(stdout);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A reader that went away must not kill us: writes then fail quietly.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> positionals = cli::positionals(args);
+    model::Json confirmations = read_confirmations(args);
+    std::string exiftool_version = "unavailable";
+    if (auto tool = exiftool::locate())
+        if (auto version = exiftool::version(*tool)) exiftool_version = *version;
+
+    if (args.empty()) return usage();
+    const std::string& command = args[0];
+    if (command == "version") {
+        model::Json out = model::Json::object();
+        out["core"] = "0.1.0";
+        out["exiftool"] = exiftool_version;
+        print_line(out);
+        return 0;
+    }
+    if (positionals.empty()) return usage();
+    if (command == "scan") return run_scan(positionals);
+    (void)confirmations;
+    return usage();
+}

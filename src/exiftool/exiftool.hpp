@@ -4,9 +4,12 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "model/model.hpp"
 
@@ -18,26 +21,52 @@ struct ProcessOutput {
     std::string err;
 };
 
-// Either the process output, or the system's description of why it could not start.
+// Either the process output, or the system's description of why it could not start
+// (for example "No such file or directory (os error 2)").
 using ProcessResult = std::variant<ProcessOutput, std::string>;
 
-// Starts `program` directly (no shell) with `args`, standard input closed.
-// Gives a handle to collect it with `finish`; both pipes are drained together.
-struct Running;
-std::shared_ptr<Running> start(const std::string& program, const std::vector<std::string>& args);
-// Waits for a started process and gives its complete output, or the start failure.
-ProcessResult finish(const std::shared_ptr<Running>& running);
+// A started child process whose pipes are still to be drained.
+struct Running {
+    pid_t pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+    std::string start_error; // non-empty when the process could not be started
+};
+
+// Starts `program` directly (no shell) with `args` and standard input closed.
+// A failure to start is recorded in the result's start_error.
+Running start(const std::string& program, const std::vector<std::string>& args);
+
+// Drains every started process's two pipes together (so none can block on a full
+// pipe) and waits for all of them. Gives one result per process, in order.
+std::vector<ProcessResult> finish_all(std::vector<Running>& runs);
+
+// Starts one process and collects it.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args);
+
+// The text of a system error number: "Permission denied (os error 13)".
+std::string os_error_text(int error_number);
 
 // The tool path: $ZUN_EXIFTOOL when it exists, else the first existing fixed location.
 std::optional<std::string> locate();
 
-// The tool's trimmed "-ver" output; absent when it cannot be started.
+// The tool's "-ver" output, trimmed; absent when the tool cannot be started.
 std::optional<std::string> version(const std::string& tool);
 
 // Whether a batch run asks for numeric (-n) values.
 enum class Numeric { Yes, No };
 
+// The tool's arguments for a batch run over `files` (as they are to be passed).
+std::vector<std::string> batch_arguments(const std::vector<std::string>& files, Numeric numeric);
+
+// A file path in a form the tool cannot mistake for an option: "./" is put in front
+// of a relative path that begins with "-".
+std::string safe_file_argument(const std::string& path);
+
 using Objects = std::vector<model::Json>;
+// The JSON objects of one run's output, or the batch error text.
+std::variant<Objects, std::string> parse_output(const ProcessResult& result);
+
 // One batch run: the JSON objects the tool printed, or the batch error text.
 std::variant<Objects, std::string> run(const std::string& tool,
                                        const std::vector<std::string>& files, Numeric numeric);
@@ -46,11 +75,17 @@ std::variant<Objects, std::string> run(const std::string& tool,
 using Entry = std::variant<std::vector<model::RawTag>, std::string>;
 using BatchResult = std::unordered_map<std::string, Entry>;
 
-// Runs the raw and the printed run over `files` (concurrently) and files the tags
-// under the caller's path texts.
+// Files the outputs of a raw and a printed run under the caller's path texts.
+BatchResult combine(const std::variant<Objects, std::string>& raw,
+                    const std::variant<Objects, std::string>& printed,
+                    const std::vector<std::string>& files);
+
+// Runs the raw and the printed run over `files` at the same time and files the tags
+// under the caller's path texts (`files` are the caller's paths as text).
 BatchResult read_batch(const std::string& tool, const std::vector<std::string>& files);
 
-// The caller's path text that the tool's `file_name` stands for, or `file_name` itself.
+// The caller's path text that the tool's `file_name` stands for: an exact match
+// first, then a match ignoring letter case and "\" versus "/"; otherwise `file_name`.
 std::string canonical_key(const std::string& file_name, const std::vector<std::string>& files);
 
 } // namespace exiftool

@@ -73,13 +73,27 @@ void write(std::string& out, const Json& value, int indent, int depth) {
     };
     switch (value.type()) {
     case Json::value_t::null:
-    case Json::value_t::discarded: out += "null"; break;
-    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
-    case Json::value_t::number_integer: append_int(out, value.get<std::int64_t>()); break;
-    case Json::value_t::number_unsigned: append_int(out, value.get<std::uint64_t>()); break;
-    case Json::value_t::number_float: append_number(out, value.get<double>()); break;
-    case Json::value_t::string: append_string(out, value.get_ref<const std::string&>()); break;
-    case Json::value_t::binary: out += "null"; break;
+    case Json::value_t::discarded:
+        out += "null";
+        break;
+    case Json::value_t::boolean:
+        out += value.get<bool>() ? "true" : "false";
+        break;
+    case Json::value_t::number_integer:
+        append_int(out, value.get<std::int64_t>());
+        break;
+    case Json::value_t::number_unsigned:
+        append_int(out, value.get<std::uint64_t>());
+        break;
+    case Json::value_t::number_float:
+        append_number(out, value.get<double>());
+        break;
+    case Json::value_t::string:
+        append_string(out, value.get_ref<const std::string&>());
+        break;
+    case Json::value_t::binary:
+        out += "null";
+        break;
     case Json::value_t::array: {
         if (value.empty()) {
             out += "[]";
@@ -127,13 +141,27 @@ void append_string(std::string& out, std::string_view text) {
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 out += "\\u00";

@@ -16,13 +16,15 @@ Json optional_text(const std::optional<std::string>& value) {
 
 template <typename T> Json list_json(const std::vector<T>& items) {
     Json out = Json::array();
-    for (const auto& item : items) out.push_back(to_json(item));
+    for (const auto& item : items)
+        out.push_back(to_json(item));
     return out;
 }
 
 Json text_list(const std::vector<std::string>& items) {
     Json out = Json::array();
-    for (const auto& item : items) out.push_back(item);
+    for (const auto& item : items)
+        out.push_back(item);
     return out;
 }
 
@@ -30,24 +32,36 @@ Json text_list(const std::vector<std::string>& items) {
 
 const char* kind_text(Kind kind) {
     switch (kind) {
-    case Kind::Declared: return "declared";
-    case Kind::Container: return "container";
-    case Kind::Computed: return "computed";
-    case Kind::Decoded: return "decoded";
-    case Kind::User: return "user";
-    case Kind::Resolve: return "resolve";
-    case Kind::Sidecar: return "sidecar";
+    case Kind::Declared:
+        return "declared";
+    case Kind::Container:
+        return "container";
+    case Kind::Computed:
+        return "computed";
+    case Kind::Decoded:
+        return "decoded";
+    case Kind::User:
+        return "user";
+    case Kind::Resolve:
+        return "resolve";
+    case Kind::Sidecar:
+        return "sidecar";
     }
     return "declared";
 }
 
 const char* status_text(Status status) {
     switch (status) {
-    case Status::Found: return "found";
-    case Status::Unavailable: return "unavailable";
-    case Status::SourcesDiffer: return "sources_differ";
-    case Status::Computed: return "computed";
-    case Status::Confirmed: return "confirmed";
+    case Status::Found:
+        return "found";
+    case Status::Unavailable:
+        return "unavailable";
+    case Status::SourcesDiffer:
+        return "sources_differ";
+    case Status::Computed:
+        return "computed";
+    case Status::Confirmed:
+        return "confirmed";
     }
     return "unavailable";
 }

@@ -49,7 +49,8 @@ struct Collected {
     std::vector<Rejected> rejected;
 };
 
-// Media files of all arguments (grouped by argument, duplicates removed) and the rejected arguments.
+// Media files of all arguments (grouped by argument, duplicates removed) and the rejected
+// arguments.
 Collected collect(const std::vector<std::string>& args);
 
 // Whether to keep the finished clips in the returned list. A printing scan drops them.

@@ -59,8 +59,8 @@ bool is_case_ignorable(char32_t cp) {
     auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
     return cat == UTF8PROC_CATEGORY_MN || cat == UTF8PROC_CATEGORY_ME ||
            cat == UTF8PROC_CATEGORY_CF || cat == UTF8PROC_CATEGORY_LM ||
-           cat == UTF8PROC_CATEGORY_SK || cp == U'\'' || cp == U'.' || cp == U':' ||
-           cp == 0x00B7 || cp == 0x2019 || cp == 0x2018;
+           cat == UTF8PROC_CATEGORY_SK || cp == U'\'' || cp == U'.' || cp == U':' || cp == 0x00B7 ||
+           cp == 0x2019 || cp == 0x2018;
 }
 
 } // namespace
@@ -112,7 +112,9 @@ std::string lossy(std::string_view bytes) {
     return out;
 }
 
-std::string path_text(const std::filesystem::path& path) { return lossy(path.native()); }
+std::string path_text(const std::filesystem::path& path) {
+    return lossy(path.native());
+}
 
 std::vector<char32_t> code_points(std::string_view utf8) {
     std::vector<char32_t> out;
@@ -180,9 +182,9 @@ std::string lower(std::string_view utf8) {
 }
 
 bool is_white_space(char32_t cp) {
-    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 ||
-           cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 ||
-           cp == 0x202F || cp == 0x205F || cp == 0x3000;
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+           cp == 0x205F || cp == 0x3000;
 }
 
 std::string_view trim(std::string_view utf8) {
@@ -217,8 +219,10 @@ bool is_alphanumeric(char32_t cp) {
     case UTF8PROC_CATEGORY_LO:
     case UTF8PROC_CATEGORY_NL:
     case UTF8PROC_CATEGORY_ND:
-    case UTF8PROC_CATEGORY_NO: return true;
-    default: return false;
+    case UTF8PROC_CATEGORY_NO:
+        return true;
+    default:
+        return false;
     }
 }
 

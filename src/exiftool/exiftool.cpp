@@ -1,0 +1,323 @@
+#include "exiftool/exiftool.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "json_writer/json_writer.hpp"
+#include "text/text.hpp"
+
+extern char** environ;
+
+namespace exiftool {
+
+namespace {
+
+using Json = model::Json;
+
+void close_fd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+// A DOM parser that keeps the parser's error description instead of throwing.
+struct ErrorKeepingParser : nlohmann::detail::json_sax_dom_parser<Json> {
+    std::string error;
+    explicit ErrorKeepingParser(Json& result)
+        : nlohmann::detail::json_sax_dom_parser<Json>(result, false) {}
+    template <class Exception>
+    bool parse_error(std::size_t position, const std::string& last_token, const Exception& ex) {
+        error = ex.what();
+        // Drop the library's "[json.exception.parse_error.101] " prefix.
+        if (auto close = error.find("] ");
+            !error.empty() && error[0] == '[' && close != std::string::npos)
+            error.erase(0, close + 2);
+        return nlohmann::detail::json_sax_dom_parser<Json>::parse_error(position, last_token, ex);
+    }
+};
+
+const char* type_name(const Json& value) {
+    switch (value.type()) {
+    case Json::value_t::null:
+        return "null";
+    case Json::value_t::boolean:
+        return "boolean";
+    case Json::value_t::string:
+        return "string";
+    case Json::value_t::object:
+        return "object";
+    default:
+        return "number";
+    }
+}
+
+} // namespace
+
+std::string os_error_text(int error_number) {
+    return std::string(std::strerror(error_number)) + " (os error " + std::to_string(error_number) +
+           ")";
+}
+
+Running start(const std::string& program, const std::vector<std::string>& args) {
+    Running run;
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
+        run.start_error = os_error_text(errno);
+        return run;
+    }
+    if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+        run.start_error = os_error_text(errno);
+        close_fd(out_pipe[0]);
+        close_fd(out_pipe[1]);
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    // The child starts with default signal handling even though we ignore SIGPIPE.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close_fd(out_pipe[1]);
+    close_fd(err_pipe[1]);
+    if (rc != 0) {
+        run.start_error = os_error_text(rc);
+        close_fd(out_pipe[0]);
+        close_fd(err_pipe[0]);
+        return run;
+    }
+    run.pid = pid;
+    run.out_fd = out_pipe[0];
+    run.err_fd = err_pipe[0];
+    return run;
+}
+
+std::vector<ProcessResult> finish_all(std::vector<Running>& runs) {
+    std::vector<ProcessOutput> outputs(runs.size());
+    std::vector<pollfd> fds;
+    std::vector<std::string*> sinks;
+    std::vector<int*> owners;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (!runs[i].start_error.empty()) continue;
+        fds.push_back({runs[i].out_fd, POLLIN, 0});
+        sinks.push_back(&outputs[i].out);
+        owners.push_back(&runs[i].out_fd);
+        fds.push_back({runs[i].err_fd, POLLIN, 0});
+        sinks.push_back(&outputs[i].err);
+        owners.push_back(&runs[i].err_fd);
+    }
+    std::size_t open_count = fds.size();
+    std::vector<char> buf(1 << 16);
+    while (open_count > 0) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (std::size_t k = 0; k < fds.size(); ++k) {
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
+                continue;
+            ssize_t n = ::read(fds[k].fd, buf.data(), buf.size());
+            if (n > 0) {
+                sinks[k]->append(buf.data(), static_cast<std::size_t>(n));
+            } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+                continue;
+            } else {
+                close_fd(*owners[k]);
+                fds[k].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    std::vector<ProcessResult> results;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        Running& run = runs[i];
+        if (!run.start_error.empty()) {
+            results.emplace_back(run.start_error);
+            continue;
+        }
+        close_fd(run.out_fd);
+        close_fd(run.err_fd);
+        int status = 0;
+        while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.pid = -1;
+        results.emplace_back(std::move(outputs[i]));
+    }
+    return results;
+}
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<Running> runs;
+    runs.push_back(start(program, args));
+    return std::move(finish_all(runs).front());
+}
+
+std::optional<std::string> locate() {
+    if (const char* env = std::getenv("ZUN_EXIFTOOL"); env && text::is_utf8(env) && exists(env))
+        return std::string(env);
+    for (const char* fixed :
+         {"/opt/homebrew/bin/exiftool", "/usr/local/bin/exiftool", "/usr/bin/exiftool"})
+        if (exists(fixed)) return std::string(fixed);
+    return std::nullopt;
+}
+
+std::optional<std::string> version(const std::string& tool) {
+    auto result = run_process(tool, {"-ver"});
+    if (auto* output = std::get_if<ProcessOutput>(&result))
+        return std::string(text::trim(text::lossy(output->out)));
+    return std::nullopt;
+}
+
+std::vector<std::string> batch_arguments(const std::vector<std::string>& files, Numeric numeric) {
+    std::vector<std::string> args = {"-json", "-G1", "-a",   "-u",
+                                     "-q",    "-q",  "-api", "largefilesupport=1"};
+    if (numeric == Numeric::Yes) args.push_back("-n");
+    for (const auto& f : files)
+        args.push_back(safe_file_argument(f));
+    return args;
+}
+
+std::string safe_file_argument(const std::string& path) {
+    if (!path.empty() && path[0] == '-') return "./" + path;
+    return path;
+}
+
+std::variant<Objects, std::string> parse_output(const ProcessResult& result) {
+    if (auto* failure = std::get_if<std::string>(&result)) return "exiftool: " + *failure;
+    const auto& output = std::get<ProcessOutput>(result);
+    std::string out = text::lossy(output.out);
+    if (text::trim(out).empty()) return std::string(text::trim(text::lossy(output.err)));
+    Json doc;
+    ErrorKeepingParser parser(doc);
+    bool parsed = Json::sax_parse(out, &parser, nlohmann::detail::input_format_t::json, true);
+    if (!parsed || doc.is_discarded())
+        return "exiftool json: " + (parser.error.empty() ? "invalid JSON" : parser.error);
+    if (!doc.is_array())
+        return std::string("exiftool json: invalid type: ") + type_name(doc) +
+               ", expected an array";
+    Objects objects;
+    for (auto& element : doc)
+        if (element.is_object()) objects.push_back(std::move(element));
+    return objects;
+}
+
+std::variant<Objects, std::string> run(const std::string& tool,
+                                       const std::vector<std::string>& files, Numeric numeric) {
+    return parse_output(run_process(tool, batch_arguments(files, numeric)));
+}
+
+std::string canonical_key(const std::string& file_name, const std::vector<std::string>& files) {
+    // Two files whose names differ only in letter case are different clips on a
+    // case-sensitive file system, so an exact match always wins.
+    for (const auto& f : files)
+        if (f == file_name) return f;
+    auto normalise = [](std::string_view s) {
+        std::string slashes(s);
+        for (char& c : slashes)
+            if (c == '\\') c = '/';
+        return text::lower(slashes);
+    };
+    const std::string wanted = normalise(file_name);
+    for (const auto& f : files)
+        if (normalise(f) == wanted) return f;
+    return file_name;
+}
+
+BatchResult combine(const std::variant<Objects, std::string>& raw,
+                    const std::variant<Objects, std::string>& printed,
+                    const std::vector<std::string>& files) {
+    BatchResult result;
+    const std::string* failure = std::get_if<std::string>(&raw);
+    if (!failure) failure = std::get_if<std::string>(&printed);
+    if (failure) {
+        for (const auto& f : files)
+            result.insert_or_assign(f, Entry(*failure));
+        return result;
+    }
+    // The tool reports files under the names we passed it, which differ from the
+    // caller's for paths that had to be protected from being read as options.
+    std::vector<std::string> passed;
+    passed.reserve(files.size());
+    for (const auto& f : files)
+        passed.push_back(safe_file_argument(f));
+
+    std::unordered_map<std::string, const Json*> printed_index;
+    for (const auto& object : std::get<Objects>(printed)) {
+        auto it = object.find("SourceFile");
+        if (it != object.end() && it->is_string()) printed_index[it->get<std::string>()] = &object;
+    }
+    for (const auto& object : std::get<Objects>(raw)) {
+        std::string file_name;
+        if (auto it = object.find("SourceFile"); it != object.end() && it->is_string())
+            file_name = it->get<std::string>();
+        const Json* printed_object = nullptr;
+        if (auto it = printed_index.find(file_name); it != printed_index.end())
+            printed_object = it->second;
+        std::string key = canonical_key(file_name, passed);
+        for (std::size_t i = 0; i < passed.size(); ++i)
+            if (passed[i] == key) {
+                key = files[i];
+                break;
+            }
+        std::vector<model::RawTag> tags;
+        tags.reserve(object.size());
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            const std::string& whole = it.key();
+            if (whole == "SourceFile") continue;
+            model::RawTag tag;
+            if (auto colon = whole.find(':'); colon != std::string::npos) {
+                tag.group = whole.substr(0, colon);
+                tag.name = whole.substr(colon + 1);
+            } else {
+                tag.name = whole;
+            }
+            tag.raw = it.value();
+            if (printed_object) {
+                if (auto p = printed_object->find(whole); p != printed_object->end())
+                    tag.printed = p->is_string() ? p->get<std::string>() : json_writer::compact(*p);
+            }
+            tags.push_back(std::move(tag));
+        }
+        result.insert_or_assign(key, Entry(std::move(tags)));
+    }
+    return result;
+}
+
+BatchResult read_batch(const std::string& tool, const std::vector<std::string>& files) {
+    // Both runs are started before either is read; their pipes are drained together.
+    std::vector<Running> runs;
+    runs.push_back(start(tool, batch_arguments(files, Numeric::Yes)));
+    runs.push_back(start(tool, batch_arguments(files, Numeric::No)));
+    auto results = finish_all(runs);
+    return combine(parse_output(results[0]), parse_output(results[1]), files);
+}
+
+} // namespace exiftool

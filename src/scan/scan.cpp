@@ -1,0 +1,131 @@
+// The batch scan: discovery, exiftool in batches of 16, the readers per file,
+// and one clip per media file reported to the event sink.
+#include "scan/scan.hpp"
+
+#include <chrono>
+#include <sys/stat.h>
+
+#include "exiftool/exiftool.hpp"
+#include "paths/paths.hpp"
+#include "text/text.hpp"
+
+namespace scan {
+
+namespace {
+
+constexpr std::size_t batch_size = 16;
+
+using Clock = std::chrono::steady_clock;
+
+model::u128 elapsed_ms(Clock::time_point since) {
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - since).count();
+    return ns > 0 ? static_cast<model::u128>(ns) / 1'000'000 : 0;
+}
+
+struct FileMeta {
+    std::uint64_t size = 0;
+    model::u128 mtime_ns = 0;
+};
+
+FileMeta file_meta(const std::string& path) {
+    FileMeta meta;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return meta;
+    meta.size = static_cast<std::uint64_t>(st.st_size);
+    if (st.st_mtim.tv_sec >= 0)
+        meta.mtime_ns = static_cast<model::u128>(st.st_mtim.tv_sec) * 1'000'000'000u +
+                        static_cast<model::u128>(st.st_mtim.tv_nsec);
+    return meta;
+}
+
+// The clip of one media file (everything but `scan_ms`).
+model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
+                         const std::optional<std::string>& tool) {
+    model::Clip clip;
+    const std::string& native = file.native();
+    FileMeta meta = file_meta(native);
+    clip.size = meta.size;
+    clip.mtime_ns = meta.mtime_ns;
+    clip.path = text::lossy(native);
+
+    if (auto it = batch.find(clip.path); it != batch.end()) {
+        if (auto* tags = std::get_if<std::vector<model::RawTag>>(&it->second)) {
+            clip.tags = std::move(*tags);
+            clip.ok = true;
+        } else {
+            clip.error = std::get<std::string>(it->second);
+        }
+        batch.erase(it);
+    } else {
+        clip.error = tool ? "no result for file" : "exiftool not found";
+    }
+
+    if (auto ext = paths::extension(native); ext && text::is_utf8(*ext)) clip.ext = *ext;
+    if (clip.ok) clip.readers.push_back("exiftool");
+
+    clip.dir = text::lossy(paths::parent(native).value_or(""));
+    clip.name = text::lossy(paths::file_name(native).value_or(""));
+    return clip;
+}
+
+} // namespace
+
+model::Json event_json(const ScanEvent& event) {
+    model::Json out = model::Json::object();
+    if (auto* rejected = std::get_if<Rejected>(&event)) {
+        out["event"] = "rejected";
+        out["path"] = rejected->path;
+        out["reason"] = rejected->reason;
+    } else if (auto* found = std::get_if<Found>(&event)) {
+        out["count"] = found->count;
+        out["event"] = "found";
+    } else if (auto* clip = std::get_if<ClipEvent>(&event)) {
+        out["clip"] = model::to_json(*clip->clip);
+        out["event"] = "clip";
+    } else if (auto* done = std::get_if<Done>(&event)) {
+        out["clips"] = done->clips;
+        out["errors"] = done->errors;
+        out["event"] = "done";
+        out["ms"] = model::u128_json(done->ms);
+    }
+    return out;
+}
+
+std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const EventSink& sink,
+                                   KeepClips keep) {
+    Collected found = collect(args);
+    for (auto& rejected : found.rejected)
+        sink(ScanEvent(std::move(rejected)));
+    sink(ScanEvent(Found{found.media.size()}));
+
+    const auto start = Clock::now();
+    const std::optional<std::string> tool = exiftool::locate();
+    std::vector<model::Clip> clips;
+    std::uint64_t made = 0;
+    std::uint64_t errors = 0;
+    for (std::size_t first = 0; first < found.media.size(); first += batch_size) {
+        const std::size_t count = std::min(batch_size, found.media.size() - first);
+        std::vector<std::string> texts;
+        texts.reserve(count);
+        for (std::size_t i = first; i < first + count; ++i)
+            texts.push_back(text::lossy(found.media[i].native()));
+
+        const auto batch_start = Clock::now();
+        exiftool::BatchResult batch;
+        if (tool) batch = exiftool::read_batch(*tool, texts);
+        const model::u128 share = elapsed_ms(batch_start) / count;
+
+        for (std::size_t i = first; i < first + count; ++i) {
+            model::Clip clip = process_file(found.media[i], batch, tool);
+            clip.scan_ms = share;
+            if (!clip.ok) ++errors;
+            ++made;
+            sink(ScanEvent(ClipEvent{&clip}));
+            if (keep == KeepClips::Yes) clips.push_back(std::move(clip));
+        }
+    }
+    sink(ScanEvent(Done{made, errors, elapsed_ms(start)}));
+    return clips;
+}
+
+} // namespace scan

@@ -1,0 +1,169 @@
+#include "exiftool/exiftool.hpp"
+#include "json_writer/json_writer.hpp"
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+using testing_support::TempDir;
+using testing_support::write_file;
+using testing_support::write_script;
+using Files = std::vector<std::string>;
+using exiftool::ProcessOutput;
+
+namespace {
+
+exiftool::ProcessResult output(std::string out, std::string err = "") {
+    return ProcessOutput{std::move(out), std::move(err)};
+}
+
+std::string error_of(const std::variant<exiftool::Objects, std::string>& v) {
+    auto* e = std::get_if<std::string>(&v);
+    return e ? *e : "<objects>";
+}
+
+std::string tags_json(const exiftool::Entry& entry) {
+    if (auto* e = std::get_if<std::string>(&entry)) return "error: " + *e;
+    model::Json arr = model::Json::array();
+    for (const auto& t : std::get<std::vector<model::RawTag>>(entry))
+        arr.push_back(to_json(t));
+    return json_writer::compact(arr);
+}
+
+struct EnvGuard {
+    std::string name;
+    EnvGuard(std::string n, const std::string& value) : name(std::move(n)) {
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+    ~EnvGuard() { unsetenv(name.c_str()); }
+};
+
+} // namespace
+
+TEST(ExiftoolKeys, CanonicalKeyPrefersExactThenCaseAndSeparatorInsensitive) {
+    Files files = {"/m/A.MOV", "/m/a.mov", "/m/Clip.mp4", "/m/\xc3\x89t\xc3\xa9.mov"};
+    EXPECT_EQ(exiftool::canonical_key("/m/a.mov", files), "/m/a.mov");
+    EXPECT_EQ(exiftool::canonical_key("/m/A.MOV", files), "/m/A.MOV");
+    EXPECT_EQ(exiftool::canonical_key("\\m\\CLIP.MP4", files), "/m/Clip.mp4");
+    EXPECT_EQ(exiftool::canonical_key("/m/\xc3\xa9t\xc3\xa9.mov", files),
+              "/m/\xc3\x89t\xc3\xa9.mov");
+    EXPECT_EQ(exiftool::canonical_key("/elsewhere.mov", files), "/elsewhere.mov");
+    // Without an exact pair, the first case-insensitive match wins.
+    EXPECT_EQ(exiftool::canonical_key("/M/a.MOV", files), "/m/A.MOV");
+}
+
+TEST(ExiftoolOutput, BatchErrorTexts) {
+    EXPECT_EQ(
+        error_of(exiftool::parse_output(std::string("No such file or directory (os error 2)"))),
+        "exiftool: No such file or directory (os error 2)");
+    EXPECT_EQ(
+        error_of(exiftool::parse_output(output(" \n\t", "  Error: File not found - x.mov\n"))),
+        "Error: File not found - x.mov");
+    EXPECT_EQ(error_of(exiftool::parse_output(output(""))), "");
+    EXPECT_EQ(error_of(exiftool::parse_output(output("garbage"))).rfind("exiftool json: ", 0), 0u);
+    EXPECT_EQ(error_of(exiftool::parse_output(output("[{\"a\":1}"))).rfind("exiftool json: ", 0),
+              0u);
+    EXPECT_EQ(error_of(exiftool::parse_output(output("{\"SourceFile\":\"x\"}"))),
+              "exiftool json: invalid type: object, expected an array");
+    auto ok = exiftool::parse_output(output("[1, {\"a\":1,\"a\":2}, \"x\", {}]"));
+    ASSERT_TRUE(std::holds_alternative<exiftool::Objects>(ok));
+    const auto& objects = std::get<exiftool::Objects>(ok);
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[0]["a"], 2); // the last of a repeated key wins
+}
+
+TEST(ExiftoolOutput, CombineFilesTagsUnderCallerPaths) {
+    Files files = {"/m/A.MOV", "/m/b.mov", "-@", "/m/skipped.mov"};
+    auto raw = exiftool::parse_output(output(R"([
+        {"SourceFile":"/M/a.mov","QuickTime:Duration":1.5,"ExifTool:Warning":"w","Odd":[1,2],
+         "QuickTime:Track1:Rate":25},
+        {"SourceFile":"/m/b.mov","QuickTime:Make":"Sony"},
+        {"SourceFile":"./-@","File:FileType":"MOV"},
+        {"SourceFile":"/m/unknown.mov","File:FileType":"MOV"},
+        {"QuickTime:NoSource":1}])"));
+    auto printed = exiftool::parse_output(output(R"([
+        {"SourceFile":"/M/a.mov","QuickTime:Duration":"1.50 s","QuickTime:Track1:Rate":25},
+        {"SourceFile":"./-@","File:FileType":"MOV"}])"));
+    auto batch = exiftool::combine(raw, printed, files);
+    EXPECT_EQ(tags_json(batch.at("/m/A.MOV")),
+              R"([{"group":"ExifTool","name":"Warning","printed":null,"raw":"w"},)"
+              R"({"group":"","name":"Odd","printed":null,"raw":[1,2]},)"
+              R"({"group":"QuickTime","name":"Duration","printed":"1.50 s","raw":1.5},)"
+              R"({"group":"QuickTime","name":"Track1:Rate","printed":"25","raw":25}])");
+    EXPECT_EQ(tags_json(batch.at("/m/b.mov")),
+              R"([{"group":"QuickTime","name":"Make","printed":null,"raw":"Sony"}])");
+    EXPECT_EQ(tags_json(batch.at("-@")),
+              R"([{"group":"File","name":"FileType","printed":"MOV","raw":"MOV"}])");
+    EXPECT_EQ(batch.count("/m/skipped.mov"), 0u);
+    EXPECT_EQ(batch.count("/m/unknown.mov"), 1u); // filed under the tool's own name
+    EXPECT_EQ(batch.count(""), 1u);               // an object without SourceFile
+
+    // A failed raw run wins over a failed printed run; every file gets the text.
+    auto both = exiftool::combine(std::string("raw broke"), std::string("printed broke"), files);
+    ASSERT_EQ(both.size(), files.size());
+    for (const auto& f : files)
+        EXPECT_EQ(tags_json(both.at(f)), "error: raw broke");
+    auto second = exiftool::combine(raw, std::string("printed broke"), files);
+    EXPECT_EQ(tags_json(second.at("/m/b.mov")), "error: printed broke");
+}
+
+TEST(ExiftoolOutput, CaseTwinsInOneBatchKeepTheirOwnTags) {
+    Files files = {"/m/A.MOV", "/m/a.mov"};
+    auto raw = exiftool::parse_output(
+        output(R"([{"SourceFile":"/m/A.MOV","X:Id":1},{"SourceFile":"/m/a.mov","X:Id":2}])"));
+    auto batch = exiftool::combine(raw, raw, files);
+    EXPECT_EQ(tags_json(batch.at("/m/A.MOV")),
+              R"([{"group":"X","name":"Id","printed":"1","raw":1}])");
+    EXPECT_EQ(tags_json(batch.at("/m/a.mov")),
+              R"([{"group":"X","name":"Id","printed":"2","raw":2}])");
+}
+
+TEST(ExiftoolArguments, ExactListAndOptionLookingPaths) {
+    EXPECT_EQ(
+        exiftool::batch_arguments({"/a.mov", "-@", "-", "rel/-x.mov"}, exiftool::Numeric::Yes),
+        (Files{"-json", "-G1", "-a", "-u", "-q", "-q", "-api", "largefilesupport=1", "-n", "/a.mov",
+               "./-@", "./-", "rel/-x.mov"}));
+    EXPECT_EQ(
+        exiftool::batch_arguments({"b.mov"}, exiftool::Numeric::No),
+        (Files{"-json", "-G1", "-a", "-u", "-q", "-q", "-api", "largefilesupport=1", "b.mov"}));
+}
+
+TEST(ExiftoolProcess, LocateVersionAndStartFailures) {
+    TempDir tmp;
+    write_script(tmp / "tool", "#!/bin/sh\nprintf '\\n'\n");
+    {
+        EnvGuard env("ZUN_EXIFTOOL", (tmp / "tool").string());
+        EXPECT_EQ(exiftool::locate(), (tmp / "tool").string());
+        EXPECT_EQ(exiftool::version((tmp / "tool").string()), ""); // empty, not absent
+    }
+    {
+        EnvGuard env("ZUN_EXIFTOOL", (tmp / "absent").string());
+        auto found = exiftool::locate();
+        EXPECT_NE(found, (tmp / "absent").string()); // falls through to the fixed places
+    }
+    EXPECT_EQ(exiftool::version((tmp / "absent").string()), std::nullopt);
+    write_file(tmp / "plain", "not executable");
+    auto r = exiftool::run((tmp / "plain").string(), {"x.mov"}, exiftool::Numeric::Yes);
+    EXPECT_EQ(error_of(r), "exiftool: Permission denied (os error 13)");
+    auto missing = exiftool::read_batch((tmp / "absent").string(), {"x.mov", "y.mov"});
+    EXPECT_EQ(tags_json(missing.at("y.mov")),
+              "error: exiftool: No such file or directory (os error 2)");
+}
+
+TEST(ExiftoolProcess, ChattyToolCannotDeadlockAndRunsOverlap) {
+    TempDir tmp;
+    // Two megabytes on standard error before any output, and a second of work.
+    write_script(tmp / "tool", "#!/bin/sh\n"
+                               "head -c 2000000 /dev/zero | tr '\\0' 'e' >&2\n"
+                               "sleep 1\n"
+                               "for last; do :; done\n"
+                               "printf '[{\"SourceFile\":\"%s\",\"A:B\":1}]' \"$last\"\n");
+    auto started = std::chrono::steady_clock::now();
+    auto batch = exiftool::read_batch((tmp / "tool").string(), {"f.mov"});
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(tags_json(batch.at("f.mov")), R"([{"group":"A","name":"B","printed":"1","raw":1}])");
+    // Both runs sleep a second; together they must cost about one second, not two.
+    EXPECT_LT(took, std::chrono::milliseconds(1800));
+}
