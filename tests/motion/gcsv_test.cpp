@@ -1,0 +1,218 @@
+#include "motion/motion.hpp"
+
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "json_writer/json_writer.hpp"
+#include "motion/gcsv_fixture.hpp"
+#include "support/support.hpp"
+
+namespace {
+
+using namespace testing_support;
+using motion_test::log_text;
+using motion_test::LogSpec;
+
+std::string log_json(const std::optional<model::GyroLog>& log) {
+    return log ? json_writer::compact(model::to_json(*log)) : "absent";
+}
+
+std::optional<model::GyroLog> parse_text(const TempDir& tmp, std::string_view content) {
+    write_file(tmp / "C0001.gcsv", content);
+    return motion::parse_gcsv(tmp / "C0001.gcsv");
+}
+
+TEST(Gcsv, TwoThousandRowsAtOneKilohertz) {
+    TempDir tmp;
+    auto log = parse_text(tmp, log_text({}));
+    EXPECT_EQ(log_json(log), R"({"duration_s":1.999,"kind":"GCSV","path":")" +
+                                 (tmp / "C0001.gcsv").string() +
+                                 R"(","rate_hz":1000.0,"samples":2000,"vendor":"potatocam"})");
+}
+
+TEST(Gcsv, AcceptedVariants) {
+    struct Case {
+        const char* what;
+        LogSpec spec;
+        std::uint64_t samples;
+        double duration;
+        const char* vendor;
+    };
+    const Case cases[] = {
+        {"camera magic, twenty rows",
+         {.magic = "CAMERA IMU LOG", .rows = 20},
+         20,
+         0.019,
+         "potatocam"},
+        {"CR LF and surrounding white space",
+         {.eol = "\r\n", .pad = " \t\u3000", .rows = 50},
+         50,
+         0.049,
+         "potatocam"},
+        {"empty lines in header and data", {.blank_lines = true}, 2000, 1.999, "potatocam"},
+        {"vendor with commas", {.vendor = "vendor,acme,cam,2"}, 2000, 1.999, "acme,cam,2"},
+        {"no vendor line", {.vendor = ""}, 2000, 1.999, ""},
+        {"six-letter vendor line without comma", {.vendor = "vendor"}, 2000, 1.999, ""},
+        {"later tscale replaces an invalid one",
+         {.tscale = "tscale,abc\ntscale,0.002"},
+         2000,
+         3.998,
+         "potatocam"},
+        {"other keys and long lines ignored",
+         {.extra_header = "tscalex,5\nvendors,x\n" + std::string(1'000'000, ',')},
+         2000,
+         1.999,
+         "potatocam"},
+        {"signed and exponent numbers",
+         {.row_tail = ",+1.5e2,-3,.5,7.,1E-3,-0"},
+         2000,
+         1.999,
+         "potatocam"},
+    };
+    for (const auto& c : cases) {
+        TempDir tmp;
+        auto log = parse_text(tmp, log_text(c.spec));
+        ASSERT_TRUE(log) << c.what;
+        EXPECT_EQ(log->samples, c.samples) << c.what;
+        EXPECT_DOUBLE_EQ(log->duration_s, c.duration) << c.what;
+        EXPECT_DOUBLE_EQ(log->rate_hz, static_cast<double>(c.samples - 1) / c.duration) << c.what;
+        EXPECT_EQ(log->vendor, c.vendor) << c.what;
+        EXPECT_EQ(log->kind, "GCSV");
+    }
+}
+
+TEST(Gcsv, RejectedLogs) {
+    struct Case {
+        const char* what;
+        std::string content;
+    };
+    std::string good = log_text({});
+    std::string corrupt_row = good;
+    corrupt_row.replace(corrupt_row.find("\n1000,") + 1, 5, "1000,7,");
+    const Case cases[] = {
+        {"19 data rows", log_text({.rows = 19})},
+        {"all timestamps equal", log_text({.step = 0})},
+        {"no tscale line", log_text({.tscale = ""})},
+        {"tscale that is not a number", log_text({.tscale = "tscale,fast"})},
+        {"tscale without a value", log_text({.tscale = "tscale"})},
+        {"negative tscale", log_text({.tscale = "tscale,-0.001"})},
+        {"one field too many in row 1000", corrupt_row},
+        {"one field too few everywhere", log_text({.row_tail = ",1,2,3,4,5"})},
+        {"a field that is no number", log_text({.row_tail = ",1,2,x,4,5,6"})},
+        {"an empty field", log_text({.row_tail = ",1,2,,4,5,6"})},
+        {"white space inside a row", log_text({.row_tail = ",1, 2,3,4,5,6"})},
+        {"a doubled sign", log_text({.row_tail = ",1,+-2,3,4,5,6"})},
+        {"an infinite value", log_text({.row_tail = ",1,inf,3,4,5,6"})},
+        {"a NaN value", log_text({.row_tail = ",1,2,NaN,4,5,6"})},
+        {"a value overflowing to infinity", log_text({.row_tail = ",1,2,1e999,4,5,6"})},
+        {"a timestamp going back", log_text({.step = -1})},
+        {"an infinite timestamp", log_text({}) + "inf,1,2,3,4,5,6\n"},
+        {"a duration beyond double range",
+         log_text({.tscale = "tscale,1e300", .first = 1e10, .step = 1e10})},
+        {"lower-case magic", log_text({.magic = "gyroflow imu log"})},
+        {"other magic", log_text({.magic = "GYROFLOW IMU LOG v2"})},
+        {"magic line only", "GYROFLOW IMU LOG"},
+        {"empty file", ""},
+        {"no column header", log_text({.column_header = ""})},
+        {"header lines are not recognised after the column header",
+         log_text({.rows = 30, .after_columns = "tscale,0.001"})},
+        {"invalid UTF-8 in an ignored header line", log_text({.extra_header = "note,caf\xC3\x28"})},
+        {"UTF-8 cut short at the end", log_text({}) + "\xE3\x80"},
+        {"encoded surrogate", log_text({.extra_header = "note,\xED\xA0\x80"})},
+        {"vendor beyond the header value limit",
+         log_text({.vendor = "vendor," + std::string(5000, 'v')})},
+        {"a row of a million commas", log_text({}) + std::string(1'000'000, ',') + "\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir tmp;
+        EXPECT_EQ(log_json(parse_text(tmp, c.content)), "absent") << c.what;
+    }
+}
+
+// The reader works on 64 KiB chunks: a character split across two chunks must decode the same.
+TEST(Gcsv, CharactersSplitAcrossReadChunks) {
+    const std::string head = "GYROFLOW IMU LOG\nnote,";
+    const std::string vendor = "\nvendor,Cam";
+    for (std::size_t shift = 0; shift < 10; ++shift) {
+        std::size_t filler = 65536 - head.size() - vendor.size() - 1 - shift;
+        std::string content = head + std::string(filler, 'x') + vendor +
+                              "\xC3\xA9ra\xE3\x80\x80\xE3\x80\x80\n" +
+                              log_text({.magic = "", .vendor = ""});
+        TempDir tmp;
+        auto log = parse_text(tmp, content);
+        ASSERT_TRUE(log) << shift;
+        EXPECT_EQ(log->vendor, "Cam\xC3\xA9ra") << shift;
+        EXPECT_EQ(log->samples, 2000u);
+    }
+}
+
+TEST(Gcsv, NonRegularFilesAreRefusedWithoutBlocking) {
+    TempDir tmp;
+    fs::create_directory(tmp / "dir.gcsv");
+    EXPECT_FALSE(motion::parse_gcsv(tmp / "dir.gcsv"));
+    EXPECT_FALSE(motion::parse_gcsv(tmp / "missing.gcsv"));
+
+    fs::path fifo = tmp / "fifo.gcsv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto pending = std::async(std::launch::async, [&] { return motion::parse_gcsv(fifo); });
+    bool finished = pending.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!finished) {
+        // Release the blocked reader so the test can end.
+        int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0) ::close(w);
+    }
+    ASSERT_TRUE(finished) << "blocked on a FIFO";
+    EXPECT_FALSE(pending.get());
+}
+
+TEST(Gcsv, UnreadableFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not apply to root";
+    TempDir tmp;
+    write_file(tmp / "C0001.gcsv", log_text({}));
+    fs::permissions(tmp / "C0001.gcsv", fs::perms::none);
+    EXPECT_FALSE(motion::parse_gcsv(tmp / "C0001.gcsv"));
+}
+
+// Peak resident memory of this process in KiB, from /proc; 0 when unknown.
+long peak_rss_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+TEST(Gcsv, LargeLogIsStreamed) {
+    TempDir tmp;
+    fs::path path = tmp / "big.gcsv";
+    const std::uint64_t rows = 1'500'000;
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << log_text({.rows = 0});
+        std::string row;
+        for (std::uint64_t i = 0; i < rows; ++i) {
+            row = std::to_string(i) + ",39,86,183,-1137,-15689,-2986\n";
+            out << row;
+        }
+    }
+    auto size = fs::file_size(path);
+    ASSERT_GT(size, 40u * 1024 * 1024);
+    long before = peak_rss_kib();
+    auto log = motion::parse_gcsv(path);
+    long after = peak_rss_kib();
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->samples, rows);
+    EXPECT_DOUBLE_EQ(log->duration_s, 0.001 * static_cast<double>(rows - 1));
+    // The peak grows by far less than the file: it is never held in memory.
+    if (before > 0) {
+        EXPECT_LT(after - before, 4 * 1024);
+    }
+}
+
+} // namespace
