@@ -8,6 +8,8 @@
 
 #include "cli/cli.hpp"
 #include "exiftool/exiftool.hpp"
+#include "export/export.hpp"
+#include "extract/extract.hpp"
 #include "json_writer/json_writer.hpp"
 #include "scan/scan.hpp"
 #include "text/text.hpp"
@@ -72,6 +74,13 @@ int main(int argc, char** argv) {
     }
     if (positionals.empty()) return usage();
     if (command == "scan") return run_scan(positionals);
-    (void)confirmations;
+    if (command == "export")
+        return export_::run_export(args, positionals, confirmations, exiftool_version);
+    if (command == "extract")
+        return extract::run(args, positionals, confirmations, exiftool_version);
+    if (command == "resolve-csv")
+        return export_::run_resolve_csv(args, positionals, confirmations, exiftool_version);
+    if (command == "resolve-plan")
+        return export_::run_resolve_plan(args, positionals, confirmations, exiftool_version);
     return usage();
 }

@@ -5,9 +5,14 @@
 #include <chrono>
 #include <sys/stat.h>
 
+#include "cndm/cndm.hpp"
 #include "exiftool/exiftool.hpp"
+#include "motion/motion.hpp"
+#include "normalize/normalize.hpp"
 #include "paths/paths.hpp"
+#include "sony/sony.hpp"
 #include "text/text.hpp"
+#include "tmcd/tmcd.hpp"
 
 namespace scan {
 
@@ -40,7 +45,7 @@ FileMeta file_meta(const std::string& path) {
 
 // The clip of one media file (everything but `scan_ms`).
 model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
-                         const std::optional<std::string>& tool) {
+                         const std::optional<std::string>& tool, motion::DirCache& folders) {
     model::Clip clip;
     const std::string& native = file.native();
     FileMeta meta = file_meta(native);
@@ -61,10 +66,27 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     }
 
     if (auto ext = paths::extension(native); ext && text::is_utf8(*ext)) clip.ext = *ext;
+    const std::string lowered = text::lower(clip.ext);
+    const bool container = lowered == "mov" || lowered == "mp4" || lowered == "m4v";
+
+    std::optional<tmcd::StartTimecode> timecode;
+    if (container) timecode = tmcd::read_start_timecode(file);
     if (clip.ok) clip.readers.push_back("exiftool");
+    if (timecode) clip.readers.push_back("zun-tmcd");
+
+    std::optional<cndm::Cndm> canon;
+    if (container) canon = cndm::read(file);
+    if (canon && (canon->curve || canon->gamut)) clip.readers.push_back("zun-cndm");
+
+    std::optional<sony::Sony> sony_doc = sony::read(file);
+    if (sony_doc) clip.readers.push_back("zun-sony");
+
+    clip.fields =
+        normalize::build_fields(clip.tags, timecode, canon, sony_doc, clip.size, clip.ext);
 
     clip.dir = text::lossy(paths::parent(native).value_or(""));
     clip.name = text::lossy(paths::file_name(native).value_or(""));
+    clip.motion = motion::detect(file, clip.tags, folders);
     return clip;
 }
 
@@ -103,6 +125,8 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
     std::vector<model::Clip> clips;
     std::uint64_t made = 0;
     std::uint64_t errors = 0;
+    // Each folder is listed once per scan for the motion companions, not once per clip.
+    motion::DirCache folders;
     for (std::size_t first = 0; first < found.media.size(); first += batch_size) {
         const std::size_t count = std::min(batch_size, found.media.size() - first);
         std::vector<std::string> texts;
@@ -116,7 +140,7 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
         const model::u128 share = elapsed_ms(batch_start) / count;
 
         for (std::size_t i = first; i < first + count; ++i) {
-            model::Clip clip = process_file(found.media[i], batch, tool);
+            model::Clip clip = process_file(found.media[i], batch, tool, folders);
             clip.scan_ms = share;
             if (!clip.ok) ++errors;
             ++made;

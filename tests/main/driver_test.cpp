@@ -1,0 +1,277 @@
+// End-to-end tests of the binary with fake exiftool programs.
+#include "json_writer/json_writer.hpp"
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+using testing_support::lines;
+using testing_support::run_core;
+using testing_support::TempDir;
+using testing_support::write_file;
+using testing_support::write_script;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string usage =
+    "usage: zun-metadata-core version | scan <path>... | export <path>... [--out-dir D] [--share] "
+    "| extract <copy> [--also <copy>]... [--keep <copy>]... [--share] | resolve-csv <path>... "
+    "--out "
+    "F [--unique-only] | resolve-plan <path>...\n";
+
+// A stand-in for exiftool: logs each call's arguments and, depending on FAKE_MODE,
+// reports every file, skips one, misnames one, or prints garbage.
+const char* fake_tool = R"(#!/bin/sh
+if [ "$1" = "-ver" ]; then printf ' 99.01\n'; exit 0; fi
+printf '%s\n' "$*" >> "$(dirname "$0")/calls.log"
+numeric=0
+shift 8
+if [ "$1" = "-n" ]; then numeric=1; shift; fi
+case "$FAKE_MODE" in
+  silent) echo "  Error: cannot read files  " >&2; exit 1 ;;
+  garbage) echo "this is not json"; exit 0 ;;
+  object) echo '{"SourceFile":"x"}'; exit 0 ;;
+esac
+printf '['
+sep=''
+for f in "$@"; do
+  case "$FAKE_MODE:$f" in
+    skip:*b.mov) continue ;;
+    rename:*b.mov) f="elsewhere/b.mov" ;;
+    upper:*) f=$(printf '%s' "$f" | tr 'a-z' 'A-Z') ;;
+  esac
+  if [ $numeric = 1 ]; then v=25; else v='"25 fps"'; fi
+  printf '%s{"SourceFile":"%s","QuickTime:VideoFrameRate":%s,"File:FileType":"MOV"}' "$sep" "$f" "$v"
+  sep=','
+done
+printf ']\n'
+)";
+
+struct Fixture {
+    TempDir tmp;
+    fs::path tool = tmp / "bin" / "exiftool";
+    fs::path media = tmp / "media";
+    Fixture() { write_script(tool, fake_tool); }
+    std::map<std::string, std::string> env(const std::string& mode = "") const {
+        return {{"ZUN_EXIFTOOL", tool.string()}, {"FAKE_MODE", mode}};
+    }
+    std::vector<std::string> calls() const {
+        return lines(testing_support::read_file(tmp / "bin" / "calls.log"));
+    }
+};
+
+std::vector<json> parse_lines(const std::string& out) {
+    std::vector<json> docs;
+    for (const auto& line : lines(out))
+        docs.push_back(json::parse(line));
+    return docs;
+}
+
+} // namespace
+
+TEST(Driver, UsageErrorsExitTwoWithTheUsageText) {
+    Fixture f;
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"Scan", "x"},
+                                               {"unknown"},
+                                               {"scan"},
+                                               {"scan", "--share"},
+                                               {"export", "--out-dir", "x"},
+                                               {"resolve-csv", "--out", "f.csv"}}) {
+        auto r = run_core(args, f.env());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, usage);
+        EXPECT_EQ(r.out, "");
+    }
+    // The tool is asked for its version before the command word is looked at.
+    run_core({"unknown"}, f.env());
+    EXPECT_TRUE(f.calls().empty()); // "-ver" is not logged, but nothing else ran either
+}
+
+TEST(Driver, VersionObject) {
+    Fixture f;
+    auto r = run_core({"version", "extra", "--share"}, f.env());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "{\"core\":\"0.1.0\",\"exiftool\":\"99.01\"}\n");
+    write_file(f.tmp / "not-executable", "x");
+    // A tool that cannot be started: with no usable fixed location either, "unavailable".
+    auto broken = run_core({"version"}, {{"ZUN_EXIFTOOL", (f.tmp / "not-executable").string()}});
+    EXPECT_EQ(broken.status, 0);
+    EXPECT_EQ(broken.out, "{\"core\":\"0.1.0\",\"exiftool\":\"unavailable\"}\n");
+}
+
+TEST(Driver, ScanStreamsEventsInBatchesOfSixteen) {
+    Fixture f;
+    std::vector<std::string> names;
+    for (int i = 0; i < 17; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%02d.mov", i);
+        names.push_back(name);
+        write_file(f.media / name, "not really a movie");
+    }
+    write_file(f.media / "readme.txt", "x");
+    auto r = run_core({"scan", (f.tmp / "missing").string(), f.media.string(), "--share",
+                       (f.media / "readme.txt").string()},
+                      f.env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto docs = parse_lines(r.out);
+    ASSERT_EQ(docs.size(), 2u + 1u + 17u + 1u);
+    auto out_lines = lines(r.out);
+    EXPECT_EQ(out_lines[0], "{\"event\":\"rejected\",\"path\":\"" + (f.tmp / "missing").string() +
+                                "\",\"reason\":\"missing\"}");
+    EXPECT_EQ(docs[1]["reason"], "unsupported_type");
+    EXPECT_EQ(out_lines[2], "{\"count\":17,\"event\":\"found\"}");
+    for (int i = 0; i < 17; ++i) {
+        const json& clip = docs[3 + i]["clip"];
+        EXPECT_EQ(docs[3 + i]["event"], "clip");
+        EXPECT_EQ(clip["path"], (f.media / names[i]).string());
+        EXPECT_EQ(clip["name"], names[i]);
+        EXPECT_EQ(clip["dir"], f.media.string());
+        EXPECT_EQ(clip["ext"], "mov");
+        EXPECT_EQ(clip["ok"], true);
+        EXPECT_EQ(clip["error"], nullptr);
+        EXPECT_EQ(clip["size"], 18);
+        EXPECT_GT(clip["mtime_ns"].get<std::uint64_t>(), 1'600'000'000'000'000'000u);
+        EXPECT_EQ(clip["readers"], json::array({"exiftool"}));
+        EXPECT_TRUE(clip["motion"].is_object());
+        ASSERT_EQ(clip["tags"].size(), 2u);
+        EXPECT_EQ(json_writer::compact(clip["tags"][1]),
+                  R"({"group":"QuickTime","name":"VideoFrameRate","printed":"25 fps","raw":25})");
+    }
+    EXPECT_TRUE(
+        out_lines.back().starts_with("{\"clips\":17,\"errors\":0,\"event\":\"done\",\"ms\":"));
+
+    // Two runs per batch, batches of 16 and 1, the exact argument list.
+    auto calls = f.calls();
+    ASSERT_EQ(calls.size(), 4u);
+    std::string first16, last1;
+    for (int i = 0; i < 16; ++i)
+        first16 += " " + (f.media / names[i]).string();
+    last1 = " " + (f.media / names[16]).string();
+    const std::string opts = "-json -G1 -a -u -q -q -api largefilesupport=1";
+    std::vector<std::string> expected = {opts + " -n" + first16, opts + first16,
+                                         opts + " -n" + last1, opts + last1};
+    std::sort(calls.begin(), calls.begin() + 2);
+    std::sort(calls.begin() + 2, calls.end());
+    std::sort(expected.begin(), expected.begin() + 2);
+    std::sort(expected.begin() + 2, expected.end());
+    EXPECT_EQ(calls, expected);
+}
+
+TEST(Driver, BadToolOutputBecomesPerFileErrors) {
+    struct Case {
+        const char* mode;
+        const char* error_a; // error text of a.mov (null: ok)
+        const char* error_b; // error text of b.mov
+    };
+    const Case cases[] = {
+        {"silent", "Error: cannot read files", "Error: cannot read files"},
+        {"garbage", "exiftool json: ", "exiftool json: "},
+        {"object", "exiftool json: invalid type: object, expected an array",
+         "exiftool json: invalid type: object, expected an array"},
+        {"skip", nullptr, "no result for file"},
+        {"rename", nullptr, "no result for file"},
+        {"upper", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        write_file(f.media / "a.mov", "x");
+        write_file(f.media / "b.mov", "x");
+        auto r = run_core({"scan", f.media.string()}, f.env(c.mode));
+        ASSERT_EQ(r.status, 0) << c.mode;
+        auto docs = parse_lines(r.out);
+        ASSERT_EQ(docs.size(), 4u) << c.mode;
+        int errors = 0;
+        for (int i = 0; i < 2; ++i) {
+            const json& clip = docs[1 + i]["clip"];
+            const char* expected = i == 0 ? c.error_a : c.error_b;
+            if (!expected) {
+                EXPECT_EQ(clip["ok"], true) << c.mode;
+                EXPECT_EQ(clip["error"], nullptr) << c.mode;
+                continue;
+            }
+            ++errors;
+            EXPECT_EQ(clip["ok"], false) << c.mode;
+            EXPECT_EQ(clip["tags"], json::array()) << c.mode;
+            EXPECT_EQ(clip["readers"], json::array()) << c.mode;
+            EXPECT_TRUE(clip["error"].get<std::string>().starts_with(expected))
+                << c.mode << ": " << clip["error"];
+        }
+        EXPECT_EQ(docs[3]["errors"], errors) << c.mode;
+    }
+}
+
+TEST(Driver, MissingOrUnstartableToolMarksEveryFile) {
+    Fixture f;
+    write_file(f.media / "a.mov", "x");
+    write_file(f.tmp / "plain", "not a program");
+    auto r = run_core({"scan", f.media.string()}, {{"ZUN_EXIFTOOL", (f.tmp / "plain").string()}});
+    auto docs = parse_lines(r.out);
+    ASSERT_EQ(docs.size(), 3u);
+    EXPECT_EQ(docs[1]["clip"]["error"], "exiftool: Permission denied (os error 13)");
+    EXPECT_EQ(docs[1]["clip"]["scan_ms"], 0);
+    EXPECT_EQ(docs[2]["errors"], 1);
+}
+
+TEST(Driver, DashNamesReachTheToolAsFiles) {
+    Fixture f;
+    write_file(f.media / "-delete_original.mov", "x");
+    write_file(f.media / "-.mov", "x");
+    auto r = run_core({"scan", "-delete_original.mov", "-.mov"}, f.env(), f.media);
+    auto docs = parse_lines(r.out);
+    ASSERT_EQ(docs.size(), 4u) << r.out;
+    EXPECT_EQ(docs[1]["clip"]["path"], "-delete_original.mov");
+    EXPECT_EQ(docs[1]["clip"]["ok"], true);
+    EXPECT_EQ(docs[2]["clip"]["path"], "-.mov");
+    EXPECT_EQ(docs[2]["clip"]["ok"], true);
+    for (const auto& call : f.calls()) {
+        EXPECT_NE(call.find(" ./-delete_original.mov ./-.mov"), std::string::npos) << call;
+        EXPECT_EQ(call.find(" -delete_original"), std::string::npos) << call;
+    }
+}
+
+TEST(Driver, ClosedStandardOutputDoesNotKillTheScan) {
+    Fixture f;
+    for (int i = 0; i < 40; ++i)
+        write_file(f.media / ("c" + std::to_string(i) + ".mov"), "x");
+    auto r = testing_support::run(
+        "/bin/bash",
+        {"-c", "\"$0\" scan \"$1\" | head -n 1; echo \"status=${PIPESTATUS[0]}\"", ZUN_BINARY,
+         f.media.string()},
+        f.env());
+    auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    EXPECT_EQ(out[0], "{\"count\":40,\"event\":\"found\"}");
+    EXPECT_EQ(out[1], "status=0");
+}
+
+TEST(Driver, RealExiftoolOnTheShippedSamples) {
+    if (!fs::exists("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool is not installed";
+    auto r = run_core({"scan", "samples/media"}, {{"ZUN_EXIFTOOL", "/usr/bin/exiftool"}},
+                      ZUN_SOURCE_DIR);
+    ASSERT_EQ(r.status, 0);
+    auto docs = parse_lines(r.out);
+    ASSERT_EQ(docs.size(), 5u) << r.out;
+    EXPECT_EQ(docs[0], json({{"count", 3}, {"event", "found"}}));
+    const json& mp4 = docs[1]["clip"];
+    EXPECT_EQ(mp4["path"], "samples/media/A001/C0001.MP4");
+    EXPECT_EQ(mp4["ok"], true);
+    const json& mov = docs[2]["clip"];
+    EXPECT_EQ(mov["readers"], json::array({"exiftool", "zun-tmcd"}));
+    EXPECT_EQ(docs[3]["clip"]["name"], "clip with space.avi");
+    bool has_file_type = false;
+    for (const auto& tag : mov["tags"])
+        if (tag["group"] == "File" && tag["name"] == "FileType") {
+            has_file_type = true;
+            EXPECT_EQ(tag["raw"], "MOV");
+            EXPECT_EQ(tag["printed"], "MOV");
+        }
+    EXPECT_TRUE(has_file_type);
+    EXPECT_EQ(docs[4]["errors"], 0);
+}
