@@ -1,0 +1,148 @@
+// The export commands through the built binary, over the sample media.
+#include <gtest/gtest.h>
+
+#include "fixtures.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::lines;
+using testing_support::read_file;
+using testing_support::run_core;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+// A scratch copy of the sample media: media/A001/C0001.MP4, C0002.MOV, notes.txt and
+// media/clip with space.avi.
+fs::path copy_samples(const TempDir& t) {
+    fs::copy(fs::path(ZUN_SOURCE_DIR) / "samples/media", t / "media", fs::copy_options::recursive);
+    return t / "media";
+}
+
+nlohmann::json parse(const std::string& line) {
+    return nlohmann::json::parse(line, nullptr, false);
+}
+
+TEST(ExportCommand, WritesOneSidecarPerClipAndRefusesForeignFiles) {
+    TempDir t;
+    const auto media = copy_samples(t);
+    write_file(media / "A001/C0002.MOV.zun-metadata.json", "my own notes");
+    const auto before = fixtures::snapshot(t.path);
+
+    const auto r = run_core({"export", media.string(), "--share"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 3u) << r.out;
+    const auto sidecar = media / "A001/C0001.MP4.zun-metadata.json";
+    EXPECT_EQ(out[0], "{\"clip\":\"" + (media / "A001/C0001.MP4").string() +
+                          "\",\"result\":\"Written(\\\"" + sidecar.string() + "\\\")\"}");
+    EXPECT_EQ(parse(out[1])["result"],
+              "RefusedForeign(\"" + (media / "A001/C0002.MOV.zun-metadata.json").string() + "\")");
+    EXPECT_EQ(parse(out[2])["result"],
+              "Written(\"" + (media / "clip with space.avi.zun-metadata.json").string() + "\")");
+
+    const auto doc = parse(read_file(sidecar));
+    ASSERT_TRUE(doc.is_object());
+    EXPECT_EQ(doc["schema"], "zun-metadata/1");
+    EXPECT_EQ(doc["share"], true);
+    EXPECT_TRUE(doc["source"]["mtime_ns"].is_string());
+    EXPECT_FALSE(doc["fields"].empty());
+
+    const std::map<std::string, std::string> expected = {
+        {"media/A001/C0001.MP4.zun-metadata.json", "added"},
+        {"media/clip with space.avi.zun-metadata.json", "added"},
+    };
+    EXPECT_EQ(fixtures::changed(before, fixtures::snapshot(t.path)), expected);
+}
+
+TEST(ExportCommand, OutDirMirrorsAndSurvivesAClosedOutput) {
+    TempDir t;
+    const auto media = copy_samples(t);
+    const auto out_dir = t / "out";
+    // Standard output closed: the sidecars are still written and the status stays 0.
+    const auto r = testing_support::run(
+        "/bin/sh", {"-c", "\"$0\" export \"$1\" --out-dir \"$2\" >&-; echo \"status $?\"",
+                    ZUN_BINARY, media.string(), out_dir.string()});
+    EXPECT_EQ(r.out, "status 0\n") << r.err;
+    EXPECT_TRUE(fs::is_regular_file(out_dir / "A001/C0001.MP4.zun-metadata.json"));
+    EXPECT_TRUE(fs::is_regular_file(out_dir / "A001/C0002.MOV.zun-metadata.json"));
+    EXPECT_TRUE(fs::is_regular_file(out_dir / "clip with space.avi.zun-metadata.json"));
+    EXPECT_FALSE(fs::exists(media / "A001/C0001.MP4.zun-metadata.json"));
+}
+
+TEST(ResolveCsvCommand, StopsWith101WithoutOutOrWhenUnwritable) {
+    TempDir t;
+    const auto media = copy_samples(t);
+    struct Case {
+        std::vector<std::string> args;
+        const char* diagnostic;
+    };
+    const std::vector<Case> cases = {
+        {{"resolve-csv", media.string()}, "--out required"},
+        {{"resolve-csv", media.string(), "--out"}, "--out required"},
+        {{"resolve-csv", media.string(), "--out", t.path.string()}, "write csv"},
+        {{"resolve-csv", media.string(), "--out", (t / "no/such/dir/x.csv").string()}, "write csv"},
+    };
+    for (const auto& c : cases) {
+        const auto before = fixtures::snapshot(t.path);
+        const auto r = run_core(c.args);
+        EXPECT_EQ(r.status, 101) << c.args.back();
+        EXPECT_EQ(r.out, "") << c.args.back();
+        EXPECT_NE(r.err.find(c.diagnostic), std::string::npos) << r.err;
+        EXPECT_TRUE(fixtures::changed(before, fixtures::snapshot(t.path)).empty());
+    }
+}
+
+TEST(ResolveCsvCommand, WritesTheFileAndTheSummary) {
+    TempDir t;
+    const auto media = copy_samples(t);
+    const auto csv = t / "grade.csv";
+    const auto r = run_core({"resolve-csv", media.string(), "--out", csv.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, R"({"excluded_ambiguous":[],"out":")" + csv.string() +
+                         R"(","rows":3})"
+                         "\n");
+    const auto bytes = read_file(csv);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFE"
+                                              "F\0",
+                                              4));
+    EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\r\0\n\0", 4));
+}
+
+TEST(ResolvePlanCommand, AppliesConfirmationsAndPrintsOneArray) {
+    TempDir t;
+    const auto media = copy_samples(t);
+    const auto clip = (media / "A001/C0002.MOV").string();
+    write_file(t / "confirm.json", "{\"" + clip + R"(": {"curve": "V-Log", "gamut": "V-Gamut"}})");
+    const auto r =
+        run_core({"resolve-plan", media.string(), "--confirm", (t / "confirm.json").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 1u);
+    const auto plans = parse(out[0]);
+    ASSERT_TRUE(plans.is_array());
+    ASSERT_EQ(plans.size(), 3u);
+    EXPECT_EQ(plans[0]["input"], nullptr);
+    EXPECT_EQ(plans[1]["path"], clip);
+    EXPECT_EQ(plans[1]["input"], parse(R"({"curve":"V-Log","value":"Panasonic V-Gamut/V-Log"})"));
+
+    fs::create_directories(t / "empty");
+    const auto none = run_core({"resolve-plan", (t / "empty").string()});
+    EXPECT_EQ(none.out, "[]\n");
+}
+
+TEST(ExtractCommand, NotAMediaFileGivesTheNoMetadataObject) {
+    TempDir t;
+    const auto media = copy_samples(t);
+    const auto notes = (media / "A001/notes.txt").string();
+    const auto before = fixtures::snapshot(t.path);
+    const auto r = run_core({"extract", notes, "--also", (t / "copy.txt").string()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, R"({"error":"not a supported media file","event":"clip","path":")" + notes +
+                         R"(","verdict":"no_metadata"})"
+                         "\n");
+    EXPECT_TRUE(fixtures::changed(before, fixtures::snapshot(t.path)).empty());
+}
+
+} // namespace
