@@ -78,6 +78,20 @@ bool is_space(char32_t cp) {
 // A decimal floating-point number filling the whole text: optional sign, digits with an
 // optional point and exponent, or inf / infinity / nan in any case.
 std::optional<double> parse_decimal(std::string_view s) {
+    // Fast path for the common plain integers: up to 15 digits convert exactly.
+    if (!s.empty() && s.size() <= 16) {
+        std::size_t i = (s.front() == '-' || s.front() == '+') ? 1 : 0;
+        if (i < s.size()) {
+            std::uint64_t whole = 0;
+            std::size_t j = i;
+            for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j)
+                whole = whole * 10 + static_cast<std::uint64_t>(s[j] - '0');
+            if (j == s.size()) {
+                double value = static_cast<double>(whole);
+                return s.front() == '-' ? -value : value;
+            }
+        }
+    }
     if (!s.empty() && s.front() == '+') {
         s.remove_prefix(1);
         if (!s.empty() && (s.front() == '-' || s.front() == '+')) return std::nullopt;
@@ -176,6 +190,16 @@ struct GcsvParser {
         field.append(bytes, len);
     }
 
+    // A run of bytes that are neither white space, commas nor line feeds, inside a data line.
+    void data_run(const char* bytes, std::size_t len) {
+        if (trailing_space || field.size() + len > max_field) {
+            failed = true;
+            return;
+        }
+        started = true;
+        field.append(bytes, len);
+    }
+
     void end_field() {
         if (++fields > columns) {
             failed = true;
@@ -257,6 +281,16 @@ struct GcsvParser {
     }
 };
 
+// Bytes that stand for themselves inside a data field: ASCII other than white space, the comma
+// and the line feed.
+constexpr std::array<bool, 256> plain_bytes() {
+    std::array<bool, 256> table{};
+    for (std::size_t b = 0; b < 0x80; ++b)
+        table[b] = b != ',' && b != ' ' && (b < 0x09 || b > 0x0D);
+    return table;
+}
+constexpr std::array<bool, 256> plain = plain_bytes();
+
 } // namespace
 
 std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
@@ -269,9 +303,20 @@ std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
         auto got = io::read_some(*file, buffer.data(), buffer.size());
         if (!got) return std::nullopt;
         if (*got == 0) break;
+        const char* data = buffer.data();
         for (std::size_t i = 0; i < *got; ++i) {
-            auto byte = static_cast<unsigned char>(buffer[i]);
-            if (decoder.need == 0 && byte == '\n') {
+            auto byte = static_cast<unsigned char>(data[i]);
+            if (decoder.need == 0 && parser.stage == GcsvParser::Stage::Data && plain[byte]) {
+                // Data lines are mostly digits: take the whole run at once.
+                std::size_t end = i + 1;
+                while (end < *got && plain[static_cast<unsigned char>(data[end])])
+                    ++end;
+                parser.data_run(data + i, end - i);
+                i = end - 1;
+            } else if (decoder.need == 0 && parser.stage == GcsvParser::Stage::Data &&
+                       byte == ',') {
+                parser.data_code_point(',', data + i, 1);
+            } else if (decoder.need == 0 && byte == '\n') {
                 parser.end_line();
             } else {
                 auto step = decoder.feed(byte);

@@ -1,8 +1,11 @@
 #include "motion/motion.hpp"
 
 #include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
 #include <set>
 #include <string_view>
+#include <sys/stat.h>
 
 #include "motion/regular_file.hpp"
 #include "text/text.hpp"
@@ -131,50 +134,74 @@ std::optional<model::GyroProject> find_project(const fs::path& dir, const std::s
     return std::nullopt;
 }
 
-EntryType own_type(const fs::directory_entry& entry) {
-    std::error_code ec;
-    auto status = entry.symlink_status(ec);
-    if (ec) return EntryType::Unknown;
-    switch (status.type()) {
-    case fs::file_type::regular:
+EntryType type_of(mode_t mode) {
+    if (S_ISREG(mode)) return EntryType::Regular;
+    if (S_ISDIR(mode)) return EntryType::Directory;
+    if (S_ISLNK(mode)) return EntryType::Symlink;
+    return EntryType::Other;
+}
+
+// An entry's own type, from the listing when it carries one, else from the file system.
+EntryType own_type(DIR* folder, const dirent& entry) {
+    switch (entry.d_type) {
+    case DT_REG:
         return EntryType::Regular;
-    case fs::file_type::directory:
+    case DT_DIR:
         return EntryType::Directory;
-    case fs::file_type::symlink:
+    case DT_LNK:
         return EntryType::Symlink;
-    case fs::file_type::none:
-    case fs::file_type::not_found:
-    case fs::file_type::unknown:
-        return EntryType::Unknown;
+    case DT_UNKNOWN:
+        break;
     default:
         return EntryType::Other;
     }
+    struct stat info {};
+    if (::fstatat(::dirfd(folder), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return EntryType::Unknown;
+    return type_of(info.st_mode);
 }
 
-// The companion kind of a file name, judged by its extension in any case.
-const char* companion_kind(const fs::path& name) {
-    std::string ext = name.extension().native();
-    if (ext.size() < 2 || ext.size() > 5 || !text::is_utf8(ext)) return nullptr;
-    std::string lowered = text::lower(std::string_view(ext).substr(1));
-    if (lowered == "gcsv") return gcsv_kind;
-    if (lowered == "bbl" || lowered == "bfl") return blackbox_kind;
+// Whether `text` is `lower` in any ASCII case. Full Unicode lower-casing maps no other
+// character onto the letters of the companion extensions, so this equals lower-casing.
+bool ascii_iequal(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+// The companion kind of a file name, judged by its last extension in any case. As for paths,
+// a leading dot alone does not start an extension.
+const char* companion_kind(std::string_view name, std::size_t dot) {
+    if (dot == std::string_view::npos || dot == 0) return nullptr;
+    std::string_view ext = name.substr(dot + 1);
+    if (ascii_iequal(ext, "gcsv")) return gcsv_kind;
+    if (ascii_iequal(ext, "bbl") || ascii_iequal(ext, "bfl")) return blackbox_kind;
     return nullptr;
 }
 
 // The companion candidates of `dir` in listing order; none when it cannot be listed. An error
-// part-way keeps what was listed before it.
+// part-way keeps what was listed before it. Lists with readdir: a card folder holds thousands
+// of entries, and only the few with a companion extension need more than their name.
 DirListing list_folder(const fs::path& dir) {
     DirListing listing;
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        fs::path name = it->path().filename();
-        const char* kind = companion_kind(name);
+    DIR* folder = ::opendir(dir.c_str());
+    if (!folder) return listing;
+    while (const dirent* entry = ::readdir(folder)) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        std::size_t dot = name.rfind('.');
+        const char* kind = companion_kind(name, dot);
         if (!kind) continue;
-        Companion entry{name.native(), name.stem().native(), kind, own_type(*it)};
-        listing.by_stem[entry.stem].push_back(listing.companions.size());
-        listing.companions.push_back(std::move(entry));
+        Companion found{std::string(name), std::string(name.substr(0, dot)), kind,
+                        own_type(folder, *entry)};
+        listing.by_stem[found.stem].push_back(listing.companions.size());
+        listing.companions.push_back(std::move(found));
     }
+    ::closedir(folder);
     return listing;
 }
 

@@ -43,6 +43,10 @@ std::optional<std::string> read_regular(const std::filesystem::path& path, std::
     if (!file) return std::nullopt;
     constexpr std::size_t chunk = 64 * 1024;
     std::string out;
+    struct stat info {};
+    if (::fstat(file->fd, &info) == 0 && info.st_size > 0)
+        out.reserve(static_cast<std::size_t>(
+            std::min<std::uintmax_t>(static_cast<std::uintmax_t>(info.st_size), limit) + 1));
     for (;;) {
         std::size_t old = out.size();
         // Read at most one byte past the limit: enough to tell that the file is too large.
