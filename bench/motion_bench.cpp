@@ -108,10 +108,10 @@ int main(int argc, char** argv) {
         auto log = motion::parse_gcsv(big);
         double parse_ms = ms_since(start);
         double parse_cpu = cpu_ms() - cpu_start;
-        std::printf(
-            "parse_gcsv: %.0f MB, %llu samples, %.0f ms (%.0f MB/s), peak RSS %ld -> %ld KiB\n", mb,
-            log ? static_cast<unsigned long long>(log->samples) : 0ull, parse_ms,
-            mb * 1000.0 / parse_ms, rss_before, peak_rss_kib());
+        std::printf("parse_gcsv: %.0f MB, %llu samples, %.0f ms (cpu %.0f ms, %.0f MB/s of cpu), "
+                    "peak RSS %ld -> %ld KiB\n",
+                    mb, log ? static_cast<unsigned long long>(log->samples) : 0ull, parse_ms,
+                    parse_cpu, mb * 1000.0 / parse_cpu, rss_before, peak_rss_kib());
     }
 
     std::error_code ec;

@@ -194,6 +194,17 @@ TEST(Detect, CompanionFiles) {
     EXPECT_TRUE(m.notes.empty());
 }
 
+TEST(Detect, ClipWithoutExtension) {
+    TempDir tmp;
+    write_file(tmp / "C0001.gcsv", log_text({}));
+    write_file(tmp / "C0001.gyroflow", "{}");
+    auto m = motion::detect(tmp / "C0001", {});
+    ASSERT_EQ(m.external.size(), 1u);
+    EXPECT_TRUE(m.gyro);
+    ASSERT_TRUE(m.project);
+    EXPECT_EQ(m.project->path, (tmp / "C0001.gyroflow").string());
+}
+
 TEST(Detect, BlackboxOnly) {
     TempDir tmp;
     write_file(tmp / "C0001.MP4.bbl", log_text({}));

@@ -95,6 +95,8 @@ TEST(Gcsv, RejectedLogs) {
     std::string good = log_text({});
     std::string corrupt_row = good;
     corrupt_row.replace(corrupt_row.find("\n1000,") + 1, 5, "1000,7,");
+    std::string going_back = good;
+    going_back.replace(going_back.find("\n1000,") + 1, 4, "998.5");
     const Case cases[] = {
         {"19 data rows", log_text({.rows = 19})},
         {"all timestamps equal", log_text({.step = 0})},
@@ -106,7 +108,10 @@ TEST(Gcsv, RejectedLogs) {
         {"one field too few everywhere", log_text({.row_tail = ",1,2,3,4,5"})},
         {"a field that is no number", log_text({.row_tail = ",1,2,x,4,5,6"})},
         {"an empty field", log_text({.row_tail = ",1,2,,4,5,6"})},
-        {"white space inside a row", log_text({.row_tail = ",1, 2,3,4,5,6"})},
+        {"white space before a field", log_text({.row_tail = ",1, 2,3,4,5,6"})},
+        {"white space after a field", log_text({.row_tail = ",1,2 ,3,4,5,6"})},
+        {"white space before the last field", log_text({.row_tail = ",1,2,3,4,5, 6"})},
+        {"a timestamp going back once", going_back},
         {"a doubled sign", log_text({.row_tail = ",1,+-2,3,4,5,6"})},
         {"an infinite value", log_text({.row_tail = ",1,inf,3,4,5,6"})},
         {"a NaN value", log_text({.row_tail = ",1,2,NaN,4,5,6"})},
@@ -133,6 +138,15 @@ TEST(Gcsv, RejectedLogs) {
         TempDir tmp;
         EXPECT_EQ(log_json(parse_text(tmp, c.content)), "absent") << c.what;
     }
+}
+
+TEST(Gcsv, RepeatedTimestampIsNotGoingBack) {
+    std::string content = log_text({});
+    content.replace(content.find("\n1000,") + 1, 4, "999");
+    TempDir tmp;
+    auto log = parse_text(tmp, content);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->samples, 2000u);
 }
 
 // The reader works on 64 KiB chunks: a character split across two chunks must decode the same.
