@@ -114,7 +114,9 @@ File::~File() {
 
 std::optional<File> open_file(const std::filesystem::path& path) {
     File file;
-    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a FIFO without a writer cannot hang the open; only regular
+    // files are accepted afterwards, and reads of those never block on the flag.
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file.fd < 0) return std::nullopt;
     struct stat st {};
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)

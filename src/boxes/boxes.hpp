@@ -57,7 +57,8 @@ struct File {
     ~File();
 };
 
-// The opened file; absent when it cannot be opened or its length cannot be taken.
+// The opened regular file; absent when it cannot be opened, is not a regular file (a
+// directory, FIFO or device) or its length cannot be taken.
 std::optional<File> open_file(const std::filesystem::path& path);
 
 // Exactly `count` bytes at `offset`. Absent, before anything is allocated, when `count`

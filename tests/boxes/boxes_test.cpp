@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 
 using namespace testing_support;
 
@@ -257,4 +258,7 @@ TEST(BoxesTopLevel, UnopenableInputs) {
     TempDir dir;
     EXPECT_FALSE(boxes::open_file(dir / "missing.mov"));
     EXPECT_FALSE(boxes::open_file(dir.path)); // a directory is not a media file
+    // A FIFO without a writer would block a plain open forever.
+    ASSERT_EQ(::mkfifo((dir / "pipe.mov").c_str(), 0644), 0);
+    EXPECT_FALSE(boxes::open_file(dir / "pipe.mov"));
 }
