@@ -132,17 +132,6 @@ TEST(FieldResolution, StatusNotesAndAlternates) {
     EXPECT_TRUE(get(f, "wb_temp").alternates.empty());
 }
 
-TEST(FieldResolution, SourceRefCopiesTheTag) {
-    const RawTag tag = t("ExifIFD", "ExposureTime", 0.02, "1/50");
-    const model::SourceRef ref = normalize::sref(tag, Kind::Declared);
-    EXPECT_EQ(ref.source, "exiftool");
-    EXPECT_EQ(ref.group, "ExifIFD");
-    EXPECT_EQ(ref.tag, "ExposureTime");
-    EXPECT_EQ(ref.printed, "1/50");
-    EXPECT_EQ(ref.raw, Json(0.02));
-    EXPECT_EQ(get(build({tag}), "shutter").value, "1/50 s");
-}
-
 TEST(FieldTable, EmptyInputGivesTheFixedList) {
     const auto f = normalize::build_fields({}, std::nullopt, std::nullopt, std::nullopt, 0, "");
     const std::vector<std::string> want = {"make",
