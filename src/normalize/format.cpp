@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "json_writer/json_writer.hpp"
 #include "text/text.hpp"
@@ -81,9 +82,19 @@ std::string fixed(double value, int decimals) {
 }
 
 std::string integer_text(double value) {
-    double whole = std::trunc(value);
-    if (whole == 0.0) whole = 0.0; // no "-0"
-    return fixed_text(whole, 0);
+    // Truncate toward zero and saturate at the 64-bit signed range, so a huge value
+    // prints as the largest integer instead of overflowing.
+    constexpr double limit = 9223372036854775808.0; // 2^63
+    std::int64_t whole = 0;
+    if (std::isnan(value))
+        whole = 0;
+    else if (value >= limit)
+        whole = std::numeric_limits<std::int64_t>::max();
+    else if (value <= -limit)
+        whole = std::numeric_limits<std::int64_t>::min();
+    else
+        whole = static_cast<std::int64_t>(std::trunc(value));
+    return std::to_string(whole);
 }
 
 std::string norm(std::string_view value) {

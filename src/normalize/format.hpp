@@ -31,7 +31,7 @@ std::string trim_num(double value, int decimals);
 // `value` rounded to exactly `decimals` places (exact value, ties to even), zeros kept: 2.00.
 std::string fixed(double value, int decimals);
 
-// `value` truncated toward zero, in decimal without a point; large values keep all their digits.
+// `value` truncated toward zero, in decimal, saturated at the 64-bit signed range.
 std::string integer_text(double value);
 
 // The letters and digits of `text` (any script), lower-cased; everything else dropped.
