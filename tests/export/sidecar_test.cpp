@@ -270,15 +270,21 @@ TEST(WriteSidecar, RefusesSpecialAndUnreadableEntries) {
     expect_refused("dangling link");
 }
 
-TEST(WriteSidecar, UnreadableRegularFileIsRefusedWithoutRoot) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads files whatever their permission bits";
+TEST(WriteSidecar, UnreadableRegularFileIsRefused) {
     TempDir t;
     const auto clip = clip_at(t / "C0001.MP4");
     const fs::path target = t / "C0001.MP4.zun-metadata.json";
     write_file(target, "{\"schema\":\"zun-metadata/1\"}");
     fs::permissions(target, fs::perms::none);
-    auto result = export_::write_sidecar(clip, t.path, std::nullopt, "v", Share::No);
-    EXPECT_TRUE(std::holds_alternative<export_::RefusedForeign>(result));
+    // The directory is writable for the unprivileged user, so only the refusal protects the file.
+    fs::permissions(t.path, fs::perms::all);
+    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+        auto result = export_::write_sidecar(clip, t.path, std::nullopt, "v", Share::No);
+        return std::holds_alternative<export_::RefusedForeign>(result) ? "" : "not refused";
+    });
+    EXPECT_EQ(failure, "");
+    fs::permissions(target, fs::perms::owner_read);
+    EXPECT_EQ(testing_support::read_file(target), "{\"schema\":\"zun-metadata/1\"}");
 }
 
 // Makes a directory unwritable for this process, root included; undone on destruction.

@@ -103,12 +103,19 @@ TEST(Discovery, LeadingDotSlashMakesASecondEntry) {
 }
 
 TEST(Discovery, UnreadableDirectoryIsSkippedSilently) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
     TempDir tmp;
     write_file(tmp.path / "ok" / "a.mov", "x");
     write_file(tmp.path / "locked" / "b.mov", "x");
+    write_file(tmp.path / "only-locked" / "inner" / "c.mov", "x");
     fs::permissions(tmp.path / "locked", fs::perms::none);
-    auto got = scan::collect({tmp.path.string()});
-    ASSERT_EQ(got.media.size(), 1u);
-    EXPECT_EQ(got.media[0], tmp.path / "ok" / "a.mov");
+    fs::permissions(tmp.path / "only-locked" / "inner", fs::perms::none);
+    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+        auto got = scan::collect({tmp.path.string(), (tmp.path / "only-locked").string()});
+        if (got.media.size() != 1 || got.media[0] != tmp.path / "ok" / "a.mov")
+            return "expected only ok/a.mov, got " + std::to_string(got.media.size()) + " files";
+        if (got.rejected.size() != 1 || got.rejected[0].reason != "no_media")
+            return "expected the locked-only folder to be rejected as no_media";
+        return "";
+    });
+    EXPECT_EQ(failure, "");
 }

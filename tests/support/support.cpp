@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -124,6 +125,35 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
 RunResult run_core(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env, const fs::path& cwd) {
     return run(ZUN_BINARY, args, env, cwd);
+}
+
+std::string as_unprivileged(const std::function<std::string()>& body) {
+    if (::geteuid() != 0) return body();
+    int channel[2];
+    if (pipe(channel) != 0) return "pipe failed";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(channel[0]);
+        std::string message;
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            message = "could not drop privileges";
+        else
+            message = body();
+        if (!message.empty() && write(channel[1], message.data(), message.size()) < 0) _exit(2);
+        _exit(message.empty() ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string message;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(channel[0], buf, sizeof buf)) > 0)
+        message.append(buf, static_cast<std::size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status)) return "child ended abnormally";
+    if (WEXITSTATUS(status) != 0 && message.empty()) return "child failed";
+    return message;
 }
 
 std::vector<std::string> lines(const std::string& out) {

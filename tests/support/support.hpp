@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -44,6 +45,11 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
 // Runs the built zun-metadata-core binary.
 RunResult run_core(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env = {}, const fs::path& cwd = {});
+
+// Runs `body` without root's privileges: in a forked child that has switched to the
+// unprivileged user 65534 when the tests run as root, directly otherwise. `body` gives an
+// empty text on success or a description of what failed; so does the result.
+std::string as_unprivileged(const std::function<std::string()>& body);
 
 // Splits standard output into its lines (without the line feeds).
 std::vector<std::string> lines(const std::string& out);
