@@ -18,10 +18,7 @@ namespace {
 
 // Writes one compact JSON line and flushes; a closed output is ignored.
 void print_line(const model::Json& value) {
-    std::string line = json_writer::compact(value);
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    cli::print_line(json_writer::compact(value));
 }
 
 // The --confirm document: an empty object when absent, unreadable, not UTF-8 or not JSON.

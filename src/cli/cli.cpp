@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace cli {
 
@@ -46,6 +47,13 @@ std::vector<std::string> values_of(const std::vector<std::string>& args, std::st
 
 bool has_flag(const std::vector<std::string>& args, std::string_view flag) {
     return std::find(args.begin(), args.end(), flag) != args.end();
+}
+
+void print_line(std::string_view text) {
+    std::string line(text);
+    line += '\n';
+    (void)std::fwrite(line.data(), 1, line.size(), stdout);
+    (void)std::fflush(stdout);
 }
 
 } // namespace cli

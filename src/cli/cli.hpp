@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -22,5 +23,9 @@ std::vector<std::string> values_of(const std::vector<std::string>& args, std::st
 
 // Whether any argument equals `flag`.
 bool has_flag(const std::vector<std::string>& args, std::string_view flag);
+
+// Writes `text` and a line feed to standard output and flushes. A closed output
+// (SIGPIPE is ignored by the driver) makes the write fail quietly.
+void print_line(std::string_view text);
 
 } // namespace cli

@@ -1,10 +1,10 @@
 // The export, resolve-csv and resolve-plan commands, run after the driver's dispatch.
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "cli/cli.hpp"
 #include "export/export.hpp"
 #include "json_writer/json_writer.hpp"
 #include "scan/scan.hpp"
@@ -49,48 +49,11 @@ int write_whole(const std::string& path, std::string_view bytes) {
 
 } // namespace
 
-void print_line(std::string_view text) {
-    // A reader that went away must not kill the process with SIGPIPE; the write fails instead.
-    static const bool ignored = [] {
-        std::signal(SIGPIPE, SIG_IGN);
-        return true;
-    }();
-    (void)ignored;
-    std::string line(text);
-    line += '\n';
-    (void)std::fwrite(line.data(), 1, line.size(), stdout);
-    (void)std::fflush(stdout);
-}
-
-std::optional<std::string> option_value(const std::vector<std::string>& args,
-                                        std::string_view option) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] != option) continue;
-        if (i + 1 < args.size()) return args[i + 1];
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-std::vector<std::string> option_values(const std::vector<std::string>& args,
-                                       std::string_view option) {
-    std::vector<std::string> values;
-    for (std::size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == option) values.push_back(args[i + 1]);
-    return values;
-}
-
-bool has_flag(const std::vector<std::string>& args, std::string_view flag) {
-    for (const auto& arg : args)
-        if (arg == flag) return true;
-    return false;
-}
-
 int run_export(const std::vector<std::string>& args, const std::vector<std::string>& positionals,
                const nlohmann::json& confirmations, const std::string& exiftool_version) {
     std::optional<fs::path> out_dir;
-    if (auto value = option_value(args, "--out-dir")) out_dir = fs::path(*value);
-    const Share share = has_flag(args, "--share") ? Share::Yes : Share::No;
+    if (auto value = cli::value_of(args, "--out-dir")) out_dir = fs::path(*value);
+    const Share share = cli::has_flag(args, "--share") ? Share::Yes : Share::No;
 
     const auto clips = scan_confirmed(positionals, confirmations);
     const fs::path root = common_ancestor(clips);
@@ -99,7 +62,7 @@ int run_export(const std::vector<std::string>& args, const std::vector<std::stri
         model::Json line = model::Json::object();
         line["clip"] = clip.path;
         line["result"] = result_text(result);
-        print_line(json_writer::compact(line));
+        cli::print_line(json_writer::compact(line));
     }
     return 0;
 }
@@ -108,8 +71,8 @@ int run_resolve_csv(const std::vector<std::string>& args,
                     const std::vector<std::string>& positionals,
                     const nlohmann::json& confirmations, const std::string& /*exiftool_version*/) {
     const auto clips = scan_confirmed(positionals, confirmations);
-    const bool unique = has_flag(args, "--unique-only");
-    const auto out = option_value(args, "--out");
+    const bool unique = cli::has_flag(args, "--unique-only");
+    const auto out = cli::value_of(args, "--out");
     if (!out) {
         print_error("resolve-csv: --out required");
         return 101;
@@ -134,7 +97,7 @@ int run_resolve_csv(const std::vector<std::string>& args,
     summary["excluded_ambiguous"] = std::move(excluded);
     summary["out"] = text::lossy(*out);
     summary["rows"] = static_cast<std::uint64_t>(clips.size() - csv.excluded.size());
-    print_line(json_writer::compact(summary));
+    cli::print_line(json_writer::compact(summary));
     return 0;
 }
 
@@ -145,7 +108,7 @@ int run_resolve_plan(const std::vector<std::string>& /*args*/,
     model::Json plans = model::Json::array();
     for (const auto& clip : clips)
         plans.push_back(plan_json(clip));
-    print_line(json_writer::compact(plans));
+    cli::print_line(json_writer::compact(plans));
     return 0;
 }
 

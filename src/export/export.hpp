@@ -121,21 +121,6 @@ model::Json plan_json(const model::Clip& clip);
 
 // ---- Commands ----
 
-// Writes `text` and a line feed to standard output and flushes; a failed write is ignored.
-void print_line(std::string_view text);
-
-// The value after the first occurrence of `option` in `args`; absent when there is none
-// or that occurrence is the last argument.
-std::optional<std::string> option_value(const std::vector<std::string>& args,
-                                        std::string_view option);
-
-// Values after every occurrence of `option` that has a following argument, in order.
-std::vector<std::string> option_values(const std::vector<std::string>& args,
-                                       std::string_view option);
-
-// Whether any argument equals `flag`.
-bool has_flag(const std::vector<std::string>& args, std::string_view flag);
-
 // `export`: one sidecar per scanned clip, one result line each. Returns the exit status (0).
 int run_export(const std::vector<std::string>& args, const std::vector<std::string>& positionals,
                const nlohmann::json& confirmations, const std::string& exiftool_version);

@@ -1,4 +1,5 @@
 // The extract command, run after the driver's dispatch.
+#include "cli/cli.hpp"
 #include "extract/extract.hpp"
 #include "json_writer/json_writer.hpp"
 #include "scan/scan.hpp"
@@ -10,12 +11,12 @@ int run(const std::vector<std::string>& args, const std::vector<std::string>& po
         const nlohmann::json& confirmations, const std::string& exiftool_version) {
     if (positionals.empty()) return 0;
     const export_::Share share =
-        export_::has_flag(args, "--share") ? export_::Share::Yes : export_::Share::No;
+        cli::has_flag(args, "--share") ? export_::Share::Yes : export_::Share::No;
     std::vector<fs::path> copies = {fs::path(positionals.front())};
-    for (const auto& also : export_::option_values(args, "--also"))
+    for (const auto& also : cli::values_of(args, "--also"))
         copies.emplace_back(also);
     std::vector<fs::path> keep;
-    for (const auto& path : export_::option_values(args, "--keep"))
+    for (const auto& path : cli::values_of(args, "--keep"))
         keep.emplace_back(path);
 
     auto clips = scan::scan_many({positionals.front()}, [](const scan::ScanEvent&) {});
@@ -26,12 +27,12 @@ int run(const std::vector<std::string>& args, const std::vector<std::string>& po
         event["event"] = "clip";
         event["path"] = text::lossy(positionals.front());
         event["verdict"] = "no_metadata";
-        export_::print_line(json_writer::compact(event));
+        cli::print_line(json_writer::compact(event));
         return 0;
     }
     for (const auto& clip : clips)
         for (const auto& event : emit(clip, copies, keep, exiftool_version, share))
-            export_::print_line(json_writer::compact(event));
+            cli::print_line(json_writer::compact(event));
     return 0;
 }
 
