@@ -1,0 +1,54 @@
+// Runs the built binary the way the fault tests need: as another user, with a reader
+// that hangs up early, and with the child's peak memory recorded.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace faults {
+
+struct ChildOptions {
+    // Drop to this user and group id (and no supplementary groups) before exec.
+    std::optional<uid_t> as_user;
+    // Close our end of the standard-output pipe after this many bytes have arrived.
+    std::size_t hang_up_after = std::numeric_limits<std::size_t>::max();
+};
+
+struct ChildResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out; // what arrived before any hang-up
+    std::string err;
+    long max_rss_kb = 0; // peak resident set of the child (and the children it waited for)
+};
+
+// Runs the zun-metadata-core binary with `args`, standard input on /dev/null and the
+// environment changes of `env` (an empty value unsets). Waits for it to end.
+ChildResult run_binary(const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& env, const ChildOptions& options);
+
+// Sets or clears the immutable attribute of a file or directory; false when the file
+// system or the caller cannot.
+bool set_immutable(const std::filesystem::path& path, bool on);
+
+// Clears the immutable attribute again when it dies, so the scratch tree can be removed.
+struct ImmutableGuard {
+    std::filesystem::path path;
+    bool active = false;
+    explicit ImmutableGuard(std::filesystem::path p) : path(std::move(p)) {
+        active = set_immutable(path, true);
+    }
+    ~ImmutableGuard() {
+        if (active) set_immutable(path, false);
+    }
+    ImmutableGuard(const ImmutableGuard&) = delete;
+    ImmutableGuard& operator=(const ImmutableGuard&) = delete;
+};
+
+} // namespace faults

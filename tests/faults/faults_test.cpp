@@ -1,0 +1,333 @@
+// Faults injected into whole runs of the binary: a dying or flooding exiftool, files that
+// change under the scan, unreadable folders, a reader that hangs up, read-only sidecar targets.
+// Each checks what the user sees and that no clip, event or earlier sidecar is lost.
+#include "faults/child.hpp"
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+using nlohmann::json;
+using testing_support::lines;
+using testing_support::read_file;
+using testing_support::run_core;
+using testing_support::TempDir;
+using testing_support::write_file;
+using testing_support::write_script;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+// A stand-in for exiftool. Reports every file it is given; the files matching one of the
+// shell patterns in FAKE_TARGET suffer FAKE_MODE: "kill" (the -n run prints half an object and
+// kills itself), "remove" or "truncate" (the file changes before the answer), "huge"
+// (a tag value of FAKE_BYTES bytes).
+const char* fake_tool = R"(#!/bin/sh
+set -f
+if [ "$1" = "-ver" ]; then printf '12.76\n'; exit 0; fi
+printf '%s\n' "$*" >> "$(dirname "$0")/calls.log"
+numeric=0
+shift 8
+if [ "$1" = "-n" ]; then numeric=1; shift; fi
+printf '['
+sep=''
+for f in "$@"; do
+  hit=0
+  for p in $FAKE_TARGET; do case "$f" in $p) hit=1 ;; esac; done
+  if [ $hit = 1 ]; then
+    case "$FAKE_MODE" in
+      kill) if [ $numeric = 1 ]; then printf '%s{"SourceFile":"%s","QuickTime:Com' "$sep" "$f"; kill -9 $$; fi ;;
+      remove) rm -f "$f" ;;
+      truncate) truncate -s 40 "$f" ;;
+    esac
+  fi
+  printf '%s{"SourceFile":"%s","File:FileType":"MOV"' "$sep" "$f"
+  if [ $hit = 1 ] && [ "$FAKE_MODE" = huge ]; then
+    printf ',"QuickTime:Comment":"'; head -c "$FAKE_BYTES" /dev/zero | tr '\0' x; printf '"'
+  fi
+  printf '}'
+  sep=','
+done
+printf ']\n'
+)";
+
+struct Fixture {
+    TempDir tmp;
+    fs::path bin = tmp / "bin";
+    fs::path tool = bin / "exiftool";
+    fs::path media = tmp / "media";
+    Fixture() {
+        write_script(tool, fake_tool);
+        // Usable by an unprivileged user too.
+        fs::permissions(tool, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+        fs::permissions(bin, fs::perms::all);
+    }
+    std::map<std::string, std::string> env(const std::string& mode = "",
+                                           const std::string& target = "",
+                                           const std::string& bytes = "") const {
+        return {{"ZUN_EXIFTOOL", tool.string()},
+                {"FAKE_MODE", mode},
+                {"FAKE_TARGET", target},
+                {"FAKE_BYTES", bytes}};
+    }
+    std::string calls() const { return read_file(bin / "calls.log"); }
+    // `count` small media files c00.mov, c01.mov, ... in `dir`.
+    std::vector<fs::path> clips(const fs::path& dir, int count) const {
+        std::vector<fs::path> out;
+        for (int i = 0; i < count; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "c%02d.mov", i);
+            out.push_back(dir / name);
+            write_file(out.back(), "not really a movie");
+        }
+        return out;
+    }
+};
+
+std::vector<json> parse_lines(const std::string& out) {
+    std::vector<json> docs;
+    for (const auto& line : lines(out))
+        docs.push_back(json::parse(line, nullptr, false));
+    return docs;
+}
+
+// The clip objects of a scan's output, after checking the found and done events around them:
+// nothing lost means one clip line per media file and a done event that counts them all.
+std::vector<json> complete_scan(const std::string& out, std::size_t media, std::size_t errors) {
+    auto docs = parse_lines(out);
+    std::vector<json> clips;
+    EXPECT_GE(docs.size(), media + 2);
+    if (docs.size() < media + 2) return clips;
+    const json& found = docs[docs.size() - media - 2];
+    EXPECT_EQ(found["event"], "found");
+    EXPECT_EQ(found["count"], media);
+    for (std::size_t i = docs.size() - media - 1; i + 1 < docs.size(); ++i) {
+        EXPECT_EQ(docs[i]["event"], "clip");
+        clips.push_back(docs[i]["clip"]);
+    }
+    const json& done = docs.back();
+    EXPECT_EQ(done["event"], "done");
+    EXPECT_EQ(done["clips"], media);
+    EXPECT_EQ(done["errors"], errors);
+    return clips;
+}
+
+} // namespace
+
+TEST(Faults, ToolKilledMidBatchFailsOnlyThatBatch) {
+    Fixture f;
+    auto files = f.clips(f.media, 40); // batches 0-15, 16-31, 32-39
+    auto r = run_core({"scan", f.media.string()}, f.env("kill", "*/c20.mov"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto clips = complete_scan(r.out, 40, 16);
+    ASSERT_EQ(clips.size(), 40u);
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        const json& clip = clips[i];
+        EXPECT_EQ(clip["path"], files[i].string());
+        if (i >= 16 && i < 32) {
+            // The cut-off output is not JSON: the whole batch carries the parser's complaint.
+            EXPECT_EQ(clip["ok"], false) << i;
+            EXPECT_TRUE(clip["error"].get<std::string>().starts_with("exiftool json: ")) << i;
+            EXPECT_EQ(clip["tags"], json::array()) << i;
+            EXPECT_EQ(clip["readers"], json::array()) << i;
+        } else {
+            EXPECT_EQ(clip["ok"], true) << i;
+            EXPECT_EQ(clip["readers"], json::array({"exiftool"})) << i;
+        }
+        EXPECT_EQ(clip["size"], 18) << i;
+    }
+}
+
+TEST(Faults, FiftyMegabytesOfToolOutputIsReadWithBoundedMemory) {
+    constexpr std::size_t huge = 50'000'000;
+    Fixture f;
+    auto files = f.clips(f.media, 40);
+    // One huge value, then one in each of the three batches: the peak must stay that of one
+    // batch, since a batch's output and its clips are released before the next one.
+    auto one = faults::run_binary({"scan", f.media.string()},
+                                  f.env("huge", "*/c03.mov", std::to_string(huge)), {});
+    auto three = faults::run_binary(
+        {"scan", f.media.string()},
+        f.env("huge", "*/c03.mov */c20.mov */c35.mov", std::to_string(huge)), {});
+    auto holds_huge_value = [&](const json& clip) {
+        for (const auto& tag : clip["tags"])
+            if (tag["name"] == "Comment")
+                return clip["ok"] == true && tag["raw"].get<std::string>().size() == huge &&
+                       tag["printed"].get<std::string>().size() == huge;
+        return false;
+    };
+    const std::vector<std::pair<const faults::ChildResult*, std::vector<std::size_t>>> runs = {
+        {&one, {3}}, {&three, {3, 20, 35}}};
+    for (const auto& [r, big] : runs) {
+        ASSERT_EQ(r->status, 0) << r->err;
+        auto clips = complete_scan(r->out, 40, 0);
+        ASSERT_EQ(clips.size(), 40u);
+        for (std::size_t i = 0; i < clips.size(); ++i)
+            EXPECT_EQ(holds_huge_value(clips[i]), std::find(big.begin(), big.end(), i) != big.end())
+                << i;
+    }
+    std::printf("peak memory: one huge batch %ld kB, three %ld kB\n", one.max_rss_kb,
+                three.max_rss_kb);
+    EXPECT_LT(three.max_rss_kb, one.max_rss_kb * 5 / 4);
+    // Two runs of 50 MB each, their parsed values, the tags and the printed line.
+    EXPECT_LT(one.max_rss_kb, 16 * static_cast<long>(huge / 1000));
+}
+
+TEST(Faults, FileRemovedOrTruncatedAfterDiscovery) {
+    const fs::path sample = fs::path(ZUN_SOURCE_DIR) / "samples/media/A001/C0002.MOV";
+    struct Case {
+        const char* mode;
+        std::uint64_t size;
+        json readers;
+    };
+    const Case cases[] = {
+        {"remove", 0, json::array({"exiftool"})},
+        {"truncate", 40, json::array({"exiftool"})},
+        {"", fs::file_size(sample), json::array({"exiftool", "zun-tmcd"})},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        auto files = f.clips(f.media, 3);
+        fs::copy_file(sample, files[1], fs::copy_options::overwrite_existing);
+        auto r = run_core({"scan", f.media.string()}, f.env(c.mode, "*/c01.mov"));
+        ASSERT_EQ(r.status, 0) << c.mode;
+        auto clips = complete_scan(r.out, 3, 0);
+        ASSERT_EQ(clips.size(), 3u) << c.mode;
+        const json& changed = clips[1];
+        EXPECT_EQ(changed["path"], files[1].string()) << c.mode;
+        EXPECT_EQ(changed["ok"], true) << c.mode;
+        EXPECT_EQ(changed["size"], c.size) << c.mode;
+        EXPECT_EQ(changed["readers"], c.readers) << c.mode;
+        if (c.size == 0) {
+            EXPECT_EQ(changed["mtime_ns"], 0) << c.mode;
+        }
+        for (int i : {0, 2})
+            EXPECT_EQ(clips[i]["size"], 18) << c.mode;
+    }
+}
+
+TEST(Faults, UnreadableFoldersAreSkippedForAnUnprivilegedUser) {
+    Fixture f;
+    fs::permissions(f.tmp.path, fs::perms::all);
+    auto readable = f.clips(f.media / "A", 2);
+    f.clips(f.media / "B", 2);
+    f.clips(f.media / "C" / "D", 1);
+    f.clips(f.media / "E", 1);
+    // B cannot be listed or entered; C can be entered but not listed; E can be listed but
+    // not entered: its entry keeps the type the listing gave, but the file's size cannot be read.
+    fs::permissions(f.media / "B", fs::perms::none);
+    fs::permissions(f.media / "C", fs::perms::owner_write | fs::perms::owner_exec |
+                                       fs::perms::others_exec | fs::perms::group_exec);
+    fs::permissions(f.media / "E", fs::perms::owner_read | fs::perms::others_read);
+
+    auto r = faults::run_binary({"scan", f.media.string(), (f.media / "B").string(),
+                                 (f.media / "C" / "D" / "c00.mov").string()},
+                                f.env(), {.as_user = nobody});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto docs = parse_lines(r.out);
+    ASSERT_FALSE(docs.empty());
+    EXPECT_EQ(docs[0]["event"], "rejected");
+    EXPECT_EQ(docs[0]["path"], (f.media / "B").string());
+    EXPECT_EQ(docs[0]["reason"], "no_media");
+    auto clips = complete_scan(r.out, 4, 0);
+    ASSERT_EQ(clips.size(), 4u);
+    const std::vector<std::pair<fs::path, int>> expected = {{readable[0], 18},
+                                                            {readable[1], 18},
+                                                            {f.media / "E" / "c00.mov", 0},
+                                                            {f.media / "C" / "D" / "c00.mov", 18}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(clips[i]["path"], expected[i].first.string());
+        EXPECT_EQ(clips[i]["size"], expected[i].second);
+        EXPECT_EQ(clips[i]["ok"], true);
+    }
+}
+
+TEST(Faults, ReaderHangingUpDoesNotStopTheScan) {
+    Fixture f;
+    auto files = f.clips(f.media, 40);
+    // Hang up after the found event: every later line meets a closed pipe.
+    auto r = faults::run_binary({"scan", f.media.string()}, f.env(),
+                                {.as_user = std::nullopt, .hang_up_after = 1});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    // The last batch was still read, by both runs.
+    const std::string calls = f.calls();
+    std::size_t last = 0, count = 0;
+    while ((last = calls.find(files.back().string(), last)) != std::string::npos) {
+        ++count;
+        ++last;
+    }
+    EXPECT_EQ(count, 2u);
+}
+
+TEST(Faults, ExportIntoPartlyReadOnlyTargets) {
+    Fixture f;
+    auto in_a = f.clips(f.media / "A", 2);
+    auto in_b = f.clips(f.media / "B", 2);
+    auto first = run_core({"export", f.media.string()}, f.env());
+    ASSERT_EQ(first.status, 0);
+    ASSERT_EQ(lines(first.out).size(), 4u);
+    auto sidecar = [](const fs::path& clip) {
+        return fs::path(clip.string() + ".zun-metadata.json");
+    };
+    const std::string before_a0 = read_file(sidecar(in_a[0]));
+    const std::string before_b1 = read_file(sidecar(in_b[1]));
+    ASSERT_NE(before_a0, "");
+    // Newer clips, so a successful write is visible in the sidecar.
+    for (const auto& clip : {in_a[0], in_a[1], in_b[0], in_b[1]})
+        write_file(clip, "a longer movie than before");
+    fs::remove(sidecar(in_a[1]));
+
+    // A refuses every new entry; in B only the existing sidecar of c01 cannot be replaced.
+    faults::ImmutableGuard lock_a(f.media / "A");
+    faults::ImmutableGuard lock_b1(sidecar(in_b[1]));
+    if (!lock_a.active || !lock_b1.active)
+        GTEST_SKIP() << "the immutable attribute is not available here";
+    auto r = run_core({"export", f.media.string()}, f.env());
+    EXPECT_EQ(r.status, 0);
+    auto docs = parse_lines(r.out);
+    ASSERT_EQ(docs.size(), 4u);
+    const std::string denied = "Error(\"Operation not permitted (os error 1)\")";
+    const std::vector<std::pair<fs::path, std::string>> expected = {
+        {in_a[0], denied},
+        {in_a[1], denied},
+        {in_b[0], "Written(\"" + sidecar(in_b[0]).string() + "\")"},
+        {in_b[1], denied},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(docs[i]["clip"], expected[i].first.string());
+        EXPECT_EQ(docs[i]["result"], expected[i].second);
+    }
+    // Earlier sidecars are untouched, no temporary file is left, and the write that could
+    // go ahead holds the new size.
+    EXPECT_EQ(read_file(sidecar(in_a[0])), before_a0);
+    EXPECT_FALSE(fs::exists(sidecar(in_a[1])));
+    EXPECT_EQ(read_file(sidecar(in_b[1])), before_b1);
+    for (const auto& entry : fs::directory_iterator(f.media / "B"))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+    json written = json::parse(read_file(sidecar(in_b[0])), nullptr, false);
+    EXPECT_EQ(written["source"]["size"], 26);
+}
+
+TEST(Faults, PrintingScanMemoryDoesNotGrowWithClips) {
+    Fixture f;
+    f.clips(f.media / "small", 200);
+    f.clips(f.media / "large", 2000);
+    auto small = faults::run_binary({"scan", (f.media / "small").string()}, f.env(), {});
+    auto large = faults::run_binary({"scan", (f.media / "large").string()}, f.env(), {});
+    ASSERT_EQ(small.status, 0);
+    ASSERT_EQ(large.status, 0);
+    EXPECT_EQ(complete_scan(large.out, 2000, 0).size(), 2000u);
+    std::printf("peak memory: 200 clips %ld kB, 2000 clips %ld kB\n", small.max_rss_kb,
+                large.max_rss_kb);
+    // Keeping every clip would cost several kilobytes each, megabytes in all.
+    EXPECT_LT(large.max_rss_kb - small.max_rss_kb, 2048);
+}
