@@ -256,14 +256,15 @@ TEST(Driver, RealExiftoolOnTheShippedSamples) {
                       ZUN_SOURCE_DIR);
     ASSERT_EQ(r.status, 0);
     auto docs = parse_lines(r.out);
-    ASSERT_EQ(docs.size(), 5u) << r.out;
-    EXPECT_EQ(docs[0], json({{"count", 3}, {"event", "found"}}));
+    ASSERT_EQ(docs.size(), 6u) << r.out;
+    EXPECT_EQ(docs[0], json({{"count", 4}, {"event", "found"}}));
     const json& mp4 = docs[1]["clip"];
     EXPECT_EQ(mp4["path"], "samples/media/A001/C0001.MP4");
     EXPECT_EQ(mp4["ok"], true);
     const json& mov = docs[2]["clip"];
     EXPECT_EQ(mov["readers"], json::array({"exiftool", "zun-tmcd"}));
-    EXPECT_EQ(docs[3]["clip"]["name"], "clip with space.avi");
+    EXPECT_EQ(docs[3]["clip"]["name"], "C0003.MOV");
+    EXPECT_EQ(docs[4]["clip"]["name"], "clip with space.avi");
     bool has_file_type = false;
     for (const auto& tag : mov["tags"])
         if (tag["group"] == "File" && tag["name"] == "FileType") {
@@ -272,5 +273,5 @@ TEST(Driver, RealExiftoolOnTheShippedSamples) {
             EXPECT_EQ(tag["printed"], "MOV");
         }
     EXPECT_TRUE(has_file_type);
-    EXPECT_EQ(docs[4]["errors"], 0);
+    EXPECT_EQ(docs[5]["errors"], 0);
 }

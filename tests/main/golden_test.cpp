@@ -68,7 +68,9 @@ std::string masked_output(const std::string& out) {
 
 TEST(Golden, ScanOfTheShippedSamples) {
     if (!fs::exists("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool is not installed";
-    auto r = testing_support::run_core({"scan", "samples/media"},
+    auto r = testing_support::run_core({"scan", "samples/media/A001/notes.txt",
+                                        "samples/no-such-card", "samples/media",
+                                        "samples/media/A002/./C0003.MOV", "samples/tc/README.md"},
                                        {{"ZUN_EXIFTOOL", "/usr/bin/exiftool"}}, ZUN_SOURCE_DIR);
     ASSERT_EQ(r.status, 0);
     const fs::path expected_file =
