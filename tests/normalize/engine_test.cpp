@@ -2,19 +2,9 @@
 
 #include "json_writer/json_writer.hpp"
 #include "normalize/normalize.hpp"
+#include "normalize/tags.hpp"
 
 namespace {
-
-using model::Field;
-using model::Json;
-using model::Kind;
-using model::RawTag;
-using model::Status;
-
-RawTag t(std::string group, std::string name, Json raw,
-         std::optional<std::string> printed = std::nullopt) {
-    return RawTag{std::move(group), std::move(name), std::move(printed), std::move(raw)};
-}
 
 const Field& get(const std::vector<Field>& fields, std::string_view id) {
     for (const Field& f : fields)

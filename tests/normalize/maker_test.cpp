@@ -1,19 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "normalize/normalize.hpp"
+#include "normalize/tags.hpp"
 
 namespace {
-
-using model::Field;
-using model::Json;
-using model::Kind;
-using model::RawTag;
-using model::Status;
-
-RawTag t(std::string group, std::string name, Json raw,
-         std::optional<std::string> printed = std::nullopt) {
-    return RawTag{std::move(group), std::move(name), std::move(printed), std::move(raw)};
-}
 
 // The colour block of a clip, in its order: picture profile, curve, gamut.
 struct Block {
