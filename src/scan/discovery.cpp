@@ -105,11 +105,11 @@ Collected collect(const std::vector<std::string>& args) {
         std::vector<fs::path> found = walk(arg);
         struct stat st;
         if (!stat_follow(arg, st)) {
-            out.rejected.push_back({arg, "missing"});
+            out.rejected.push_back({text::lossy(arg), "missing"});
             continue;
         }
         if (found.empty()) {
-            out.rejected.push_back({arg, S_ISREG(st.st_mode) ? "unsupported_type" : "no_media"});
+            out.rejected.push_back({text::lossy(arg), S_ISREG(st.st_mode) ? "unsupported_type" : "no_media"});
             continue;
         }
         for (auto& file : found)

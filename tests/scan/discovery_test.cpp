@@ -119,3 +119,15 @@ TEST(Discovery, UnreadableDirectoryIsSkippedSilently) {
     });
     EXPECT_EQ(failure, "");
 }
+
+TEST(Discovery, RejectedPathTextIsAlwaysUtf8) {
+    TempDir tmp;
+    const std::string bad = (tmp.path / "caf\xe9").string(); // Latin-1 byte, not UTF-8
+    write_file(tmp.path / "notes\xff.txt", "x");
+    auto got = scan::collect({bad, (tmp.path / "notes\xff.txt").string()});
+    ASSERT_EQ(got.rejected.size(), 2u);
+    EXPECT_EQ(got.rejected[0].path, (tmp.path / "caf\xef\xbf\xbd").string());
+    EXPECT_EQ(got.rejected[0].reason, "missing");
+    EXPECT_EQ(got.rejected[1].path, (tmp.path / "notes\xef\xbf\xbd.txt").string());
+    EXPECT_EQ(got.rejected[1].reason, "unsupported_type");
+}
