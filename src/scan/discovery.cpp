@@ -109,7 +109,8 @@ Collected collect(const std::vector<std::string>& args) {
             continue;
         }
         if (found.empty()) {
-            out.rejected.push_back({text::lossy(arg), S_ISREG(st.st_mode) ? "unsupported_type" : "no_media"});
+            out.rejected.push_back(
+                {text::lossy(arg), S_ISREG(st.st_mode) ? "unsupported_type" : "no_media"});
             continue;
         }
         for (auto& file : found)
