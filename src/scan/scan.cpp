@@ -132,7 +132,7 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
         std::vector<std::string> texts;
         texts.reserve(count);
         for (std::size_t i = first; i < first + count; ++i)
-            texts.push_back(text::lossy(found.media[i].native()));
+            texts.push_back(text::lossy(found.media[i]));
 
         const auto batch_start = Clock::now();
         exiftool::BatchResult batch;

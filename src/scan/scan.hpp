@@ -45,7 +45,7 @@ bool is_media(const fs::path& path);
 std::vector<fs::path> walk(const fs::path& path);
 
 struct Collected {
-    std::vector<fs::path> media;
+    std::vector<std::string> media; // path bytes
     std::vector<Rejected> rejected;
 };
 

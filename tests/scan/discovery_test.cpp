@@ -78,7 +78,7 @@ TEST(Discovery, CollectRejectsAndRemovesDuplicatesByComponents) {
                        (tmp.path / "only-hidden").string(), (tmp.path / "dangling").string()});
     std::vector<std::string> media;
     for (const auto& m : got.media)
-        media.push_back(m.string());
+        media.push_back(m);
     EXPECT_EQ(media, (std::vector<std::string>{D + "/b.mov", D + "/a.mov"}));
     ASSERT_EQ(got.rejected.size(), 5u);
     EXPECT_EQ(got.rejected[0].reason, "unsupported_type");
@@ -96,7 +96,7 @@ TEST(Discovery, LeadingDotSlashMakesASecondEntry) {
     auto got = scan::collect({"a.mov", "./a.mov", ".//a.mov", "."});
     std::vector<std::string> media;
     for (const auto& m : got.media)
-        media.push_back(m.string());
+        media.push_back(m);
     EXPECT_EQ(media, (std::vector<std::string>{"a.mov", "./a.mov"}));
     EXPECT_TRUE(got.rejected.empty());
     ASSERT_EQ(::chdir("/"), 0);
@@ -111,7 +111,7 @@ TEST(Discovery, UnreadableDirectoryIsSkippedSilently) {
     fs::permissions(tmp.path / "only-locked" / "inner", fs::perms::none);
     auto failure = testing_support::as_unprivileged([&]() -> std::string {
         auto got = scan::collect({tmp.path.string(), (tmp.path / "only-locked").string()});
-        if (got.media.size() != 1 || got.media[0] != tmp.path / "ok" / "a.mov")
+        if (got.media.size() != 1 || got.media[0] != (tmp.path / "ok" / "a.mov").string())
             return "expected only ok/a.mov, got " + std::to_string(got.media.size()) + " files";
         if (got.rejected.size() != 1 || got.rejected[0].reason != "no_media")
             return "expected the locked-only folder to be rejected as no_media";
