@@ -1,0 +1,83 @@
+// Fuzz target: the box walker over the input buffer, and the start-timecode, Sony and Canon
+// readers over the input written as a container file.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "boxes/boxes.hpp"
+#include "cndm/cndm.hpp"
+#include "fuzz/fuzz_support.hpp"
+#include "sony/sony.hpp"
+#include "tmcd/tmcd.hpp"
+
+namespace {
+
+using fuzz_support::require;
+
+// Walks every level below `buffer`, checking that each level's entries lie inside it, in order
+// and without overlap; gives the number of boxes seen.
+std::size_t walk(boxes::Bytes buffer, int depth) {
+    const std::vector<boxes::BoxEntry> entries = boxes::children(buffer);
+    std::size_t count = entries.size();
+    std::size_t previous_end = 0;
+    for (const boxes::BoxEntry& e : entries) {
+        require(e.start >= previous_end + 8, "box header overlaps the previous box");
+        require(e.start <= e.end && e.end <= buffer.size(), "box lies outside its buffer");
+        previous_end = e.end;
+        const std::string type(e.type.begin(), e.type.end());
+        std::optional<boxes::Bytes> found = boxes::find(buffer, type);
+        require(found.has_value(), "find misses a listed child");
+        require(found->data() >= buffer.data() &&
+                    found->data() + found->size() <= buffer.data() + buffer.size(),
+                "find gives bytes outside its buffer");
+        if (depth < 32) count += walk(buffer.subspan(e.start, e.end - e.start), depth + 1);
+    }
+    (void)boxes::first_chunk_offset(buffer);
+    (void)boxes::first_sample_size(buffer);
+    for (const char* format : {"tmcd", "rtmd", "cndm"})
+        if (std::optional<boxes::SampleRef> ref = boxes::find_first_sample(buffer, format))
+            require(ref->size >= 1 && ref->size <= boxes::kMaxSampleSize,
+                    "first sample size out of range");
+    return count;
+}
+
+std::string summary(const std::optional<tmcd::StartTimecode>& tc) {
+    if (!tc) return "-";
+    return tc->text + "|" + std::to_string(tc->counter) + "|" + std::to_string(tc->frame_quanta) +
+           "|" + std::to_string(tc->drop_frame);
+}
+
+std::string summary(const std::optional<cndm::Cndm>& c) {
+    if (!c) return "-";
+    return std::to_string(c->curve.value_or(0)) + std::to_string(c->curve.has_value()) + "|" +
+           std::to_string(c->gamut.value_or(0)) + std::to_string(c->gamut.has_value());
+}
+
+std::string summary(const std::optional<sony::Sony>& s) {
+    if (!s) return "-";
+    std::string out = s->origin;
+    for (const auto* field : {&s->capture_gamma, &s->capture_primaries, &s->coding_equations,
+                              &s->manufacturer, &s->model_name, &s->recording_mode})
+        out += "|" + field->value_or("<none>");
+    out += "|" + std::to_string(s->ltc_start.value_or(0)) + std::to_string(s->half_step);
+    out += "|" + std::to_string(s->rtmd.iso.value_or(0));
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const boxes::Bytes buffer(data, size);
+    const std::size_t seen = walk(buffer, 0);
+    require(walk(buffer, 0) == seen, "walking twice gives different boxes");
+
+    const std::filesystem::path path = fuzz_support::write_scratch("clip.mp4", buffer);
+    const std::string tc = summary(tmcd::read_start_timecode(path));
+    const std::string canon = summary(cndm::read(path));
+    const std::string camera = summary(sony::read(path));
+    require(summary(tmcd::read_start_timecode(path)) == tc, "timecode read is not repeatable");
+    require(summary(cndm::read(path)) == canon, "Canon read is not repeatable");
+    require(summary(sony::read(path)) == camera, "Sony read is not repeatable");
+    return 0;
+}

@@ -1,0 +1,88 @@
+// Fuzz target: the camera document parser and its tag helpers over the input as text.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "fuzz/fuzz_support.hpp"
+#include "sony/sony.hpp"
+
+namespace {
+
+using fuzz_support::require;
+
+std::string summary(const std::optional<sony::Sony>& s) {
+    if (!s) return "-";
+    std::string out = s->origin;
+    for (const auto* field : {&s->capture_gamma, &s->capture_primaries, &s->coding_equations,
+                              &s->manufacturer, &s->model_name, &s->recording_mode})
+        out += "|" + field->value_or("<none>");
+    out += "|" + std::to_string(s->cache_rec.value_or(false)) +
+           std::to_string(s->cache_rec.has_value()) + std::to_string(s->half_step);
+    out +=
+        "|" + std::to_string(s->ltc_start.value_or(0)) + std::to_string(s->ltc_start.has_value());
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view document = fuzz_support::as_text(data, size);
+
+    const std::optional<sony::Sony> parsed = sony::parse_nrt(document, "sidecar");
+    require(summary(sony::parse_nrt(document, "sidecar")) == summary(parsed),
+            "parse_nrt is not repeatable");
+    if (parsed) {
+        require(parsed->origin == "sidecar", "origin not kept");
+        require(document.find("<NonRealTimeMeta") != std::string_view::npos,
+                "a record from a text without the root element");
+        require(parsed->capture_gamma || parsed->capture_primaries || parsed->model_name,
+                "a record without gamma, primaries or model");
+        if (std::optional<std::string> tc = sony::ltc_text(*parsed)) {
+            require(tc->size() >= 11, "timecode text too short");
+        } else {
+            require(!parsed->ltc_start, "no timecode text for a start timecode");
+        }
+        if (parsed->capture_gamma) (void)sony::curve_name(*parsed->capture_gamma);
+        if (parsed->capture_gamma) (void)sony::gamma_implied_gamut(*parsed->capture_gamma);
+        if (parsed->capture_primaries) (void)sony::gamut_name(*parsed->capture_primaries);
+    }
+    const std::optional<sony::Sony> embedded = sony::parse_embedded({data, size});
+    if (embedded) require(embedded->origin == "embedded", "embedded origin not kept");
+
+    // The helpers, with names taken from the input's first line when it has one.
+    const std::size_t line_end = document.find('\n');
+    const std::string_view name = line_end == std::string_view::npos
+                                      ? std::string_view("CaptureGammaEquation")
+                                      : document.substr(0, line_end);
+    const std::string_view rest =
+        line_end == std::string_view::npos ? document : document.substr(line_end + 1);
+    for (std::string_view n : {name, std::string_view("CaptureGammaEquation")})
+        (void)sony::item(rest, n);
+    for (std::string_view prefix : {name, std::string_view("<LtcChange")}) {
+        if (std::optional<std::string_view> tag = sony::first_tag(rest, prefix)) {
+            require(tag->data() >= rest.data() &&
+                        tag->data() + tag->size() <= rest.data() + rest.size(),
+                    "first_tag gives text outside the document");
+            // A prefix holding ">" is cut at that ">", like any tag.
+            if (prefix.find('>') == std::string_view::npos)
+                require(tag->substr(0, prefix.size()) == prefix,
+                        "first_tag does not start with prefix");
+            (void)sony::attr(*tag, "value");
+            (void)sony::attr(*tag, name);
+        }
+    }
+    (void)sony::attr(rest, name);
+
+    // Every packed value gives a timecode text.
+    if (size >= 5) {
+        sony::Sony s;
+        s.ltc_start = static_cast<std::uint32_t>(data[0]) |
+                      (static_cast<std::uint32_t>(data[1]) << 8) |
+                      (static_cast<std::uint32_t>(data[2]) << 16) |
+                      (static_cast<std::uint32_t>(data[3]) << 24);
+        s.half_step = (data[4] & 1) != 0;
+        require(sony::ltc_text(s).has_value(), "no timecode text for a packed value");
+    }
+    return 0;
+}
