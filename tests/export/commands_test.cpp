@@ -125,7 +125,9 @@ TEST(ResolvePlanCommand, AppliesConfirmationsAndPrintsOneArray) {
     const auto plans = parse(out[0]);
     ASSERT_TRUE(plans.is_array());
     ASSERT_EQ(plans.size(), 3u);
-    EXPECT_EQ(plans[0]["input"], nullptr);
+    // The first clip's Sony document gives a trustworthy curve and gamut; the third has none.
+    EXPECT_EQ(plans[0]["input"], parse(R"({"curve":"S-Log3","value":"S-Gamut3.Cine/S-Log3"})"));
+    EXPECT_EQ(plans[2]["input"], nullptr);
     EXPECT_EQ(plans[1]["path"], clip);
     EXPECT_EQ(plans[1]["input"], parse(R"({"curve":"V-Log","value":"Panasonic V-Gamut/V-Log"})"));
 
