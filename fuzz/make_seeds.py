@@ -107,6 +107,9 @@ def main():
     write("gcsv", "seed-log", ("GYROFLOW IMU LOG\nversion,1.3\nid,custom_logger_name\n"
                                "orientation,YxZ\nvendor,potatocam\ntscale,0.001\ngscale,1\n"
                                "ascale,1\nt,gx,gy,gz,ax,ay,az\n" + rows).encode())
+    # 0xFF, line, byte: the reader's chunk boundary falls inside the 12th line's first number.
+    write("gcsv", "seed-chunk-boundary", bytes([0xFF, 11, 1]) + ("GYROFLOW IMU LOG\ntscale,0.001\n"
+                                                             "t,gx,gy,gz,ax,ay,az\n" + rows).encode())
     write("gcsv", "seed-crlf", ("GYROFLOW IMU LOG\r\ntscale,0.01\r\nt,gx,gy,gz\r\n" +
                                 rows.replace("\n", "\r\n")).encode())
 
