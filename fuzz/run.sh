@@ -11,7 +11,7 @@ if [ ${#targets[@]} -eq 0 ]; then targets=(boxes nrt rtmd cndm gcsv exiftool cli
 build="$root/build-fuzz"
 
 if [ ! -f "$build/build.ninja" ]; then
-    CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DZUN_FUZZ=ON -DZUN_TESTS=OFF \
+    CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DZUN_FUZZ=ON -DZUN_TESTS=OFF -DZUN_WERROR=ON \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 ninja -C "$build" -j2 "${targets[@]/#/fuzz_}"
