@@ -81,7 +81,7 @@ struct Fixture {
     std::vector<fs::path> clips(const fs::path& dir, int count) const {
         std::vector<fs::path> out;
         for (int i = 0; i < count; ++i) {
-            char name[16];
+            char name[32];
             std::snprintf(name, sizeof name, "c%02d.mov", i);
             out.push_back(dir / name);
             write_file(out.back(), "not really a movie");

@@ -109,7 +109,7 @@ TEST(Driver, ScanStreamsEventsInBatchesOfSixteen) {
     Fixture f;
     std::vector<std::string> names;
     for (int i = 0; i < 17; ++i) {
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "c%02d.mov", i);
         names.push_back(name);
         write_file(f.media / name, "not really a movie");
