@@ -318,6 +318,10 @@ TEST(Faults, ExportIntoPartlyReadOnlyTargets) {
 }
 
 TEST(Faults, PrintingScanMemoryDoesNotGrowWithClips) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine, so peak memory means "
+                    "nothing here; the plain build runs this check";
+#endif
     Fixture f;
     f.clips(f.media / "small", 200);
     f.clips(f.media / "large", 2000);
