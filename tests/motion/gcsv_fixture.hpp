@@ -8,7 +8,7 @@
 
 namespace motion_test {
 
-struct LogSpec {
+struct LogShape {
     std::string magic = "GYROFLOW IMU LOG";
     std::string eol = "\n";
     std::string pad = "";     // white space around every line
@@ -30,7 +30,7 @@ inline std::string number_text(double value) {
     return std::string(buf, result.ptr);
 }
 
-inline std::string log_text(const LogSpec& s) {
+inline std::string log_text(const LogShape& s) {
     std::string out;
     auto line = [&](std::string_view text) {
         out += s.pad;

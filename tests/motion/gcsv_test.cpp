@@ -17,7 +17,7 @@ namespace {
 
 using namespace testing_support;
 using motion_test::log_text;
-using motion_test::LogSpec;
+using motion_test::LogShape;
 
 std::string log_json(const std::optional<model::GyroLog>& log) {
     return log ? json_writer::compact(model::to_json(*log)) : "absent";
@@ -39,7 +39,7 @@ TEST(Gcsv, TwoThousandRowsAtOneKilohertz) {
 TEST(Gcsv, AcceptedVariants) {
     struct Case {
         const char* what;
-        LogSpec spec;
+        LogShape shape;
         std::uint64_t samples;
         double duration;
         const char* vendor;
@@ -77,7 +77,7 @@ TEST(Gcsv, AcceptedVariants) {
     };
     for (const auto& c : cases) {
         TempDir tmp;
-        auto log = parse_text(tmp, log_text(c.spec));
+        auto log = parse_text(tmp, log_text(c.shape));
         ASSERT_TRUE(log) << c.what;
         EXPECT_EQ(log->samples, c.samples) << c.what;
         EXPECT_DOUBLE_EQ(log->duration_s, c.duration) << c.what;
