@@ -5,24 +5,12 @@
 #include <string>
 
 #include "fuzz/fuzz_support.hpp"
+#include "fuzz/sony_summary.hpp"
 #include "sony/sony.hpp"
 
 namespace {
 
 using fuzz_support::require;
-
-std::string summary(const std::optional<sony::Sony>& s) {
-    if (!s) return "-";
-    std::string out = s->origin;
-    for (const auto* field : {&s->capture_gamma, &s->capture_primaries, &s->coding_equations,
-                              &s->manufacturer, &s->model_name, &s->recording_mode})
-        out += "|" + field->value_or("<none>");
-    out += "|" + std::to_string(s->cache_rec.value_or(false)) +
-           std::to_string(s->cache_rec.has_value()) + std::to_string(s->half_step);
-    out +=
-        "|" + std::to_string(s->ltc_start.value_or(0)) + std::to_string(s->ltc_start.has_value());
-    return out;
-}
 
 } // namespace
 
@@ -30,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view document = fuzz_support::as_text(data, size);
 
     const std::optional<sony::Sony> parsed = sony::parse_nrt(document, "sidecar");
-    require(summary(sony::parse_nrt(document, "sidecar")) == summary(parsed),
+    require(fuzz_support::sony_summary(sony::parse_nrt(document, "sidecar")) ==
+                fuzz_support::sony_summary(parsed),
             "parse_nrt is not repeatable");
     if (parsed) {
         require(parsed->origin == "sidecar", "origin not kept");
