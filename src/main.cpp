@@ -1,8 +1,6 @@
 // The driver: one command per process, JSON lines on standard output.
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -10,6 +8,7 @@
 #include "exiftool/exiftool.hpp"
 #include "export/export.hpp"
 #include "extract/extract.hpp"
+#include "io/io.hpp"
 #include "json_writer/json_writer.hpp"
 #include "scan/scan.hpp"
 #include "text/text.hpp"
@@ -21,16 +20,20 @@ void print_line(const model::Json& value) {
     cli::print_line(json_writer::compact(value));
 }
 
-// The --confirm document: an empty object when absent, unreadable, not UTF-8 or not JSON.
+// Largest confirmation document read; anything bigger is not one the front-end wrote.
+constexpr std::uintmax_t kMaxConfirmBytes = 64u << 20;
+
+// The --confirm document: an empty object when absent, not a readable regular file (a
+// directory, FIFO or device is never opened for reading), over 64 MiB, not UTF-8, not JSON
+// or nested too deeply.
 model::Json read_confirmations(const std::vector<std::string>& args) {
     auto path = cli::value_of(args, "--confirm");
     if (!path) return model::Json::object();
-    std::ifstream file(*path, std::ios::binary);
-    if (!file) return model::Json::object();
-    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad() || !text::is_utf8(content)) return model::Json::object();
-    model::Json doc = model::Json::parse(content, nullptr, false);
-    return doc.is_discarded() ? model::Json::object() : doc;
+    auto content = io::read_regular(*path, kMaxConfirmBytes);
+    if (!content || !text::is_utf8(*content)) return model::Json::object();
+    auto doc = model::parse_json(*content);
+    if (auto* value = std::get_if<model::Json>(&doc)) return std::move(*value);
+    return model::Json::object();
 }
 
 int usage() {
@@ -52,6 +55,9 @@ int run_scan(const std::vector<std::string>& positionals) {
 int main(int argc, char** argv) {
     // A reader that went away must not kill us: writes then fail quietly.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit makes writes fail with an error (reported, the old file kept) instead
+    // of killing the process halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<std::string> positionals = cli::positionals(args);

@@ -1,9 +1,12 @@
 #include "exiftool/exiftool.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -30,22 +33,6 @@ bool exists(const std::string& path) {
     struct stat st;
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
-
-// A DOM parser that keeps the parser's error description instead of throwing.
-struct ErrorKeepingParser : nlohmann::detail::json_sax_dom_parser<Json> {
-    std::string error;
-    explicit ErrorKeepingParser(Json& result)
-        : nlohmann::detail::json_sax_dom_parser<Json>(result, false) {}
-    template <class Exception>
-    bool parse_error(std::size_t position, const std::string& last_token, const Exception& ex) {
-        error = ex.what();
-        // Drop the library's "[json.exception.parse_error.101] " prefix.
-        if (auto close = error.find("] ");
-            !error.empty() && error[0] == '[' && close != std::string::npos)
-            error.erase(0, close + 2);
-        return nlohmann::detail::json_sax_dom_parser<Json>::parse_error(position, last_token, ex);
-    }
-};
 
 const char* type_name(const Json& value) {
     switch (value.type()) {
@@ -88,12 +75,13 @@ Running start(const std::string& program, const std::vector<std::string>& args) 
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    // The child starts with default signal handling even though we ignore SIGPIPE.
+    // The child starts with default signal handling even though we ignore SIGPIPE and SIGXFSZ.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
 
@@ -215,11 +203,9 @@ std::variant<Objects, std::string> parse_output(const ProcessResult& result) {
     const auto& output = std::get<ProcessOutput>(result);
     std::string out = text::lossy(output.out);
     if (text::trim(out).empty()) return std::string(text::trim(text::lossy(output.err)));
-    Json doc;
-    ErrorKeepingParser parser(doc);
-    bool parsed = Json::sax_parse(out, &parser, nlohmann::detail::input_format_t::json, true);
-    if (!parsed || doc.is_discarded())
-        return "exiftool json: " + (parser.error.empty() ? "invalid JSON" : parser.error);
+    auto parsed = model::parse_json(out);
+    if (auto* error = std::get_if<std::string>(&parsed)) return "exiftool json: " + *error;
+    Json& doc = std::get<Json>(parsed);
     if (!doc.is_array())
         return std::string("exiftool json: invalid type: ") + type_name(doc) +
                ", expected an array";
@@ -234,11 +220,10 @@ std::variant<Objects, std::string> run(const std::string& tool,
     return parse_output(run_process(tool, batch_arguments(files, numeric)));
 }
 
-std::string canonical_key(const std::string& file_name, const std::vector<std::string>& files) {
+std::vector<std::size_t> match_arguments(std::string_view file_name,
+                                         const std::vector<std::string>& arguments) {
     // Two files whose names differ only in letter case are different clips on a
     // case-sensitive file system, so an exact match always wins.
-    for (const auto& f : files)
-        if (f == file_name) return f;
     auto normalise = [](std::string_view s) {
         std::string slashes(s);
         for (char& c : slashes)
@@ -246,9 +231,19 @@ std::string canonical_key(const std::string& file_name, const std::vector<std::s
         return text::lower(slashes);
     };
     const std::string wanted = normalise(file_name);
-    for (const auto& f : files)
-        if (normalise(f) == wanted) return f;
-    return file_name;
+    const std::array<std::function<bool(const std::string&)>, 3> tiers = {
+        [&](const std::string& arg) { return text::lossy(arg) == file_name; },
+        [&](const std::string& arg) { return normalise(text::lossy(arg)) == wanted; },
+        // The tool reports each byte that is not part of well-formed UTF-8 as "?".
+        [&](const std::string& arg) { return text::replace_bytes(arg, '?') == file_name; },
+    };
+    std::vector<std::size_t> found;
+    for (const auto& matches : tiers) {
+        for (std::size_t i = 0; i < arguments.size(); ++i)
+            if (matches(arguments[i])) found.push_back(i);
+        if (!found.empty()) break;
+    }
+    return found;
 }
 
 BatchResult combine(const std::variant<Objects, std::string>& raw,
@@ -269,24 +264,26 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
     for (const auto& f : files)
         passed.push_back(safe_file_argument(f));
 
-    std::unordered_map<std::string, const Json*> printed_index;
+    // Both runs report the files in argument order, so the n-th raw object of a name goes
+    // with the n-th printed object of that name (names repeat when the tool writes several
+    // non-UTF-8 names the same way, or one argument was passed twice).
+    std::unordered_map<std::string, std::vector<const Json*>> printed_index;
     for (const auto& object : std::get<Objects>(printed)) {
         auto it = object.find("SourceFile");
-        if (it != object.end() && it->is_string()) printed_index[it->get<std::string>()] = &object;
+        if (it != object.end() && it->is_string())
+            printed_index[it->get<std::string>()].push_back(&object);
     }
+    std::unordered_map<std::string, std::size_t> seen_names;
+    std::vector<bool> answered(files.size(), false);
     for (const auto& object : std::get<Objects>(raw)) {
         std::string file_name;
         if (auto it = object.find("SourceFile"); it != object.end() && it->is_string())
             file_name = it->get<std::string>();
+        const std::size_t occurrence = seen_names[file_name]++;
         const Json* printed_object = nullptr;
         if (auto it = printed_index.find(file_name); it != printed_index.end())
-            printed_object = it->second;
-        std::string key = canonical_key(file_name, passed);
-        for (std::size_t i = 0; i < passed.size(); ++i)
-            if (passed[i] == key) {
-                key = files[i];
-                break;
-            }
+            printed_object = it->second[std::min(occurrence, it->second.size() - 1)];
+
         std::vector<model::RawTag> tags;
         tags.reserve(object.size());
         for (auto it = object.begin(); it != object.end(); ++it) {
@@ -306,7 +303,26 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
             }
             tags.push_back(std::move(tag));
         }
-        result.insert_or_assign(key, Entry(std::move(tags)));
+
+        const std::vector<std::size_t> candidates = match_arguments(file_name, passed);
+        if (candidates.empty()) {
+            // Filed under the tool's own name, which no caller asks for.
+            result.insert_or_assign(file_name, Entry(std::move(tags)));
+            continue;
+        }
+        // Of several candidates, the first one not answered yet: the tool answers in order.
+        std::size_t chosen = candidates.front();
+        for (std::size_t c : candidates)
+            if (!answered[c]) {
+                chosen = c;
+                break;
+            }
+        // Every caller path that became this argument gets the answer.
+        for (std::size_t i = 0; i < files.size(); ++i)
+            if (passed[i] == passed[chosen]) {
+                answered[i] = true;
+                result.insert_or_assign(files[i], Entry(tags));
+            }
     }
     return result;
 }

@@ -73,19 +73,25 @@ std::variant<Objects, std::string> run(const std::string& tool,
 
 // Per file: its tags, or the error text of the batch.
 using Entry = std::variant<std::vector<model::RawTag>, std::string>;
+// Entries keyed by the caller's path bytes.
 using BatchResult = std::unordered_map<std::string, Entry>;
 
-// Files the outputs of a raw and a printed run under the caller's path texts.
+// Files the outputs of a raw and a printed run under the caller's paths (`files`, as bytes).
+// An answer goes to every caller path that was passed to the tool as the same argument; an
+// answer that matches no argument is filed under the tool's own name.
 BatchResult combine(const std::variant<Objects, std::string>& raw,
                     const std::variant<Objects, std::string>& printed,
                     const std::vector<std::string>& files);
 
-// Runs the raw and the printed run over `files` at the same time and files the tags
-// under the caller's path texts (`files` are the caller's paths as text).
+// Runs the raw and the printed run over `files` (the caller's path bytes, handed to the tool
+// unchanged apart from safe_file_argument) at the same time and files the tags by combine.
 BatchResult read_batch(const std::string& tool, const std::vector<std::string>& files);
 
-// The caller's path text that the tool's `file_name` stands for: an exact match
-// first, then a match ignoring letter case and "\" versus "/"; otherwise `file_name`.
-std::string canonical_key(const std::string& file_name, const std::vector<std::string>& files);
+// The indexes of the tool arguments (path bytes) that the tool's `file_name` can stand for,
+// from the first of three comparisons that matches any: the exact text; ignoring letter case
+// and "\" versus "/"; the argument with each byte outside well-formed UTF-8 read as "?".
+// Empty when none matches.
+std::vector<std::size_t> match_arguments(std::string_view file_name,
+                                         const std::vector<std::string>& arguments);
 
 } // namespace exiftool

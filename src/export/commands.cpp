@@ -1,11 +1,15 @@
 // The export, resolve-csv and resolve-plan commands, run after the driver's dispatch.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/cli.hpp"
 #include "export/export.hpp"
+#include "io/io.hpp"
 #include "json_writer/json_writer.hpp"
 #include "scan/scan.hpp"
 #include "text/text.hpp"
@@ -28,23 +32,61 @@ void print_error(std::string_view text) {
     (void)std::fflush(stderr);
 }
 
-// Creates or truncates `path` and writes `bytes`; 0 or the errno of the failure.
-int write_whole(const std::string& path, std::string_view bytes) {
+// Creates or truncates `path` and writes `bytes` in place; 0 or the errno of the failure.
+int write_in_place(const std::string& path, std::string_view bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
-    int err = 0;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            err = errno;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && err == 0) err = errno;
+    io::Fd file(fd);
+    int err = io::write_all(file, bytes);
+    if (int closed = io::close(file); err == 0) err = closed;
     return err;
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Writes the CSV to `out`; the error text of a failure, absent on success. A regular file or
+// a path where nothing stands is replaced through a temporary file and a rename (beside the
+// link's target when `out` is a symbolic link), so a failed write leaves the previous CSV
+// whole. Anything else (a FIFO, a device, the file behind our own standard output) is written
+// in place. A scanned media file is never overwritten.
+std::optional<std::string> write_csv(const std::string& out, std::string_view bytes,
+                                     const std::vector<model::Clip>& clips) {
+    struct stat target {};
+    if (::stat(out.c_str(), &target) == 0) {
+        for (const auto& clip : clips) {
+            struct stat media {};
+            if (::stat(clip.path_bytes.c_str(), &media) == 0 && same_file(media, target))
+                return std::string("the file is one of the scanned media files");
+        }
+    } else {
+        target.st_mode = 0;
+    }
+    bool replace = S_ISREG(target.st_mode);
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat stream {};
+        if (replace && ::fstat(fd, &stream) == 0 && same_file(stream, target)) replace = false;
+    }
+    struct stat link {};
+    const bool nothing = target.st_mode == 0 && ::lstat(out.c_str(), &link) != 0;
+
+    int err = 0;
+    if (nothing) {
+        err = io::replace_file(out, bytes, std::nullopt);
+    } else if (replace) {
+        // Through links to the file itself, so that the link stays a link.
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(out.c_str(), nullptr),
+                                                         &std::free);
+        if (!real) return error_text(std::error_code(errno, std::generic_category()));
+        err = io::replace_file(real.get(), bytes, target.st_mode & 07777);
+        // A writable file in a folder we may not create files in is still written, in place.
+        if (err == EACCES || err == EPERM) err = write_in_place(out, bytes);
+    } else {
+        err = write_in_place(out, bytes);
+    }
+    if (err != 0) return error_text(std::error_code(err, std::generic_category()));
+    return std::nullopt;
 }
 
 } // namespace
@@ -56,9 +98,12 @@ int run_export(const std::vector<std::string>& args, const std::vector<std::stri
     const Share share = cli::has_flag(args, "--share") ? Share::Yes : Share::No;
 
     const auto clips = scan_confirmed(positionals, confirmations);
-    const fs::path root = common_ancestor(clips);
+    std::optional<Mirror> mirror;
+    // Without a known working directory relative clip directories resolve as if under "/";
+    // they still stay inside the output directory.
+    if (out_dir) mirror = mirror_for(clips, *out_dir, io::current_directory().value_or("/"));
     for (const auto& clip : clips) {
-        const WriteResult result = write_sidecar(clip, root, out_dir, exiftool_version, share);
+        const WriteResult result = write_sidecar(clip, mirror, exiftool_version, share);
         model::Json line = model::Json::object();
         line["clip"] = clip.path;
         line["result"] = result_text(result);
@@ -84,9 +129,8 @@ int run_resolve_csv(const std::vector<std::string>& args,
     else
         csv.bytes = resolve_csv(clips);
 
-    if (int err = write_whole(*out, csv.bytes); err != 0) {
-        print_error("write csv " + text::lossy(*out) + ": " +
-                    error_text(std::error_code(err, std::generic_category())));
+    if (auto failure = write_csv(*out, csv.bytes, clips)) {
+        print_error("write csv " + text::lossy(*out) + ": " + *failure);
         return 101;
     }
 

@@ -48,20 +48,37 @@ model::Json sidecar_json(const model::Clip& clip, std::string_view exiftool_vers
 // Whether a tag is kept in a shared sidecar (serials, paths, owners and GPS data are not).
 bool keep_when_shared(const model::RawTag& tag);
 
-// Where the clip's sidecar goes: beside the clip, or under `out_dir` mirroring the clip's
-// directory below `root`. The mirrored part never carries a root, so it stays inside `out_dir`.
-fs::path sidecar_path(const model::Clip& clip, const fs::path& root,
-                      const std::optional<fs::path>& out_dir);
+// How clip directories are compared when they are mirrored under an output directory.
+enum class DirForm {
+    AsGiven,  // as the paths were given: all relative or all absolute, none with ".."
+    Resolved, // made absolute against the working directory, "." and ".." resolved by text
+};
+
+// Where sidecars go under an output directory: each clip's directory (in `form`) below
+// `root`, joined to `out_dir`. The mirrored part never carries a root or "..", so it stays
+// inside `out_dir`, and clips in different directories never share a sidecar path.
+struct Mirror {
+    fs::path out_dir;
+    fs::path root;
+    DirForm form = DirForm::AsGiven;
+    std::string cwd; // joined in front of relative directories in the resolved form
+};
+
+// The mirror of `clips` under `out_dir`: directories as given when that is safe, otherwise
+// resolved against `cwd`; the root is their deepest common ancestor.
+Mirror mirror_for(const std::vector<model::Clip>& clips, const fs::path& out_dir, std::string cwd);
+
+// Where the clip's sidecar goes: beside the clip's own path bytes, or under the mirror.
+// Absent when the clip's path has no file name.
+std::optional<fs::path> sidecar_path(const model::Clip& clip, const std::optional<Mirror>& mirror);
 
 // Writes the clip's sidecar through a synced temporary file and a rename. Refuses when a
 // foreign file stands at the sidecar path; reports file-system failures as `Error`.
-WriteResult write_sidecar(const model::Clip& clip, const fs::path& root,
-                          const std::optional<fs::path>& out_dir, std::string_view exiftool_version,
-                          Share share);
+WriteResult write_sidecar(const model::Clip& clip, const std::optional<Mirror>& mirror,
+                          std::string_view exiftool_version, Share share);
 
-// The deepest directory that is a component-wise prefix of every clip's directory;
-// empty for no clips.
-fs::path common_ancestor(const std::vector<model::Clip>& clips);
+// The deepest directory that is a component-wise prefix of every directory; empty for none.
+fs::path common_ancestor(const std::vector<fs::path>& dirs);
 
 // Whether `path` begins with `prefix`, compared component by component.
 bool begins_with(const fs::path& path, const fs::path& prefix);

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include "export/export.hpp"
+#include "io/io.hpp"
 #include "json_writer/json_writer.hpp"
+#include "paths/paths.hpp"
 #include "text/text.hpp"
 
 namespace export_ {
@@ -19,7 +21,7 @@ constexpr std::string_view sidecar_suffix = ".zun-metadata.json";
 constexpr std::string_view schema = "zun-metadata/1";
 constexpr std::string_view schema_prefix = "zun-metadata/";
 // An existing file larger than this is not read back; it cannot be one of our sidecars.
-constexpr off_t max_existing_size = 64 * 1024 * 1024;
+constexpr std::uintmax_t max_existing_size = 64 * 1024 * 1024;
 
 std::string decimal(model::u128 value) {
     std::string digits;
@@ -42,43 +44,13 @@ enum class Existing {
 };
 
 bool is_own_sidecar(const std::string& bytes) {
-    Json doc = Json::parse(bytes, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object()) return false;
-    auto it = doc.find("schema");
-    if (it == doc.end() || !it->is_string()) return false;
+    auto parsed = model::parse_json(bytes);
+    const Json* doc = std::get_if<Json>(&parsed);
+    if (!doc || !doc->is_object()) return false;
+    auto it = doc->find("schema");
+    if (it == doc->end() || !it->is_string()) return false;
     const auto& value = it->get_ref<const std::string&>();
     return value.size() >= 13 && value.starts_with(schema_prefix);
-}
-
-// Reads a regular file of bounded size; absent when it cannot be read whole.
-std::optional<std::string> read_bounded(const fs::path& path) {
-    // O_NONBLOCK keeps a FIFO swapped in after the type check from blocking the open.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    std::optional<std::string> result;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= max_existing_size) {
-        std::string bytes;
-        char buf[65536];
-        bool failed = false;
-        for (;;) {
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                failed = true;
-                break;
-            }
-            if (n == 0) break;
-            bytes.append(buf, static_cast<std::size_t>(n));
-            if (bytes.size() > static_cast<std::size_t>(max_existing_size)) {
-                failed = true;
-                break;
-            }
-        }
-        if (!failed) result = std::move(bytes);
-    }
-    ::close(fd);
-    return result;
 }
 
 Existing inspect(const fs::path& path) {
@@ -88,47 +60,9 @@ Existing inspect(const fs::path& path) {
         return Existing::Foreign; // a dangling or looping link is not ours to replace
     if (S_ISDIR(st.st_mode)) return Existing::Proceed;
     if (!S_ISREG(st.st_mode)) return Existing::Foreign; // FIFOs, sockets, devices
-    auto bytes = read_bounded(path);
+    auto bytes = io::read_regular(path, max_existing_size);
     if (!bytes || !text::is_utf8(*bytes)) return Existing::Foreign;
     return is_own_sidecar(*bytes) ? Existing::Own : Existing::Foreign;
-}
-
-// Creates a temporary file beside `target` that did not exist before; never opens an
-// existing file. Gives the descriptor and its path, or the errno of the failure.
-std::variant<std::pair<int, fs::path>, int> create_temporary(const fs::path& target) {
-    fs::path tmp = target;
-    tmp += ".tmp";
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        if (attempt > 0) {
-            tmp = target;
-            tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
-        }
-        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0) return std::pair<int, fs::path>(fd, tmp);
-        if (errno != EEXIST) return errno;
-    }
-    return EEXIST;
-}
-
-// Writes all of `bytes` and syncs them to disk; 0 or the errno of the failure.
-int write_synced(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) return errno;
-    return 0;
-}
-
-// Makes the rename itself durable; failures only weaken durability and are ignored.
-void sync_directory(const fs::path& dir) {
-    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
 }
 
 void append_escaped(std::string& out, std::string_view text) {
@@ -216,17 +150,55 @@ bool begins_with(const fs::path& path, const fs::path& prefix) {
     return true;
 }
 
-fs::path sidecar_path(const model::Clip& clip, const fs::path& root,
-                      const std::optional<fs::path>& out_dir) {
-    std::string file = clip.name;
-    file += sidecar_suffix;
-    const fs::path dir(clip.dir);
-    if (!out_dir) return dir / file;
+namespace {
 
+// The directory bytes of the clip's own path; empty when it has none.
+std::string own_dir(const model::Clip& clip) {
+    return std::string(paths::parent(clip.path_bytes).value_or(""));
+}
+
+// The clip directory in the mirror's form.
+fs::path mirror_form(const std::string& dir, const Mirror& mirror) {
+    return fs::path(mirror.form == DirForm::Resolved ? paths::resolve(dir, mirror.cwd) : dir);
+}
+
+} // namespace
+
+Mirror mirror_for(const std::vector<model::Clip>& clips, const fs::path& out_dir,
+                  std::string cwd) {
+    Mirror mirror{out_dir, {}, DirForm::AsGiven, std::move(cwd)};
+    bool absolute = false;
+    bool relative = false;
+    bool parent_steps = false;
+    for (const auto& clip : clips) {
+        const std::string dir = own_dir(clip);
+        (!dir.empty() && dir[0] == '/' ? absolute : relative) = true;
+        parent_steps = parent_steps || paths::has_parent_component(dir);
+    }
+    // Directories as given are mirrored safely only when they are all of one kind and never
+    // step up: otherwise ".." or a mix of roots could leave the output directory or map two
+    // directories onto one.
+    if (parent_steps || (absolute && relative)) mirror.form = DirForm::Resolved;
+    std::vector<fs::path> dirs;
+    dirs.reserve(clips.size());
+    for (const auto& clip : clips)
+        dirs.push_back(mirror_form(own_dir(clip), mirror));
+    mirror.root = common_ancestor(dirs);
+    return mirror;
+}
+
+std::optional<fs::path> sidecar_path(const model::Clip& clip, const std::optional<Mirror>& mirror) {
+    const std::optional<std::string_view> name = paths::file_name(clip.path_bytes);
+    if (!name) return std::nullopt;
+    std::string file(*name);
+    file += sidecar_suffix;
+    if (!mirror) return fs::path(own_dir(clip)) / file;
+
+    const fs::path dir = mirror_form(own_dir(clip), *mirror);
     fs::path mirrored;
-    if (begins_with(dir, root)) {
+    if (begins_with(dir, mirror->root)) {
         auto it = dir.begin();
-        for (auto r = root.begin(); r != root.end(); ++r)
+        for (auto r = mirror->root.begin(); r != mirror->root.end(); ++r)
             ++it;
         for (; it != dir.end(); ++it) {
             // A root left in the mirrored part (clips sharing no root) would make the join
@@ -235,15 +207,14 @@ fs::path sidecar_path(const model::Clip& clip, const fs::path& root,
             mirrored /= *it;
         }
     }
-    return *out_dir / mirrored / file;
+    return mirror->out_dir / mirrored / file;
 }
 
-fs::path common_ancestor(const std::vector<model::Clip>& clips) {
-    if (clips.empty()) return {};
-    fs::path root(clips.front().dir);
-    for (std::size_t i = 1; i < clips.size(); ++i) {
-        const fs::path dir(clips[i].dir);
-        while (!begins_with(dir, root)) {
+fs::path common_ancestor(const std::vector<fs::path>& dirs) {
+    if (dirs.empty()) return {};
+    fs::path root = dirs.front();
+    for (std::size_t i = 1; i < dirs.size(); ++i) {
+        while (!begins_with(dirs[i], root)) {
             fs::path parent = root.parent_path();
             if (parent == root) break;
             root = std::move(parent);
@@ -252,11 +223,11 @@ fs::path common_ancestor(const std::vector<model::Clip>& clips) {
     return root;
 }
 
-WriteResult write_sidecar(const model::Clip& clip, const fs::path& root,
-                          const std::optional<fs::path>& out_dir, std::string_view exiftool_version,
-                          Share share) {
-    if (clip.name.empty()) return Error{"clip has no file name"};
-    const fs::path target = sidecar_path(clip, root, out_dir);
+WriteResult write_sidecar(const model::Clip& clip, const std::optional<Mirror>& mirror,
+                          std::string_view exiftool_version, Share share) {
+    const std::optional<fs::path> located = sidecar_path(clip, mirror);
+    if (!located) return Error{"clip has no file name"};
+    const fs::path& target = *located;
 
     switch (inspect(target)) {
     case Existing::Foreign:
@@ -276,18 +247,8 @@ WriteResult write_sidecar(const model::Clip& clip, const fs::path& root,
 
     const std::string text = json_writer::pretty(sidecar_json(clip, exiftool_version, share));
 
-    auto created = create_temporary(target);
-    if (const int* err = std::get_if<int>(&created)) return Error{errno_text(*err)};
-    auto [fd, tmp] = std::get<std::pair<int, fs::path>>(std::move(created));
-    int err = write_synced(fd, text);
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
-        // The temporary file was created by this call alone, so removing it touches nothing else.
-        ::unlink(tmp.c_str());
+    if (int err = io::replace_file(target, text, std::nullopt); err != 0)
         return Error{errno_text(err)};
-    }
-    sync_directory(parent);
     return Written{target};
 }
 

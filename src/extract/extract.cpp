@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "extract/extract.hpp"
+#include "paths/paths.hpp"
 #include "text/text.hpp"
 
 namespace extract {
@@ -17,9 +18,11 @@ bool has_metadata(const model::Clip& clip) {
     return false;
 }
 
+// Compared component by component, as discovery compares paths: repeated separators, "."
+// components inside the path and a trailing separator do not count.
 bool kept(const fs::path& copy, const std::vector<fs::path>& keep) {
     for (const auto& path : keep)
-        if (path == copy) return true;
+        if (paths::compare(path.native(), copy.native()) == 0) return true;
     return false;
 }
 
@@ -64,9 +67,11 @@ Json field_summary(const std::vector<model::Field>& fields) {
 
 model::Clip copy_clip(const model::Clip& clip, const fs::path& copy) {
     model::Clip out = clip;
-    out.path = text::path_text(copy);
-    out.dir = text::path_text(copy.parent_path());
-    out.name = text::path_text(copy.filename());
+    const std::string& bytes = copy.native();
+    out.path_bytes = bytes;
+    out.path = text::lossy(bytes);
+    out.dir = text::lossy(paths::parent(bytes).value_or(""));
+    out.name = text::lossy(paths::file_name(bytes).value_or(""));
     struct stat st {};
     if (::stat(copy.c_str(), &st) == 0) {
         out.size = static_cast<std::uint64_t>(st.st_size);
@@ -103,8 +108,7 @@ std::vector<Json> emit(const model::Clip& clip, const std::vector<fs::path>& cop
             continue;
         }
         const model::Clip target = copy_clip(clip, copy);
-        const auto result = export_::write_sidecar(target, fs::path(target.dir), std::nullopt,
-                                                   exiftool_version, share);
+        const auto result = export_::write_sidecar(target, std::nullopt, exiftool_version, share);
         if (const auto* w = std::get_if<export_::Written>(&result))
             events.push_back(sidecar_event(copy, "written", text::path_text(w->path), nullptr));
         else if (const auto* r = std::get_if<export_::RefusedForeign>(&result))

@@ -184,3 +184,90 @@ Json to_json(const Clip& clip) {
 }
 
 } // namespace model
+
+namespace model {
+
+namespace {
+
+// Builds the value from parser events without recursion, refusing nesting past the limit.
+class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
+public:
+    Json root;
+    std::string error;
+
+    bool null() override { return put(Json(nullptr)); }
+    bool boolean(bool value) override { return put(Json(value)); }
+    bool number_integer(number_integer_t value) override { return put(Json(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return put(Json(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return put(Json(value)); }
+    bool string(string_t& value) override { return put(Json(std::move(value))); }
+    bool binary(binary_t& value) override { return put(Json::binary(std::move(value))); }
+    bool start_object(std::size_t) override { return open(Json::object()); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool key(string_t& name) override {
+        pending_key = std::move(name);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const Json::exception& ex) override {
+        error = ex.what();
+        // Drop the library's "[json.exception.parse_error.101] " prefix.
+        if (auto end = error.find("] "); !error.empty() && error[0] == '[' && end != error.npos)
+            error.erase(0, end + 2);
+        return false;
+    }
+
+private:
+    // Open arrays and objects, innermost last. Objects keep their members in nodes that do
+    // not move, and an array only grows while it is innermost, so the pointers stay valid.
+    std::vector<Json*> open_;
+    std::string pending_key;
+
+    Json* place(Json value) {
+        if (open_.empty()) {
+            root = std::move(value);
+            return &root;
+        }
+        Json& parent = *open_.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return &parent.back();
+        }
+        Json& slot = parent[pending_key]; // a repeated key: the last one wins
+        slot = std::move(value);
+        return &slot;
+    }
+    bool put(Json value) {
+        place(std::move(value));
+        return true;
+    }
+    bool open(Json container) {
+        if (open_.size() >= kMaxJsonDepth) {
+            error = "nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+            return false;
+        }
+        open_.push_back(place(std::move(container)));
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
+        return true;
+    }
+};
+
+} // namespace
+
+std::variant<Json, std::string> parse_json(std::string_view text) {
+    DepthLimitedBuilder builder;
+    bool parsed = false;
+    try {
+        parsed = Json::sax_parse(text.begin(), text.end(), &builder);
+    } catch (const std::exception& ex) {
+        builder.error = ex.what(); // out of memory
+    }
+    if (!parsed) return builder.error.empty() ? std::string("invalid JSON") : builder.error;
+    return std::move(builder.root);
+}
+
+} // namespace model

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -92,6 +94,9 @@ struct Motion {
 
 // One scanned media file with everything learned about it.
 struct Clip {
+    // The file's own path bytes, as discovery found them (not always UTF-8). Every file
+    // operation for the clip uses these; they are not part of the clip's JSON.
+    std::string path_bytes;
     std::string path;
     std::string dir;
     std::string name;
@@ -115,6 +120,14 @@ const char* status_text(Status status);
 std::optional<Kind> kind_from_text(std::string_view text);
 // Status named by its JSON text; absent for any other text.
 std::optional<Status> status_from_text(std::string_view text);
+
+// Deepest nesting of arrays and objects accepted in any JSON document the engine reads, so
+// that copying and printing a parsed value can never exhaust the stack.
+inline constexpr std::size_t kMaxJsonDepth = 512;
+
+// The JSON value of `text`, or a description of why it is not one (the parser's message,
+// or that it nests deeper than kMaxJsonDepth). Never throws for bad input.
+std::variant<Json, std::string> parse_json(std::string_view text);
 
 // A 128-bit count as a JSON integer; values past 64 bits saturate (they do not occur).
 Json u128_json(u128 value);

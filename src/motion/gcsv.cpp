@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "motion/regular_file.hpp"
+#include "io/io.hpp"
 #include "text/text.hpp"
 
 namespace motion {

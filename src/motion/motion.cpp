@@ -7,7 +7,7 @@
 #include <string_view>
 #include <sys/stat.h>
 
-#include "motion/regular_file.hpp"
+#include "io/io.hpp"
 #include "text/text.hpp"
 
 namespace motion {
@@ -57,6 +57,7 @@ struct ProjectScan {
         return true;
     }
     bool open() {
+        if (depth >= model::kMaxJsonDepth) return false; // unusable, like invalid JSON
         if (auto* member = lens_member()) member->reset();
         ++depth;
         return true;
@@ -92,7 +93,7 @@ struct ProjectScan {
         }
         return true;
     }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    bool parse_error(std::size_t, const std::string&, const Json::exception&) {
         return false;
     }
 };

@@ -112,4 +112,31 @@ std::optional<std::string_view> stem(std::string_view path) {
     return split_name(*name).first;
 }
 
+bool has_parent_component(std::string_view path) {
+    for (const Component& c : components(path))
+        if (c.kind == ComponentKind::ParentDir) return true;
+    return false;
+}
+
+std::string resolve(std::string_view path, std::string_view cwd) {
+    std::vector<std::string_view> names;
+    auto take = [&](std::string_view p) {
+        for (const Component& c : components(p)) {
+            if (c.kind == ComponentKind::ParentDir) {
+                if (!names.empty()) names.pop_back();
+            } else if (c.kind == ComponentKind::Normal) {
+                names.push_back(c.text);
+            }
+        }
+    };
+    if (path.empty() || path[0] != '/') take(cwd);
+    take(path);
+    std::string out;
+    for (std::string_view name : names) {
+        out += '/';
+        out += name;
+    }
+    return out.empty() ? "/" : out;
+}
+
 } // namespace paths

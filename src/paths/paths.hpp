@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,5 +36,13 @@ std::optional<std::string_view> extension(std::string_view path);
 
 // The file name without its extension; absent when there is no file name.
 std::optional<std::string_view> stem(std::string_view path);
+
+// Whether the path has a ".." component.
+bool has_parent_component(std::string_view path);
+
+// `path` as an absolute path: `cwd` (itself absolute) joined in front when it is relative,
+// then "." components dropped and each ".." removing the component before it (".." at the
+// root stays at the root). Purely textual: links are not looked at.
+std::string resolve(std::string_view path, std::string_view cwd);
 
 } // namespace paths

@@ -51,9 +51,10 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     FileMeta meta = file_meta(native);
     clip.size = meta.size;
     clip.mtime_ns = meta.mtime_ns;
+    clip.path_bytes = native;
     clip.path = text::lossy(native);
 
-    if (auto it = batch.find(clip.path); it != batch.end()) {
+    if (auto it = batch.find(native); it != batch.end()) {
         if (auto* tags = std::get_if<std::vector<model::RawTag>>(&it->second)) {
             clip.tags = std::move(*tags);
             clip.ok = true;
@@ -129,14 +130,12 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
     motion::DirCache folders;
     for (std::size_t first = 0; first < found.media.size(); first += batch_size) {
         const std::size_t count = std::min(batch_size, found.media.size() - first);
-        std::vector<std::string> texts;
-        texts.reserve(count);
-        for (std::size_t i = first; i < first + count; ++i)
-            texts.push_back(text::lossy(found.media[i]));
+        const std::vector<std::string> files(found.media.begin() + first,
+                                             found.media.begin() + first + count);
 
         const auto batch_start = Clock::now();
         exiftool::BatchResult batch;
-        if (tool) batch = exiftool::read_batch(*tool, texts);
+        if (tool) batch = exiftool::read_batch(*tool, files);
         const model::u128 share = elapsed_ms(batch_start) / count;
 
         for (std::size_t i = first; i < first + count; ++i) {

@@ -112,6 +112,24 @@ std::string lossy(std::string_view bytes) {
     return out;
 }
 
+std::string replace_bytes(std::string_view bytes, char replacement_byte) {
+    std::string out;
+    out.reserve(bytes.size());
+    char32_t cp;
+    std::size_t bad;
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t n = sequence_at(bytes, i, cp, bad);
+        if (n == 0) {
+            out += replacement_byte;
+            ++i;
+        } else {
+            out.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
 std::string path_text(const std::filesystem::path& path) {
     return lossy(path.native());
 }

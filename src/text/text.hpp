@@ -16,6 +16,10 @@ bool is_utf8(std::string_view bytes);
 // `bytes` as UTF-8 with every ill-formed sequence replaced by U+FFFD (one per maximal subpart).
 std::string lossy(std::string_view bytes);
 
+// `bytes` with every byte that is not part of a well-formed sequence replaced by
+// `replacement_byte`, one per byte (how exiftool reports such file names: "?").
+std::string replace_bytes(std::string_view bytes, char replacement_byte);
+
 // A path's bytes as text, invalid UTF-8 replaced by U+FFFD.
 std::string path_text(const std::filesystem::path& path);
 

@@ -44,6 +44,7 @@ inline model::Field field(std::string id, std::optional<std::string> value,
 // A scanned-looking clip for the media file at `file`.
 inline model::Clip clip_at(const fs::path& file) {
     model::Clip clip;
+    clip.path_bytes = file.string();
     clip.path = file.string();
     clip.dir = file.parent_path().string();
     clip.name = file.filename().string();

@@ -125,38 +125,53 @@ TEST(SidecarJson, SharedDropsDirectoryAndIdentifyingTags) {
     EXPECT_EQ(full["source"]["dir"], "/m/A001");
 }
 
-TEST(SidecarPath, MirrorsBelowTheRoot) {
+TEST(SidecarPath, MirrorKeepsEverySidecarInsideTheOutputAndApart) {
     struct Case {
-        const char* dir;
-        const char* root;
-        std::optional<fs::path> out;
-        const char* expected;
+        std::vector<const char*> clips;
+        std::optional<fs::path> out; // no output directory: beside each clip
+        std::vector<const char*> expected;
     };
     const std::vector<Case> cases = {
-        {"/a/x", "/a", std::nullopt, "/a/x/1.MOV.zun-metadata.json"},
-        {"", "", std::nullopt, "1.MOV.zun-metadata.json"},
-        {"/a/x", "/a", fs::path("/o"), "/o/x/1.MOV.zun-metadata.json"},
-        {"/a/x", "/a/x", fs::path("/o"), "/o/1.MOV.zun-metadata.json"},
-        {"rel/x", "rel", fs::path("/o"), "/o/x/1.MOV.zun-metadata.json"},
-        {"rel/x", "", fs::path("out"), "out/rel/x/1.MOV.zun-metadata.json"},
-        {"/a/x", "/b", fs::path("/o"), "/o/1.MOV.zun-metadata.json"},
-        {"/a/xy", "/a/x", fs::path("/o"), "/o/1.MOV.zun-metadata.json"},
-        // Clips sharing no root: the mirrored part never jumps out of the output directory.
-        {"/a/x", "/", fs::path("/o"), "/o/a/x/1.MOV.zun-metadata.json"},
-        {"/a/x", "", fs::path("/o"), "/o/a/x/1.MOV.zun-metadata.json"},
-        {"/a/x", "", fs::path("out"), "out/a/x/1.MOV.zun-metadata.json"},
+        {{"/a/x/1.MOV", "/a/y/2.MOV"}, "/o", {"/o/x/1.MOV", "/o/y/2.MOV"}},
+        {{"/a/x/1.MOV"}, "/o", {"/o/1.MOV"}},
+        {{"/a/x/1.MOV", "/a/xy/2.MOV"}, "/o", {"/o/x/1.MOV", "/o/xy/2.MOV"}},
+        {{"/a/x/1.MOV", "/b/y/2.MOV"}, "/o", {"/o/a/x/1.MOV", "/o/b/y/2.MOV"}},
+        {{"rel/x/1.MOV", "rel/y/2.MOV"}, "out", {"out/x/1.MOV", "out/y/2.MOV"}},
+        {{"1.MOV", "rel/2.MOV"}, "out", {"out/1.MOV", "out/rel/2.MOV"}},
+        // Relative directories that never step up mirror as given, "." included.
+        {{"./x/1.MOV", "y/2.MOV"}, "out", {"out/./x/1.MOV", "out/y/2.MOV"}},
+        // ".." or a mix of absolute and relative: resolved against the working directory /w/d.
+        {{"a/x.mov", "../other/y.mov"}, "out", {"out/d/a/x.mov", "out/other/y.mov"}},
+        {{"/abs/m1/c.mov", "x/c.mov", "y/c.mov"},
+         "o",
+         {"o/abs/m1/c.mov", "o/w/d/x/c.mov", "o/w/d/y/c.mov"}},
+        {{"/x/../../etc/1.MOV"}, "/o", {"/o/1.MOV"}},
+        {{"/a/x/1.MOV", "/a/../b/2.MOV"}, "/o", {"/o/a/x/1.MOV", "/o/b/2.MOV"}},
+        {{"d/c.mov", "/m/\xff/c.mov", "c.mov/"},
+         std::nullopt,
+         {"d/c.mov", "/m/\xff/c.mov", "c.mov"}},
+        {{"d/..", "/"}, std::nullopt, {nullptr, nullptr}}, // no file name
     };
     for (const auto& c : cases) {
-        auto clip = clip_at("1.MOV");
-        clip.dir = c.dir;
-        EXPECT_EQ(export_::sidecar_path(clip, c.root, c.out), fs::path(c.expected))
-            << c.dir << " under " << c.root;
+        std::vector<model::Clip> clips;
+        for (const char* path : c.clips) {
+            clips.push_back(clip_at("1.MOV"));
+            clips.back().path_bytes = path;
+        }
+        std::optional<export_::Mirror> mirror;
+        if (c.out) mirror = export_::mirror_for(clips, *c.out, "/w/d");
+        for (std::size_t i = 0; i < clips.size(); ++i) {
+            const auto expected = c.expected[i] ? std::optional<fs::path>(std::string(
+                                                      c.expected[i]) + ".zun-metadata.json")
+                                                : std::nullopt;
+            EXPECT_EQ(export_::sidecar_path(clips[i], mirror), expected) << c.clips[i];
+        }
     }
 }
 
 TEST(CommonAncestor, DeepestSharedDirectory) {
     struct Case {
-        std::vector<const char*> dirs;
+        std::vector<fs::path> dirs;
         const char* expected;
     };
     const std::vector<Case> cases = {
@@ -170,16 +185,9 @@ TEST(CommonAncestor, DeepestSharedDirectory) {
         {{"rel/x", "/a"}, ""},
         {{"/a", "rel"}, "/"},
     };
-    for (const auto& c : cases) {
-        std::vector<model::Clip> clips;
-        for (const char* dir : c.dirs) {
-            auto clip = clip_at("1.MOV");
-            clip.dir = dir;
-            clips.push_back(clip);
-        }
-        EXPECT_EQ(export_::common_ancestor(clips), fs::path(c.expected))
+    for (const auto& c : cases)
+        EXPECT_EQ(export_::common_ancestor(c.dirs), fs::path(c.expected))
             << (c.dirs.empty() ? "(none)" : c.dirs.front());
-    }
 }
 
 TEST(ResultText, QuotesAndEscapesThePath) {
@@ -211,7 +219,7 @@ TEST(WriteSidecar, WritesBesideTheClipAndReplacesOwnSidecars) {
          {"", R"({"schema":"zun-metadata/1","fields":[]})", R"({"schema":"zun-metadata/99-beta"})",
           R"({"schema":"zun-metadata/"})"}) {
         if (*existing) write_file(target, existing);
-        auto result = export_::write_sidecar(clip, t.path, std::nullopt, "12.76", Share::No);
+        auto result = export_::write_sidecar(clip, std::nullopt, "12.76", Share::No);
         EXPECT_EQ(written_path(result), target.string()) << existing;
         EXPECT_EQ(read_file(target), expected) << existing;
     }
@@ -238,7 +246,7 @@ TEST(WriteSidecar, RefusesForeignFilesAndLeavesThemUntouched) {
     for (const auto& content : foreign) {
         write_file(target, content);
         const auto before = fixtures::snapshot(t.path);
-        auto result = export_::write_sidecar(clip, t.path, std::nullopt, "v", Share::No);
+        auto result = export_::write_sidecar(clip, std::nullopt, "v", Share::No);
         const auto* refused = std::get_if<export_::RefusedForeign>(&result);
         ASSERT_NE(refused, nullptr) << content;
         EXPECT_EQ(refused->path, target);
@@ -252,7 +260,7 @@ TEST(WriteSidecar, RefusesSpecialAndUnreadableEntries) {
     const fs::path target = t / "C0001.MP4.zun-metadata.json";
     auto expect_refused = [&](const char* what) {
         const auto before = fixtures::snapshot(t.path);
-        auto result = export_::write_sidecar(clip, t.path, std::nullopt, "v", Share::No);
+        auto result = export_::write_sidecar(clip, std::nullopt, "v", Share::No);
         EXPECT_TRUE(std::holds_alternative<export_::RefusedForeign>(result)) << what;
         EXPECT_TRUE(fixtures::changed(before, fixtures::snapshot(t.path)).empty()) << what;
         fs::remove(target);
@@ -279,7 +287,7 @@ TEST(WriteSidecar, UnreadableRegularFileIsRefused) {
     // The directory is writable for the unprivileged user, so only the refusal protects the file.
     fs::permissions(t.path, fs::perms::all);
     auto failure = testing_support::as_unprivileged([&]() -> std::string {
-        auto result = export_::write_sidecar(clip, t.path, std::nullopt, "v", Share::No);
+        auto result = export_::write_sidecar(clip, std::nullopt, "v", Share::No);
         return std::holds_alternative<export_::RefusedForeign>(result) ? "" : "not refused";
     });
     EXPECT_EQ(failure, "");
@@ -336,7 +344,7 @@ TEST(WriteSidecar, FailuresAreReportedPerClipAndTouchNothingElse) {
     const auto before = fixtures::snapshot(t.path);
     std::vector<export_::WriteResult> results;
     for (const auto& clip : clips)
-        results.push_back(export_::write_sidecar(clip, t.path, std::nullopt, "v", Share::No));
+        results.push_back(export_::write_sidecar(clip, std::nullopt, "v", Share::No));
 
     EXPECT_EQ(written_path(results[0]), (t / "media/ok/1.MOV.zun-metadata.json").string());
     ASSERT_TRUE(std::holds_alternative<export_::Error>(results[1]));
@@ -365,8 +373,9 @@ TEST(WriteSidecar, OutDirWithoutSharedRootStaysInside) {
     const auto clip = clip_at(t / "media/x/1.MOV");
     const fs::path out = t / "out";
     const auto before = fixtures::snapshot(t.path);
-    // An empty root is what clips sharing no root produce.
-    auto result = export_::write_sidecar(clip, fs::path(), out, "v", Share::Yes);
+    // An empty root is what relative clips sharing no directory produce.
+    const export_::Mirror mirror{out, fs::path(), export_::DirForm::AsGiven, ""};
+    auto result = export_::write_sidecar(clip, mirror, "v", Share::Yes);
     const fs::path expected = out / t.path.relative_path() / "media/x/1.MOV.zun-metadata.json";
     EXPECT_EQ(written_path(result), expected.string());
     for (const auto& [path, what] : fixtures::changed(before, fixtures::snapshot(t.path)))
@@ -379,9 +388,9 @@ TEST(WriteSidecar, OutDirWithoutSharedRootStaysInside) {
 TEST(WriteSidecar, ClipWithoutFileNameIsAnError) {
     TempDir t;
     auto clip = clip_at(t / "x.MOV");
-    clip.name.clear();
+    clip.path_bytes = (t / "x.MOV/..").string();
     const auto before = fixtures::snapshot(t.path);
-    auto result = export_::write_sidecar(clip, t.path, std::nullopt, "v", Share::No);
+    auto result = export_::write_sidecar(clip, std::nullopt, "v", Share::No);
     EXPECT_TRUE(std::holds_alternative<export_::Error>(result));
     EXPECT_TRUE(fixtures::changed(before, fixtures::snapshot(t.path)).empty());
 }

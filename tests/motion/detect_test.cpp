@@ -99,7 +99,9 @@ TEST(Detect, ProjectFlags) {
         {"empty file", "", "0000 "},
         {"number overflow", R"({"videofile":1e999})", "0000 "},
         {"invalid UTF-8 in a string", "{\"videofile\":\"caf\xE9\"}", "0000 "},
-        {"deep nesting", std::string(100000, '[') + std::string(100000, ']'), "1000 "},
+        {"nesting at the limit", std::string(512, '[') + std::string(512, ']'), "1000 "},
+        {"nesting past the limit", std::string(513, '[') + std::string(513, ']'), "0000 "},
+        {"hostile nesting", std::string(100000, '[') + std::string(100000, ']'), "0000 "},
     };
     for (const auto& c : cases) {
         TempDir tmp;
