@@ -164,8 +164,7 @@ fs::path mirror_form(const std::string& dir, const Mirror& mirror) {
 
 } // namespace
 
-Mirror mirror_for(const std::vector<model::Clip>& clips, const fs::path& out_dir,
-                  std::string cwd) {
+Mirror mirror_for(const std::vector<model::Clip>& clips, const fs::path& out_dir, std::string cwd) {
     Mirror mirror{out_dir, {}, DirForm::AsGiven, std::move(cwd)};
     bool absolute = false;
     bool relative = false;

@@ -191,7 +191,7 @@ namespace {
 
 // Builds the value from parser events without recursion, refusing nesting past the limit.
 class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
-public:
+  public:
     Json root;
     std::string error;
 
@@ -218,7 +218,7 @@ public:
         return false;
     }
 
-private:
+  private:
     // Open arrays and objects, innermost last. Objects keep their members in nodes that do
     // not move, and an array only grows while it is innermost, so the pointers stay valid.
     std::vector<Json*> open_;

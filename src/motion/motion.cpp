@@ -93,9 +93,7 @@ struct ProjectScan {
         }
         return true;
     }
-    bool parse_error(std::size_t, const std::string&, const Json::exception&) {
-        return false;
-    }
+    bool parse_error(std::size_t, const std::string&, const Json::exception&) { return false; }
 };
 
 bool non_blank(const std::optional<std::string>& value) {

@@ -43,7 +43,7 @@ struct EnvGuard {
 
 TEST(ExiftoolKeys, MatchPrefersExactThenCaseAndSeparatorThenQuestionMarks) {
     using Indexes = std::vector<std::size_t>;
-    Files args = {"/m/A.MOV",  "/m/a.mov",       "/m/Clip.mp4",     "/m/\xc3\x89t\xc3\xa9.mov",
+    Files args = {"/m/A.MOV",     "/m/a.mov",     "/m/Clip.mp4",      "/m/\xc3\x89t\xc3\xa9.mov",
                   "/m/x\xff.mov", "/m/x\xfe.mov", "/m/y\xe2\x82z.mov"};
     const std::pair<const char*, Indexes> cases[] = {
         {"/m/a.mov", {1}},
@@ -183,18 +183,19 @@ TEST(ExiftoolProcess, ChattyToolCannotDeadlockAndRunsOverlap) {
     TempDir tmp;
     // Two megabytes on standard error before any output. Each run then waits (up to ten
     // seconds) for the other one to have started: run one after the other, they say "alone".
-    write_script(tmp / "tool", "#!/bin/sh\n"
-                               "head -c 2000000 /dev/zero | tr '\\0' 'e' >&2\n"
-                               "dir=$(dirname \"$0\")\n"
-                               "touch \"$dir/started.$$\"\n"
-                               "together=alone\n"
-                               "for i in $(seq 100); do\n"
-                               "  if [ $(ls \"$dir\" | grep -c '^started') -ge 2 ]; then\n"
-                               "    together=yes; break; fi\n"
-                               "  sleep 0.1\n"
-                               "done\n"
-                               "for last; do :; done\n"
-                               "printf '[{\"SourceFile\":\"%s\",\"A:B\":\"%s\"}]' \"$last\" \"$together\"\n");
+    write_script(tmp / "tool",
+                 "#!/bin/sh\n"
+                 "head -c 2000000 /dev/zero | tr '\\0' 'e' >&2\n"
+                 "dir=$(dirname \"$0\")\n"
+                 "touch \"$dir/started.$$\"\n"
+                 "together=alone\n"
+                 "for i in $(seq 100); do\n"
+                 "  if [ $(ls \"$dir\" | grep -c '^started') -ge 2 ]; then\n"
+                 "    together=yes; break; fi\n"
+                 "  sleep 0.1\n"
+                 "done\n"
+                 "for last; do :; done\n"
+                 "printf '[{\"SourceFile\":\"%s\",\"A:B\":\"%s\"}]' \"$last\" \"$together\"\n");
     auto batch = exiftool::read_batch((tmp / "tool").string(), {"f.mov"});
     EXPECT_EQ(tags_json(batch.at("f.mov")),
               R"([{"group":"A","name":"B","printed":"yes","raw":"yes"}])");

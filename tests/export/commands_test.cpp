@@ -75,19 +75,36 @@ TEST(ExportCommand, OutDirMirrorsAndSurvivesAClosedOutput) {
 TEST(ResolveCsvCommand, StopsWith101WithoutOutOrWhenUnwritable) {
     TempDir t;
     const auto media = copy_samples(t);
+    // A CSV from an earlier run must survive a failed write whole.
+    write_file(t / "grade.csv", std::string(4096, 'x'));
     struct Case {
         std::vector<std::string> args;
-        const char* diagnostic;
+        std::string diagnostic;
+        const char* file_size_limit = nullptr; // in the shell's ulimit blocks
     };
     const std::vector<Case> cases = {
         {{"resolve-csv", media.string()}, "--out required"},
         {{"resolve-csv", media.string(), "--out"}, "--out required"},
         {{"resolve-csv", media.string(), "--out", t.path.string()}, "write csv"},
         {{"resolve-csv", media.string(), "--out", (t / "no/such/dir/x.csv").string()}, "write csv"},
+        // The disk fills up halfway through the new CSV.
+        {{"resolve-csv", media.string(), "--out", (t / "grade.csv").string()},
+         "File too large (os error 27)",
+         "1"},
+        // The output would replace a clip it was made from.
+        {{"resolve-csv", media.string(), "--out", (media / "A001/C0001.MP4").string()},
+         "write csv " + (media / "A001/C0001.MP4").string() +
+             ": the file is one of the scanned media files"},
     };
     for (const auto& c : cases) {
         const auto before = fixtures::snapshot(t.path);
-        const auto r = run_core(c.args);
+        std::vector<std::string> limited = {
+            "-c",
+            "ulimit -f " + std::string(c.file_size_limit ? c.file_size_limit : "unlimited") +
+                "; exec \"$0\" \"$@\"",
+            ZUN_BINARY};
+        limited.insert(limited.end(), c.args.begin(), c.args.end());
+        const auto r = testing_support::run("/bin/sh", limited);
         EXPECT_EQ(r.status, 101) << c.args.back();
         EXPECT_EQ(r.out, "") << c.args.back();
         EXPECT_NE(r.err.find(c.diagnostic), std::string::npos) << r.err;
@@ -98,12 +115,21 @@ TEST(ResolveCsvCommand, StopsWith101WithoutOutOrWhenUnwritable) {
 TEST(ResolveCsvCommand, WritesTheFileAndTheSummary) {
     TempDir t;
     const auto media = copy_samples(t);
+    // Written through a link: the link stays, its target gets the CSV and keeps its mode.
     const auto csv = t / "grade.csv";
+    write_file(t / "real.csv", "old");
+    fs::permissions(t / "real.csv", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink(t / "real.csv", csv);
     const auto r = run_core({"resolve-csv", media.string(), "--out", csv.string()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, R"({"excluded_ambiguous":[],"out":")" + csv.string() +
                          R"(","rows":3})"
                          "\n");
+    EXPECT_TRUE(fs::is_symlink(csv));
+    EXPECT_EQ(fs::status(t / "real.csv").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.path), fs::directory_iterator()), 3)
+        << "no temporary file is left behind";
     const auto bytes = read_file(csv);
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFE"

@@ -161,9 +161,10 @@ TEST(SidecarPath, MirrorKeepsEverySidecarInsideTheOutputAndApart) {
         std::optional<export_::Mirror> mirror;
         if (c.out) mirror = export_::mirror_for(clips, *c.out, "/w/d");
         for (std::size_t i = 0; i < clips.size(); ++i) {
-            const auto expected = c.expected[i] ? std::optional<fs::path>(std::string(
-                                                      c.expected[i]) + ".zun-metadata.json")
-                                                : std::nullopt;
+            const auto expected =
+                c.expected[i]
+                    ? std::optional<fs::path>(std::string(c.expected[i]) + ".zun-metadata.json")
+                    : std::nullopt;
             EXPECT_EQ(export_::sidecar_path(clips[i], mirror), expected) << c.clips[i];
         }
     }

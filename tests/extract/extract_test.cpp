@@ -140,6 +140,41 @@ TEST(Emit, ReportsRefusalsAndErrorsAndGoesOn) {
     EXPECT_EQ(fixtures::changed(before, fixtures::snapshot(t.path)), expected);
 }
 
+TEST(Emit, CopiesFollowThePathRulesOfDiscovery) {
+    TempDir t;
+    write_file(t / "A/C0001.MP4", "clip");
+    const auto clip = clip_at(t / "A/C0001.MP4");
+    // Interior "." and trailing separators do not count; a path without a file name is an
+    // error and writes nothing, at the file-system root least of all.
+    const std::vector<std::pair<fs::path, std::string>> cases = {
+        {t.path.string() + "/K/./C0001.MP4", "kept_copied"},
+        {t.path.string() + "/C/C0001.MP4/",
+         "written " + (t / "C/C0001.MP4.zun-metadata.json").string()},
+        {t.path.string() + "/D/.", "written " + (t / "D.zun-metadata.json").string()},
+        {t.path.string() + "/E/..", "error clip has no file name"},
+        {"/.", "error clip has no file name"},
+        {"/", "error clip has no file name"},
+    };
+    std::vector<fs::path> copies;
+    for (const auto& c : cases)
+        copies.push_back(c.first);
+    const auto before = fixtures::snapshot(t.path);
+    const auto events = extract::emit(clip, copies, {t / "K/C0001.MP4"}, "v", export_::Share::No);
+    ASSERT_EQ(events.size(), cases.size() + 1);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& e = events[i + 1];
+        std::string got = e["result"].get<std::string>();
+        if (e["sidecar"].is_string()) got += " " + e["sidecar"].get<std::string>();
+        if (e["error"].is_string()) got += " " + e["error"].get<std::string>();
+        EXPECT_EQ(got, cases[i].second) << cases[i].first;
+    }
+    const std::map<std::string, std::string> expected = {{"C", "added"},
+                                                         {"C/C0001.MP4.zun-metadata.json", "added"},
+                                                         {"D.zun-metadata.json", "added"}};
+    EXPECT_EQ(fixtures::changed(before, fixtures::snapshot(t.path)), expected);
+    EXPECT_FALSE(fs::exists("/..zun-metadata.json"));
+}
+
 TEST(Emit, NoMetadataWritesNothing) {
     TempDir t;
     write_file(t / "A/C0001.MP4", "clip");

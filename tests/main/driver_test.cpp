@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sys/stat.h>
 
 using nlohmann::json;
 using testing_support::lines;
@@ -35,6 +37,8 @@ case "$FAKE_MODE" in
   silent) echo "  Error: cannot read files  " >&2; exit 1 ;;
   garbage) echo "this is not json"; exit 0 ;;
   object) echo '{"SourceFile":"x"}'; exit 0 ;;
+  deep) printf '[{"SourceFile":"x","A:B":'; head -c 50000 /dev/zero | tr '\0' '['
+        head -c 50000 /dev/zero | tr '\0' ']'; printf '}]\n'; exit 0 ;;
 esac
 printf '['
 sep=''
@@ -175,6 +179,8 @@ TEST(Driver, BadToolOutputBecomesPerFileErrors) {
         {"garbage", "exiftool json: ", "exiftool json: "},
         {"object", "exiftool json: invalid type: object, expected an array",
          "exiftool json: invalid type: object, expected an array"},
+        {"deep", "exiftool json: nesting deeper than 512 levels",
+         "exiftool json: nesting deeper than 512 levels"},
         {"skip", nullptr, "no result for file"},
         {"rename", nullptr, "no result for file"},
         {"upper", nullptr, nullptr},
@@ -222,15 +228,17 @@ TEST(Driver, DashNamesReachTheToolAsFiles) {
     Fixture f;
     write_file(f.media / "-delete_original.mov", "x");
     write_file(f.media / "-.mov", "x");
-    auto r = run_core({"scan", "-delete_original.mov", "-.mov"}, f.env(), f.media);
+    // "-.mov" and "./-.mov" reach the tool as the same argument; both get its answer.
+    auto r = run_core({"scan", "-delete_original.mov", "-.mov", "./-.mov"}, f.env(), f.media);
     auto docs = parse_lines(r.out);
-    ASSERT_EQ(docs.size(), 4u) << r.out;
-    EXPECT_EQ(docs[1]["clip"]["path"], "-delete_original.mov");
-    EXPECT_EQ(docs[1]["clip"]["ok"], true);
-    EXPECT_EQ(docs[2]["clip"]["path"], "-.mov");
-    EXPECT_EQ(docs[2]["clip"]["ok"], true);
+    ASSERT_EQ(docs.size(), 5u) << r.out;
+    int i = 1;
+    for (const char* path : {"-delete_original.mov", "-.mov", "./-.mov"}) {
+        EXPECT_EQ(docs[i]["clip"]["path"], path);
+        EXPECT_EQ(docs[i++]["clip"]["ok"], true) << path;
+    }
     for (const auto& call : f.calls()) {
-        EXPECT_NE(call.find(" ./-delete_original.mov ./-.mov"), std::string::npos) << call;
+        EXPECT_NE(call.find(" ./-delete_original.mov ./-.mov ./-.mov"), std::string::npos) << call;
         EXPECT_EQ(call.find(" -delete_original"), std::string::npos) << call;
     }
 }
@@ -274,4 +282,106 @@ TEST(Driver, RealExiftoolOnTheShippedSamples) {
         }
     EXPECT_TRUE(has_file_type);
     EXPECT_EQ(docs[5]["errors"], 0);
+}
+
+TEST(Driver, UnusableConfirmationDocumentsAreIgnored) {
+    Fixture f;
+    write_file(f.media / "a.mov", "x");
+    const auto plain = run_core({"resolve-plan", f.media.string()}, f.env());
+    ASSERT_EQ(plain.status, 0);
+    const auto fifo = f.tmp / "fifo.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    write_file(f.tmp / "deep.json", std::string(100000, '[') + std::string(100000, ']'));
+    write_file(f.tmp / "big.json", "{}");
+    fs::resize_file(f.tmp / "big.json", (64u << 20) + 1);
+    // A directory, a FIFO without a writer, an endless device, hostile nesting, over 64 MiB.
+    for (const fs::path& confirm :
+         {f.media, fifo, fs::path("/dev/zero"), f.tmp / "deep.json", f.tmp / "big.json"}) {
+        const auto version = run_core({"version", "--confirm", confirm.string()}, f.env());
+        EXPECT_EQ(version.status, 0) << confirm;
+        EXPECT_EQ(version.out, "{\"core\":\"0.1.0\",\"exiftool\":\"99.01\"}\n") << confirm;
+        const auto plan =
+            run_core({"resolve-plan", f.media.string(), "--confirm", confirm.string()}, f.env());
+        EXPECT_EQ(plan.status, 0) << confirm;
+        EXPECT_EQ(plan.out, plain.out) << confirm;
+    }
+}
+
+TEST(Driver, OutDirKeepsEverySidecarInsideAndApart) {
+    Fixture f;
+    const fs::path cwd = f.tmp / "w/d";
+    for (const char* clip :
+         {"w/d/a/x.mov", "w/other/y.mov", "w/d/x/c.mov", "w/d/y/c.mov", "abs/m1/c.mov"})
+        write_file(f.tmp / clip, "x");
+    struct Case {
+        std::vector<std::string> clips;
+        std::vector<std::string> expected; // printed sidecar paths; empty: only checked
+    };
+    const std::vector<Case> cases = {
+        {{"a/x.mov", "../other/y.mov", "x/c.mov", "y/c.mov", (f.tmp / "abs/m1/c.mov").string()},
+         {}},
+        {{"x/c.mov", "../d/y/c.mov"},
+         {"out/x/c.mov.zun-metadata.json", "out/y/c.mov.zun-metadata.json"}},
+        // All relative without "..": the mirror is what it always was.
+        {{"a/x.mov", "x/c.mov"},
+         {"out/a/x.mov.zun-metadata.json", "out/x/c.mov.zun-metadata.json"}},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(cwd / "out");
+        std::vector<std::string> args = {"export"};
+        args.insert(args.end(), c.clips.begin(), c.clips.end());
+        args.insert(args.end(), {"--out-dir", "out"});
+        const auto r = run_core(args, f.env(), cwd);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto docs = parse_lines(r.out);
+        ASSERT_EQ(docs.size(), c.clips.size()) << r.out;
+        std::set<std::string> written;
+        for (std::size_t i = 0; i < docs.size(); ++i) {
+            const std::string result = docs[i]["result"];
+            ASSERT_TRUE(result.starts_with("Written(\"out/")) << result;
+            const std::string path = result.substr(9, result.size() - 11);
+            EXPECT_EQ(path.find(".."), std::string::npos) << path;
+            EXPECT_TRUE(fs::is_regular_file(cwd / path)) << path;
+            EXPECT_TRUE(written.insert(path).second) << "shared sidecar " << path;
+            if (!c.expected.empty()) {
+                EXPECT_EQ(path, c.expected[i]);
+            }
+        }
+        std::size_t files = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(f.tmp.path))
+            files += entry.path().string().ends_with(".zun-metadata.json");
+        EXPECT_EQ(files, c.clips.size()) << "a sidecar outside the output directory";
+    }
+}
+
+TEST(Driver, NamesOutsideUtf8AreReadAndWrittenAtTheirRealPaths) {
+    if (!fs::exists("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool is not installed";
+    TempDir t;
+    const fs::path sample = fs::path(ZUN_SOURCE_DIR) / "samples/media/A002/C0003.MOV";
+    const std::vector<std::string> clips = {"d\xff/c.mov", "a\xff.mov", "a\xfe.mov",
+                                            "b\xe2\x82z.mov"};
+    for (const auto& clip : clips) {
+        fs::create_directories((t / clip).parent_path());
+        fs::copy_file(sample, t / clip);
+    }
+    const std::map<std::string, std::string> env = {{"ZUN_EXIFTOOL", "/usr/bin/exiftool"}};
+    const auto scan = run_core({"scan", t.path.string()}, env);
+    const auto docs = parse_lines(scan.out);
+    ASSERT_EQ(docs.size(), clips.size() + 2) << scan.out;
+    for (std::size_t i = 1; i <= clips.size(); ++i) {
+        EXPECT_EQ(docs[i]["clip"]["ok"], true) << docs[i]["clip"]["path"];
+        EXPECT_EQ(docs[i]["clip"]["readers"], json::array({"exiftool", "zun-tmcd"}));
+    }
+
+    const auto exported = run_core({"export", t.path.string()}, env);
+    ASSERT_EQ(lines(exported.out).size(), clips.size()) << exported.out;
+    std::set<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(t.path))
+        entries.insert(fs::relative(entry.path(), t.path).string());
+    std::set<std::string> expected = {"d\xff"};
+    for (const auto& clip : clips) {
+        expected.insert(clip);
+        expected.insert(clip + ".zun-metadata.json");
+    }
+    EXPECT_EQ(entries, expected);
 }
