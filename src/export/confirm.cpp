@@ -6,20 +6,18 @@ namespace export_ {
 namespace {
 
 void confirm_field(model::Clip& clip, std::string_view id, const std::string& value) {
-    for (auto& field : clip.fields) {
-        if (field.id != id) continue;
-        if (field.primary) field.alternates.insert(field.alternates.begin(), *field.primary);
-        model::SourceRef user;
-        user.source = "user";
-        user.tag = std::string(id);
-        user.raw = value;
-        user.kind = model::Kind::User;
-        field.primary = std::move(user);
-        field.value = value;
-        field.status = model::Status::Confirmed;
-        field.note = "user_confirmed";
-        return;
-    }
+    model::Field* field = model::find_field(clip.fields, id);
+    if (!field) return;
+    if (field->primary) field->alternates.insert(field->alternates.begin(), *field->primary);
+    model::SourceRef user;
+    user.source = "user";
+    user.tag = std::string(id);
+    user.raw = value;
+    user.kind = model::Kind::User;
+    field->primary = std::move(user);
+    field->value = value;
+    field->status = model::Status::Confirmed;
+    field->note = "user_confirmed";
 }
 
 std::optional<std::string> string_member(const nlohmann::json& entry, const char* key) {

@@ -24,12 +24,6 @@ constexpr std::array<std::string_view, 10> headers = {"File Name",
                                                       "Gamma Notes",
                                                       "Color Space Notes"};
 
-const Field* first_field(const Clip& clip, std::string_view id) {
-    for (const auto& field : clip.fields)
-        if (field.id == id) return &field;
-    return nullptr;
-}
-
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -70,17 +64,17 @@ std::string q(std::string_view cell) {
 ResolvedValues resolve_values(const Clip& clip) {
     ResolvedValues values;
     auto plain = [&](std::string_view id, std::string_view header) {
-        const Field* field = first_field(clip, id);
+        const Field* field = model::find_field(clip.fields, id);
         if (field && field->value) values.emplace_back(header, *field->value);
     };
     auto number = [&](std::string_view id, std::string_view header) {
-        const Field* field = first_field(clip, id);
+        const Field* field = model::find_field(clip.fields, id);
         if (!field || !field->value) return;
         std::string n = num_of(*field->value);
         if (!n.empty()) values.emplace_back(header, std::move(n));
     };
     auto trusted = [&](std::string_view id, std::string_view header) {
-        const Field* field = first_field(clip, id);
+        const Field* field = model::find_field(clip.fields, id);
         if (!field || !field->value) return;
         if (field->status != Status::Found && field->status != Status::Confirmed) return;
         if (field->note && *field->note == "viewing_metadata") return;

@@ -5,12 +5,6 @@ namespace export_ {
 
 namespace {
 
-const model::Field* first_field(const model::Clip& clip, std::string_view id) {
-    for (const auto& field : clip.fields)
-        if (field.id == id) return &field;
-    return nullptr;
-}
-
 // Confirmed by the user, or found by one of the maker metadata readers.
 bool trustworthy(const model::Field& field) {
     if (field.status == model::Status::Confirmed) return true;
@@ -31,8 +25,8 @@ std::optional<std::string> input_space(const std::string& gamut, const std::stri
 } // namespace
 
 std::optional<std::pair<std::string, std::string>> resolve_input_space(const model::Clip& clip) {
-    const model::Field* curve = first_field(clip, "curve");
-    const model::Field* gamut = first_field(clip, "gamut");
+    const model::Field* curve = model::find_field(clip.fields, "curve");
+    const model::Field* gamut = model::find_field(clip.fields, "gamut");
     if (!curve || !gamut || !trustworthy(*curve) || !trustworthy(*gamut)) return std::nullopt;
     if (!curve->value || !gamut->value) return std::nullopt;
     auto name = input_space(*gamut->value, *curve->value);

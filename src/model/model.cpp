@@ -66,18 +66,16 @@ const char* status_text(Status status) {
     return "unavailable";
 }
 
-std::optional<Kind> kind_from_text(std::string_view text) {
-    for (Kind k : {Kind::Declared, Kind::Container, Kind::Computed, Kind::Decoded, Kind::User,
-                   Kind::Resolve, Kind::Sidecar})
-        if (text == kind_text(k)) return k;
-    return std::nullopt;
+Field* find_field(std::vector<Field>& fields, std::string_view id) {
+    for (Field& field : fields)
+        if (field.id == id) return &field;
+    return nullptr;
 }
 
-std::optional<Status> status_from_text(std::string_view text) {
-    for (Status s : {Status::Found, Status::Unavailable, Status::SourcesDiffer, Status::Computed,
-                     Status::Confirmed})
-        if (text == status_text(s)) return s;
-    return std::nullopt;
+const Field* find_field(const std::vector<Field>& fields, std::string_view id) {
+    for (const Field& field : fields)
+        if (field.id == id) return &field;
+    return nullptr;
 }
 
 Json u128_json(u128 value) {

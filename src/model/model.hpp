@@ -116,10 +116,10 @@ struct Clip {
 const char* kind_text(Kind kind);
 // JSON text of a status ("found", "sources_differ", ...).
 const char* status_text(Status status);
-// Kind named by its JSON text; absent for any other text.
-std::optional<Kind> kind_from_text(std::string_view text);
-// Status named by its JSON text; absent for any other text.
-std::optional<Status> status_from_text(std::string_view text);
+
+// The first field with `id`; null when there is none.
+Field* find_field(std::vector<Field>& fields, std::string_view id);
+const Field* find_field(const std::vector<Field>& fields, std::string_view id);
 
 // Deepest nesting of arrays and objects accepted in any JSON document the engine reads, so
 // that copying and printing a parsed value can never exhaust the stack.

@@ -22,11 +22,89 @@ bool group_matches(std::string_view pattern, std::string_view group) {
     return pattern == group;
 }
 
-// Resolves one row of the table from its candidate keys.
-template <std::size_t N>
-void add(std::vector<Field>& out, const Idx& idx, std::string_view id, std::string_view section,
-         const std::array<Candidate, N>& candidates, Formatter format, AgreementTest agree) {
-    out.push_back(field(idx, id, section, candidates, format, agree));
+// One field resolved from ranked candidates.
+struct Row {
+    std::string_view id;
+    std::string_view section;
+    std::span<const Candidate> candidates;
+    Formatter format;
+    AgreementTest agree;
+};
+
+constexpr Candidate kMake[] = {{"IFD0:Make", kDeclared},
+                               {"UserData:Make", kDeclared},
+                               {"Keys:CameraManufacturer", kDeclared},
+                               {"Red:Make", kDeclared}};
+constexpr Candidate kModel[] = {{"IFD0:Model", kDeclared},
+                                {"UserData:Model", kDeclared},
+                                {"Keys:CameraType", kDeclared},
+                                {"Red:Model", kDeclared},
+                                {"Red:CameraModel", kDeclared}};
+constexpr Candidate kLens[] = {
+    {"Canon:LensModel", kDeclared},    {"ExifIFD:LensModel", kDeclared},
+    {"Panasonic:LensType", kDeclared}, {"Nikon:LensID", kDeclared},
+    {"Keys:LensType", kDeclared},      {"Composite:LensID", Kind::Computed}};
+constexpr Candidate kFocal[] = {{"ExifIFD:FocalLength", kDeclared},
+                                {"Canon:FocalLength", kDeclared},
+                                {"Keys:FocalLength", kDeclared}};
+constexpr Candidate kFocusMode[] = {{"Canon:FocusMode", kDeclared},
+                                    {"Panasonic:FocusMode", kDeclared},
+                                    {"Nikon:FocusMode", kDeclared}};
+constexpr Candidate kAperture[] = {
+    {"ExifIFD:FNumber", kDeclared}, {"Canon:FNumber", kDeclared}, {"Keys:Aperture", kDeclared}};
+constexpr Candidate kIso[] = {
+    {"ExifIFD:ISO", kDeclared}, {"Panasonic:ISO", kDeclared}, {"Keys:ISO", kDeclared}};
+constexpr Candidate kShutter[] = {{"ExifIFD:ExposureTime", kDeclared},
+                                  {"Canon:ExposureTime", kDeclared},
+                                  {"Keys:ShutterSpeed", kDeclared}};
+constexpr Candidate kWbMode[] = {{"Canon:WhiteBalance", kDeclared},
+                                 {"Panasonic:WhiteBalance", kDeclared},
+                                 {"ExifIFD:WhiteBalance", kDeclared}};
+constexpr Candidate kWbTemp[] = {{"Canon:ColorTemperature", kDeclared},
+                                 {"Panasonic:ColorTempKelvin", kDeclared},
+                                 {"Nikon:WhiteBalance", kDeclared},
+                                 {"Red:ColorTemperature", kDeclared},
+                                 {"Keys:ColorTemperature", kDeclared}};
+constexpr Candidate kResolution[] = {{"Composite:ImageSize", kContainer}};
+constexpr Candidate kFrameRate[] = {{"Track*:VideoFrameRate", kContainer}};
+constexpr Candidate kCodec[] = {{"Track*:CompressorID", kContainer},
+                                {"Track*:VideoCodec", kContainer}};
+constexpr Candidate kDate[] = {{"ExifIFD:DateTimeOriginal", kDeclared},
+                               {"QuickTime:CreateDate", kContainer},
+                               {"Track1:TrackCreateDate", kContainer}};
+
+// The camera and exposure rows, before the colour block.
+const Row kCameraRows[] = {
+    {"make", "camera", kMake, fmt_text, same_text},
+    {"camera_model", "camera", kModel, fmt_text, same_text},
+    {"lens", "camera", kLens, fmt_text, same_text},
+    {"focal_length", "camera", kFocal, fmt_focal, same_num},
+    {"focus_mode", "camera", kFocusMode, fmt_text, same_text},
+    {"aperture", "exposure", kAperture, fmt_fnum, same_num},
+    {"iso", "exposure", kIso, fmt_iso, same_num},
+    {"shutter", "exposure", kShutter, fmt_shut, same_num},
+    {"wb_mode", "color", kWbMode, fmt_wbmode, same_wb},
+    {"wb_temp", "color", kWbTemp, fmt_kelvin, same_num},
+};
+
+// The file rows after the container colour labels.
+const Row kFileRows[] = {
+    {"resolution", "file", kResolution, fmt_text, same_text},
+    {"frame_rate", "file", kFrameRate, fmt_fps, same_num},
+    {"codec", "file", kCodec, fmt_text, same_text},
+};
+
+const Row kDateRow = {"date_recorded", "file", kDate, fmt_text, same_any};
+
+// Container colour labels: field id and the "Track*:" tag it comes from.
+constexpr std::pair<std::string_view, std::string_view> kContainerLabels[] = {
+    {"container_primaries", "ColorPrimaries"},
+    {"container_transfer", "TransferCharacteristics"},
+    {"container_matrix", "MatrixCoefficients"},
+};
+
+Field resolve(const Idx& idx, const Row& row) {
+    return field(idx, row.id, row.section, row.candidates, row.format, row.agree);
 }
 
 Field timecode_field(const Idx& idx, const std::optional<tmcd::StartTimecode>& tc) {
@@ -178,12 +256,11 @@ Field unavailable(std::string_view id, std::string_view section,
 }
 
 void fill_merge(std::vector<Field>& fields, Field offered) {
-    for (Field& existing : fields) {
-        if (existing.id != offered.id) continue;
-        if (!existing.value) existing = std::move(offered);
-        return;
-    }
-    fields.push_back(std::move(offered));
+    Field* existing = model::find_field(fields, offered.id);
+    if (!existing)
+        fields.push_back(std::move(offered));
+    else if (!existing->value)
+        *existing = std::move(offered);
 }
 
 std::vector<Field> build_fields(const std::vector<RawTag>& tags,
@@ -194,84 +271,17 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags,
     const Idx idx{tags};
     std::vector<Field> out;
     out.reserve(40);
-
-    add(out, idx, "make", "camera",
-        std::array<Candidate, 4>{{{"IFD0:Make", kDeclared},
-                                  {"UserData:Make", kDeclared},
-                                  {"Keys:CameraManufacturer", kDeclared},
-                                  {"Red:Make", kDeclared}}},
-        fmt_text, same_text);
-    add(out, idx, "camera_model", "camera",
-        std::array<Candidate, 5>{{{"IFD0:Model", kDeclared},
-                                  {"UserData:Model", kDeclared},
-                                  {"Keys:CameraType", kDeclared},
-                                  {"Red:Model", kDeclared},
-                                  {"Red:CameraModel", kDeclared}}},
-        fmt_text, same_text);
-    add(out, idx, "lens", "camera",
-        std::array<Candidate, 6>{{{"Canon:LensModel", kDeclared},
-                                  {"ExifIFD:LensModel", kDeclared},
-                                  {"Panasonic:LensType", kDeclared},
-                                  {"Nikon:LensID", kDeclared},
-                                  {"Keys:LensType", kDeclared},
-                                  {"Composite:LensID", Kind::Computed}}},
-        fmt_text, same_text);
-    add(out, idx, "focal_length", "camera",
-        std::array<Candidate, 3>{{{"ExifIFD:FocalLength", kDeclared},
-                                  {"Canon:FocalLength", kDeclared},
-                                  {"Keys:FocalLength", kDeclared}}},
-        fmt_focal, same_num);
-    add(out, idx, "focus_mode", "camera",
-        std::array<Candidate, 3>{{{"Canon:FocusMode", kDeclared},
-                                  {"Panasonic:FocusMode", kDeclared},
-                                  {"Nikon:FocusMode", kDeclared}}},
-        fmt_text, same_text);
-    add(out, idx, "aperture", "exposure",
-        std::array<Candidate, 3>{{{"ExifIFD:FNumber", kDeclared},
-                                  {"Canon:FNumber", kDeclared},
-                                  {"Keys:Aperture", kDeclared}}},
-        fmt_fnum, same_num);
-    add(out, idx, "iso", "exposure",
-        std::array<Candidate, 3>{
-            {{"ExifIFD:ISO", kDeclared}, {"Panasonic:ISO", kDeclared}, {"Keys:ISO", kDeclared}}},
-        fmt_iso, same_num);
-    add(out, idx, "shutter", "exposure",
-        std::array<Candidate, 3>{{{"ExifIFD:ExposureTime", kDeclared},
-                                  {"Canon:ExposureTime", kDeclared},
-                                  {"Keys:ShutterSpeed", kDeclared}}},
-        fmt_shut, same_num);
-    add(out, idx, "wb_mode", "color",
-        std::array<Candidate, 3>{{{"Canon:WhiteBalance", kDeclared},
-                                  {"Panasonic:WhiteBalance", kDeclared},
-                                  {"ExifIFD:WhiteBalance", kDeclared}}},
-        fmt_wbmode, same_wb);
-    add(out, idx, "wb_temp", "color",
-        std::array<Candidate, 5>{{{"Canon:ColorTemperature", kDeclared},
-                                  {"Panasonic:ColorTempKelvin", kDeclared},
-                                  {"Nikon:WhiteBalance", kDeclared},
-                                  {"Red:ColorTemperature", kDeclared},
-                                  {"Keys:ColorTemperature", kDeclared}}},
-        fmt_kelvin, same_num);
+    for (const Row& row : kCameraRows)
+        out.push_back(resolve(idx, row));
     out.push_back(unavailable("tint", "color", "no_source_tag"));
     append_color_block(out, idx, cndm, sony);
-    out.push_back(container_field(idx, "container_primaries", "ColorPrimaries"));
-    out.push_back(container_field(idx, "container_transfer", "TransferCharacteristics"));
-    out.push_back(container_field(idx, "container_matrix", "MatrixCoefficients"));
-    add(out, idx, "resolution", "file",
-        std::array<Candidate, 1>{{{"Composite:ImageSize", kContainer}}}, fmt_text, same_text);
-    add(out, idx, "frame_rate", "file",
-        std::array<Candidate, 1>{{{"Track*:VideoFrameRate", kContainer}}}, fmt_fps, same_num);
-    add(out, idx, "codec", "file",
-        std::array<Candidate, 2>{
-            {{"Track*:CompressorID", kContainer}, {"Track*:VideoCodec", kContainer}}},
-        fmt_text, same_text);
+    for (const auto& [id, tag] : kContainerLabels)
+        out.push_back(container_field(idx, id, tag));
+    for (const Row& row : kFileRows)
+        out.push_back(resolve(idx, row));
     out.push_back(timecode_field(idx, tc));
     out.push_back(audio_field(idx));
-    add(out, idx, "date_recorded", "file",
-        std::array<Candidate, 3>{{{"ExifIFD:DateTimeOriginal", kDeclared},
-                                  {"QuickTime:CreateDate", kContainer},
-                                  {"Track1:TrackCreateDate", kContainer}}},
-        fmt_text, same_any);
+    out.push_back(resolve(idx, kDateRow));
     if (sony) fill_from_sony(out, *sony);
     out.push_back(file_size_field(size, ext));
     return out;

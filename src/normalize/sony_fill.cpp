@@ -37,11 +37,8 @@ std::string ring_text(std::uint16_t raw) {
 
 // Gives the first field with `id` a note when it has neither value nor note.
 void note_if_empty(std::vector<Field>& fields, std::string_view id, std::string_view note) {
-    for (Field& field : fields) {
-        if (field.id != id) continue;
-        if (!field.value && !field.note) field.note = std::string(note);
-        return;
-    }
+    Field* field = model::find_field(fields, id);
+    if (field && !field->value && !field->note) field->note = std::string(note);
 }
 
 } // namespace
@@ -60,98 +57,197 @@ Field dec(std::string_view id, std::string_view section, std::string_view value,
     return out;
 }
 
+namespace {
+
+// A decoded value offered for a field: its display text and the value as the source gave it.
+struct Offer {
+    std::string value;
+    Json raw;
+};
+
+enum class Note { None, FirstFrame };
+
+// One field the Sony record can fill: where its value comes from and how it is labelled.
+struct SonyRow {
+    std::string_view id;
+    std::string_view section;
+    std::string_view label;
+    Note note;
+    std::optional<Offer> (*extract)(const sony::Sony&);
+};
+
+template <typename T> std::optional<Offer> number(const std::optional<T>& v, std::string text) {
+    if (!v) return std::nullopt;
+    return Offer{std::move(text), Json(*v)};
+}
+
+// Text of an optional number, or nothing to format when it is absent.
+template <typename T, typename F> std::string shown(const std::optional<T>& v, F format) {
+    return v ? format(*v) : std::string();
+}
+
+std::string mm(double v, int decimals) {
+    return trim_num(v, decimals) + " mm";
+}
+
+std::optional<Offer> text_offer(const std::optional<std::string>& v) {
+    if (!v) return std::nullopt;
+    return Offer{*v, Json(*v)};
+}
+
+std::optional<Offer> view_offer(const std::optional<std::string_view>& v) {
+    if (!v) return std::nullopt;
+    return Offer{std::string(*v), Json(std::string(*v))};
+}
+
+std::optional<double> positive(const std::optional<double>& v) {
+    return v && *v > 0.0 ? v : std::nullopt;
+}
+
+// Offered in this order, before "focus_mode".
+const SonyRow kCameraRows[] = {
+    {"make", "camera", "Device manufacturer", Note::None,
+     [](const sony::Sony& s) { return text_offer(s.manufacturer); }},
+    {"camera_model", "camera", "Device modelName", Note::None,
+     [](const sony::Sony& s) { return text_offer(s.model_name); }},
+    {"aperture", "exposure", "rtmd 0x8000", Note::None,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.iris_fnumber;
+         return number(v, shown(v, [](double f) { return "f/" + trim_num(f, 1); }));
+     }},
+    {"shutter", "exposure", "rtmd 0x8109", Note::None,
+     [](const sony::Sony& s) -> std::optional<Offer> {
+         const auto& t = s.rtmd.shutter_time;
+         if (!t || t->first == 0 || t->second == 0) return std::nullopt;
+         return Offer{fmt_shutter(static_cast<double>(t->first) / static_cast<double>(t->second)),
+                      Json(std::to_string(t->first) + "/" + std::to_string(t->second))};
+     }},
+    {"iso", "exposure", "rtmd 0x810b", Note::None,
+     [](const sony::Sony& s) -> std::optional<Offer> {
+         const auto& v = s.rtmd.iso;
+         if (!v || *v == 0) return std::nullopt;
+         return Offer{"ISO " + std::to_string(*v), Json(*v)};
+     }},
+    {"focal_length", "camera", "rtmd 0x8005", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto v = positive(s.rtmd.focal_length);
+         return number(v, shown(v, [](double f) { return mm(f, 1); }));
+     }},
+    {"focal_eq", "camera", "rtmd 0x8004", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto v = positive(s.rtmd.focal_length_35mm);
+         return number(v, shown(v, [](double f) { return mm(f, 1); }));
+     }},
+    {"focus_distance", "camera", "rtmd 0x8001", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto v = positive(s.rtmd.focus_distance);
+         return number(v, shown(v, [](double d) { return trim_num(d, 2) + " m"; }));
+     }},
+    {"af_area", "camera", "rtmd 0x8101", Note::FirstFrame,
+     [](const sony::Sony& s) { return view_offer(s.rtmd.af_area); }},
+};
+
+// Offered in this order, after "focus_mode" and before "wb_mode".
+const SonyRow kAcquisitionRows[] = {
+    {"iris_number", "acq", "rtmd 0x8000", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.iris_fnumber;
+         return number(v, shown(v, [](double f) { return fixed(f, 2); }));
+     }},
+    {"shutter_angle", "acq", "rtmd 0x8108", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.shutter_angle;
+         return number(v, shown(v, [](double a) { return fixed(a, 2) + "\u00b0"; }));
+     }},
+    {"gain_db", "acq", "rtmd 0x810a", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.gain_db;
+         return number(v, shown(v, [](double g) { return fixed(g, 2) + " dB"; }));
+     }},
+    {"exposure_index", "acq", "rtmd 0x8115", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.exposure_index;
+         return number(v, shown(v, [](std::uint16_t e) { return std::to_string(e); }));
+     }},
+    {"focus_ring", "acq", "rtmd 0x800a", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.focus_ring_raw;
+         return number(v, shown(v, ring_text));
+     }},
+    {"zoom_ring", "acq", "rtmd 0x800b", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.zoom_ring_raw;
+         return number(v, shown(v, ring_text));
+     }},
+    {"sensor_width", "acq", "rtmd 0x8104", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.sensor_width;
+         return number(v, shown(v, [](std::uint16_t w) { return fixed(w / 1000.0, 3) + " mm"; }));
+     }},
+    {"sensor_height", "acq", "rtmd 0x8105", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.sensor_height;
+         return number(v, shown(v, [](std::uint16_t h) { return fixed(h / 1000.0, 3) + " mm"; }));
+     }},
+    {"extender", "acq", "rtmd 0x810c", Note::FirstFrame,
+     [](const sony::Sony& s) {
+         const auto& v = s.rtmd.extender;
+         return number(v, shown(v, [](std::uint16_t e) { return std::to_string(e) + " %"; }));
+     }},
+    {"rec_mode", "acq", "RecordingMode type", Note::None,
+     [](const sony::Sony& s) { return text_offer(s.recording_mode); }},
+    {"cache_rec", "acq", "RecordingMode cacheRec", Note::None,
+     [](const sony::Sony& s) {
+         const auto& v = s.cache_rec;
+         return number(v, shown(v, [](bool on) { return std::string(on ? "Yes" : "No"); }));
+     }},
+    {"coding_equations", "color", "CodingEquations", Note::None,
+     [](const sony::Sony& s) -> std::optional<Offer> {
+         if (!s.coding_equations) return std::nullopt;
+         const std::string& text = *s.coding_equations;
+         return Offer{text == "rec709"    ? "Rec.709"
+                      : text == "rec2020" ? "Rec.2020"
+                                          : text,
+                      Json(text)};
+     }},
+    {"ae_mode", "exposure", "rtmd 0x8100", Note::FirstFrame,
+     [](const sony::Sony& s) { return view_offer(s.rtmd.ae_mode); }},
+};
+
+// Offered last.
+const SonyRow kTimecodeRow = {"timecode", "file", "LtcChange (frame 0)", Note::None,
+                              [](const sony::Sony& s) -> std::optional<Offer> {
+                                  auto ltc = sony::ltc_text(s);
+                                  if (!ltc) return std::nullopt;
+                                  return Offer{std::move(*ltc), Json(*s.ltc_start)};
+                              }};
+
+constexpr std::string_view kFirstFrame = "first_frame";
+
+void offer_row(std::vector<Field>& fields, const sony::Sony& sony, const SonyRow& row) {
+    std::optional<Offer> offer = row.extract(sony);
+    if (!offer) return;
+    Field field =
+        dec(row.id, row.section, offer->value, row.label, std::move(offer->raw), sony.origin);
+    if (row.note == Note::FirstFrame) field.note = std::string(kFirstFrame);
+    fill_merge(fields, std::move(field));
+}
+
+} // namespace
+
 void fill_from_sony(std::vector<Field>& fields, const sony::Sony& sony) {
     const sony::Rtmd& r = sony.rtmd;
-    const std::string_view origin = sony.origin;
-    // Offers one decoded value, with an optional note.
-    auto offer = [&](std::string_view id, std::string_view section, const std::string& value,
-                     std::string_view label, Json raw,
-                     std::optional<std::string_view> note = std::nullopt) {
-        Field field = dec(id, section, value, label, std::move(raw), origin);
-        if (note) field.note = std::string(*note);
-        fill_merge(fields, std::move(field));
-    };
-    constexpr std::string_view first = "first_frame";
-
-    if (sony.manufacturer)
-        offer("make", "camera", *sony.manufacturer, "Device manufacturer",
-              Json(*sony.manufacturer));
-    if (sony.model_name)
-        offer("camera_model", "camera", *sony.model_name, "Device modelName",
-              Json(*sony.model_name));
-    if (r.iris_fnumber)
-        offer("aperture", "exposure", "f/" + trim_num(*r.iris_fnumber, 1), "rtmd 0x8000",
-              Json(*r.iris_fnumber));
-    if (r.shutter_time && r.shutter_time->first != 0 && r.shutter_time->second != 0) {
-        const auto [numerator, denominator] = *r.shutter_time;
-        offer("shutter", "exposure",
-              fmt_shutter(static_cast<double>(numerator) / static_cast<double>(denominator)),
-              "rtmd 0x8109", Json(std::to_string(numerator) + "/" + std::to_string(denominator)));
-    }
-    if (r.iso && *r.iso != 0)
-        offer("iso", "exposure", "ISO " + std::to_string(*r.iso), "rtmd 0x810b", Json(*r.iso));
-    if (r.focal_length && *r.focal_length > 0.0)
-        offer("focal_length", "camera", trim_num(*r.focal_length, 1) + " mm", "rtmd 0x8005",
-              Json(*r.focal_length), first);
-    if (r.focal_length_35mm && *r.focal_length_35mm > 0.0)
-        offer("focal_eq", "camera", trim_num(*r.focal_length_35mm, 1) + " mm", "rtmd 0x8004",
-              Json(*r.focal_length_35mm), first);
-    if (r.focus_distance && *r.focus_distance > 0.0)
-        offer("focus_distance", "camera", trim_num(*r.focus_distance, 2) + " m", "rtmd 0x8001",
-              Json(*r.focus_distance), first);
-    if (r.af_area)
-        offer("af_area", "camera", std::string(*r.af_area), "rtmd 0x8101",
-              Json(std::string(*r.af_area)), first);
+    for (const SonyRow& row : kCameraRows)
+        offer_row(fields, sony, row);
     if (sony.model_name)
         fill_merge(fields, unavailable("focus_mode", "camera", "sony_no_focusmode"));
-    if (r.iris_fnumber)
-        offer("iris_number", "acq", fixed(*r.iris_fnumber, 2), "rtmd 0x8000", Json(*r.iris_fnumber),
-              first);
-    if (r.shutter_angle)
-        offer("shutter_angle", "acq", fixed(*r.shutter_angle, 2) + "\u00b0", "rtmd 0x8108",
-              Json(*r.shutter_angle), first);
-    if (r.gain_db)
-        offer("gain_db", "acq", fixed(*r.gain_db, 2) + " dB", "rtmd 0x810a", Json(*r.gain_db),
-              first);
-    if (r.exposure_index)
-        offer("exposure_index", "acq", std::to_string(*r.exposure_index), "rtmd 0x8115",
-              Json(*r.exposure_index), first);
-    if (r.focus_ring_raw)
-        offer("focus_ring", "acq", ring_text(*r.focus_ring_raw), "rtmd 0x800a",
-              Json(*r.focus_ring_raw), first);
-    if (r.zoom_ring_raw)
-        offer("zoom_ring", "acq", ring_text(*r.zoom_ring_raw), "rtmd 0x800b",
-              Json(*r.zoom_ring_raw), first);
-    if (r.sensor_width)
-        offer("sensor_width", "acq", fixed(*r.sensor_width / 1000.0, 3) + " mm", "rtmd 0x8104",
-              Json(*r.sensor_width), first);
-    if (r.sensor_height)
-        offer("sensor_height", "acq", fixed(*r.sensor_height / 1000.0, 3) + " mm", "rtmd 0x8105",
-              Json(*r.sensor_height), first);
-    if (r.extender)
-        offer("extender", "acq", std::to_string(*r.extender) + " %", "rtmd 0x810c",
-              Json(*r.extender), first);
-    if (sony.recording_mode)
-        offer("rec_mode", "acq", *sony.recording_mode, "RecordingMode type",
-              Json(*sony.recording_mode));
-    if (sony.cache_rec)
-        offer("cache_rec", "acq", *sony.cache_rec ? "Yes" : "No", "RecordingMode cacheRec",
-              Json(*sony.cache_rec));
-    if (sony.coding_equations) {
-        const std::string& text = *sony.coding_equations;
-        const std::string shown = text == "rec709"    ? "Rec.709"
-                                  : text == "rec2020" ? "Rec.2020"
-                                                      : text;
-        offer("coding_equations", "color", shown, "CodingEquations", Json(text));
-    }
-    if (r.ae_mode)
-        offer("ae_mode", "exposure", std::string(*r.ae_mode), "rtmd 0x8100",
-              Json(std::string(*r.ae_mode)), first);
+    for (const SonyRow& row : kAcquisitionRows)
+        offer_row(fields, sony, row);
     if (r.wb_mode) {
         const std::string label(*r.wb_mode);
         Field field = dec("wb_mode", "color", label == "Automatic" ? "Auto" : label, "rtmd 0x810d",
-                          Json(label), origin);
-        field.note = std::string(first);
+                          Json(label), sony.origin);
+        field.note = std::string(kFirstFrame);
         if (r.white_balance)
             field.alternates.push_back(SourceRef{"exiftool", "Sony rtmd", "0xe303 WhiteBalance",
                                                  white_balance_name(*r.white_balance),
@@ -162,8 +258,7 @@ void fill_from_sony(std::vector<Field>& fields, const sony::Sony& sony) {
         note_if_empty(fields, "lens", "sony_no_lens");
         note_if_empty(fields, "wb_temp", "sony_no_kelvin");
     }
-    if (auto ltc = sony::ltc_text(sony))
-        offer("timecode", "file", *ltc, "LtcChange (frame 0)", Json(*sony.ltc_start));
+    offer_row(fields, sony, kTimecodeRow);
 }
 
 } // namespace normalize
