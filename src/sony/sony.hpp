@@ -86,7 +86,8 @@ std::optional<std::string_view> first_tag(std::string_view document, std::string
 std::optional<std::string> attr(std::string_view tag, std::string_view name);
 
 // The start timecode "HH:MM:SS:FF" (";" before the frames when drop-frame)
-// from `ltc_start` and `half_step`; absent when `ltc_start` is absent.
+// from `ltc_start` and `half_step`; absent when `ltc_start` is absent, a units digit is
+// above 9, tens of minutes or seconds above 5, or the hours above 23.
 std::optional<std::string> ltc_text(const Sony& sony);
 
 // Display name of a capture gamma ("S-Log2", "S-Log3"); absent when unknown.
