@@ -210,6 +210,11 @@ TEST(BoxesTopLevel, HeaderScanRules) {
          ScanEnd::Exhausted},
         {"huge largesize", cat({be32(1), ascii("mdat"), be64(UINT64_MAX), box("moov", {})}),
          "mdat@0+16/18446744073709551615 ", ScanEnd::Exhausted},
+        // The first 1 KiB header window ends inside the 64-bit header at 1016.
+        {"64-bit header across the window's end",
+         cat({box("free", zeros(1000)), box("skip", {}), large_box("mdat", zeros(3)),
+              box("moov", {})}),
+         "free@0+8/1008 skip@1008+8/8 mdat@1016+16/19 moov@1035+8/8 ", ScanEnd::Exhausted},
     };
     for (const Case& c : cases) {
         ScanEnd end = ScanEnd::Stopped;
