@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "paths/paths.hpp"
+
 namespace boxes {
 
 namespace {
@@ -234,6 +236,35 @@ std::optional<std::vector<std::uint8_t>> read_moov(const File& file) {
     std::optional<TopBox> moov = find_top_level(file, "moov");
     if (!moov) return std::nullopt;
     return read_payload(file, *moov, kMaxMoovPayload);
+}
+
+std::optional<Container> parse_container(const std::filesystem::path& path) {
+    std::optional<File> file = open_file(path);
+    if (!file) return std::nullopt;
+    std::optional<Container> container(Container{std::move(*file), {}, std::nullopt});
+    try {
+        scan_top_level(container->file, [&](const TopBox& box) {
+            container->top.push_back(box);
+            return Visit::Continue;
+        });
+        for (const TopBox& box : container->top) {
+            if (!type_is(box.type, "moov")) continue;
+            container->moov = read_payload(container->file, box, kMaxMoovPayload);
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory: the boxes listed so far stand, the payload stays absent.
+    }
+    return container;
+}
+
+bool is_quicktime_name(const std::filesystem::path& path) {
+    const std::optional<std::string_view> ext = paths::extension(path.native());
+    if (!ext || ext->size() != 3) return false;
+    std::string lowered(*ext);
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lowered == "mov" || lowered == "mp4" || lowered == "m4v";
 }
 
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl) {

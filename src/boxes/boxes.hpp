@@ -1,6 +1,7 @@
 // ISO base media / QuickTime boxes: a one-level walker over an in-memory buffer, bounded
-// big-endian loads, and a buffered, capped scan of a file's top-level box headers with
-// size-capped payload reads. Shared by the timecode, Sony and Canon readers.
+// big-endian loads, a buffered, capped scan of a file's top-level box headers, and a
+// container parsed once (top-level index and "moov" payload) for the timecode, Sony and
+// Canon readers.
 #pragma once
 
 #include <array>
@@ -111,6 +112,21 @@ std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const To
 
 // The payload of the first top-level "moov" (at most kMaxMoovPayload); absent otherwise.
 std::optional<std::vector<std::uint8_t>> read_moov(const File& file);
+
+// A QuickTime-structured file parsed once for all readers.
+struct Container {
+    File file;
+    std::vector<TopBox> top;                       // the boxes scan_top_level visits, in order
+    std::optional<std::vector<std::uint8_t>> moov; // payload of the first "moov" (see read_moov)
+};
+
+// The opened file with its top-level boxes and first "moov" payload; absent when open_file
+// fails. A scan that fails keeps the boxes before the fault; memory exhaustion keeps what
+// was gathered.
+std::optional<Container> parse_container(const std::filesystem::path& path);
+
+// Whether the file name's extension is mov, mp4 or m4v in any ASCII case; false otherwise.
+bool is_quicktime_name(const std::filesystem::path& path);
 
 // Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
 // or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.
