@@ -27,11 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "a record from a text without the root element");
         require(parsed->capture_gamma || parsed->capture_primaries || parsed->model_name,
                 "a record without gamma, primaries or model");
-        if (std::optional<std::string> tc = sony::ltc_text(*parsed)) {
-            require(tc->size() >= 11, "timecode text too short");
-        } else {
-            require(!parsed->ltc_start, "no timecode text for a start timecode");
-        }
+        if (std::optional<std::string> tc = sony::ltc_text(*parsed))
+            require(parsed->ltc_start && tc->size() == 11, "timecode text without a start");
         if (parsed->capture_gamma) (void)sony::curve_name(*parsed->capture_gamma);
         if (parsed->capture_gamma) (void)sony::gamma_implied_gamut(*parsed->capture_gamma);
         if (parsed->capture_primaries) (void)sony::gamut_name(*parsed->capture_primaries);
@@ -63,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)sony::attr(rest, name);
 
-    // Every packed value gives a timecode text.
+    // A packed value gives either no text or one with hours, minutes and seconds in range.
     if (size >= 5) {
         sony::Sony s;
         s.ltc_start = static_cast<std::uint32_t>(data[0]) |
@@ -71,7 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       (static_cast<std::uint32_t>(data[2]) << 16) |
                       (static_cast<std::uint32_t>(data[3]) << 24);
         s.half_step = (data[4] & 1) != 0;
-        require(sony::ltc_text(s).has_value(), "no timecode text for a packed value");
+        if (std::optional<std::string> tc = sony::ltc_text(s)) {
+            require(tc->size() == 11 && tc->compare(0, 2, "23") <= 0 &&
+                        tc->compare(3, 2, "59") <= 0 && tc->compare(6, 2, "59") <= 0,
+                    "timecode text out of range");
+        }
     }
     return 0;
 }

@@ -1,10 +1,17 @@
 #include "boxes/boxes.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "paths/paths.hpp"
 
 namespace boxes {
 
@@ -12,6 +19,15 @@ namespace {
 
 constexpr std::size_t kHeader = 8;
 constexpr std::size_t kLargeHeader = 16;
+// The top-level scan's header window: small for the usual few boxes, growing while the
+// headers are dense (one per kDenseSpan bytes or closer) so that floods cost few reads.
+constexpr std::size_t kWindowFirst = 1024;
+constexpr std::size_t kWindowMax = 65536;
+constexpr std::size_t kDenseSpan = 64;
+
+std::atomic<std::uint64_t> g_opens{0};
+std::atomic<std::uint64_t> g_reads{0};
+std::atomic<std::uint64_t> g_bytes{0};
 
 std::uint64_t load_be(const std::uint8_t* p, std::size_t n) {
     std::uint64_t v = 0;
@@ -30,6 +46,8 @@ long long pread_full(int fd, std::uint8_t* out, std::size_t count, std::uint64_t
     std::size_t done = 0;
     while (done < count) {
         ssize_t n = ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
+        g_reads.fetch_add(1, std::memory_order_relaxed);
+        if (n > 0) g_bytes.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -94,6 +112,12 @@ std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset) {
     return load_be(buffer.data() + offset, 8);
 }
 
+IoCounts io_counts() {
+    return IoCounts{g_opens.load(std::memory_order_relaxed),
+                    g_reads.load(std::memory_order_relaxed),
+                    g_bytes.load(std::memory_order_relaxed)};
+}
+
 File::File(File&& other) noexcept : fd(other.fd), length(other.length) {
     other.fd = -1;
 }
@@ -122,6 +146,7 @@ std::optional<File> open_file(const std::filesystem::path& path) {
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
         return std::nullopt; // `file` closes the descriptor
     file.length = static_cast<std::uint64_t>(st.st_size);
+    g_opens.fetch_add(1, std::memory_order_relaxed);
     return file;
 }
 
@@ -137,14 +162,37 @@ std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t
 
 ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit) {
     if (file.fd < 0) return ScanEnd::Failed;
+    const std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[kWindowMax]);
+    if (!window) return ScanEnd::Failed;
+    std::uint64_t window_offset = 0; // file offset of window[0]; offsets only grow past it
+    std::size_t window_length = 0;   // bytes of the window holding file data
+    std::size_t window_size = 0;     // size of the last read, 0 before the first
+    std::size_t served = 0;          // headers taken from the current window
     std::uint64_t offset = 0;
+    std::size_t visited = 0;
     while (file.length >= kHeader && offset <= file.length - kHeader) {
-        std::uint8_t h[kLargeHeader];
+        if (visited == kMaxTopBoxes) return ScanEnd::Exhausted;
         const std::uint64_t remaining = file.length - offset;
         const std::size_t want =
             remaining < kLargeHeader ? static_cast<std::size_t>(remaining) : kLargeHeader;
-        const long long got = pread_full(file.fd, h, want, offset);
-        if (got < static_cast<long long>(kHeader)) return ScanEnd::Failed;
+        const std::uint64_t into = offset - window_offset;
+        if (into > window_length || window_length - into < want) {
+            const bool adjacent = window_size != 0 && into <= window_length;
+            const bool dense = served * kDenseSpan >= window_length;
+            window_size = adjacent && dense ? std::min(window_size * 2, kWindowMax) : kWindowFirst;
+            const std::size_t fill =
+                remaining < window_size ? static_cast<std::size_t>(remaining) : window_size;
+            const long long filled = pread_full(file.fd, window.get(), fill, offset);
+            if (filled < 0) return ScanEnd::Failed;
+            window_offset = offset;
+            window_length = static_cast<std::size_t>(filled);
+            served = 0;
+        }
+        const std::size_t at = static_cast<std::size_t>(offset - window_offset);
+        const std::size_t got = std::min(want, window_length - at);
+        if (got < kHeader) return ScanEnd::Failed;
+        const std::uint8_t* h = window.get() + at;
+        ++served;
 
         TopBox box;
         box.type = fourcc_at(h + 4);
@@ -154,11 +202,12 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
         if (box.size == 0) {
             box.size = remaining;
         } else if (box.size == 1) {
-            if (got < static_cast<long long>(kLargeHeader)) return ScanEnd::Failed;
+            if (got < kLargeHeader) return ScanEnd::Failed;
             box.size = load_be(h + 8, 8);
             box.header_length = kLargeHeader;
         }
         if (box.size < box.header_length) return ScanEnd::Failed;
+        ++visited;
         if (visit(box) == Visit::Stop) return ScanEnd::Stopped;
         if (box.size > remaining) return ScanEnd::Exhausted;
         offset += box.size;
@@ -187,6 +236,35 @@ std::optional<std::vector<std::uint8_t>> read_moov(const File& file) {
     std::optional<TopBox> moov = find_top_level(file, "moov");
     if (!moov) return std::nullopt;
     return read_payload(file, *moov, kMaxMoovPayload);
+}
+
+std::optional<Container> parse_container(const std::filesystem::path& path) {
+    std::optional<File> file = open_file(path);
+    if (!file) return std::nullopt;
+    std::optional<Container> container(Container{std::move(*file), {}, std::nullopt});
+    try {
+        scan_top_level(container->file, [&](const TopBox& box) {
+            container->top.push_back(box);
+            return Visit::Continue;
+        });
+        for (const TopBox& box : container->top) {
+            if (!type_is(box.type, "moov")) continue;
+            container->moov = read_payload(container->file, box, kMaxMoovPayload);
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory: the boxes listed so far stand, the payload stays absent.
+    }
+    return container;
+}
+
+bool is_quicktime_name(const std::filesystem::path& path) {
+    const std::optional<std::string_view> ext = paths::extension(path.native());
+    if (!ext || ext->size() != 3) return false;
+    std::string lowered(*ext);
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lowered == "mov" || lowered == "mp4" || lowered == "m4v";
 }
 
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl) {

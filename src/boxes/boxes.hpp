@@ -1,6 +1,7 @@
 // ISO base media / QuickTime boxes: a one-level walker over an in-memory buffer, bounded
-// big-endian loads, and a header-only scan of a file's top-level boxes with exact,
-// size-capped reads. Shared by the timecode, Sony and Canon readers.
+// big-endian loads, a buffered, capped scan of a file's top-level box headers, and a
+// container parsed once (top-level index and "moov" payload) for the timecode, Sony and
+// Canon readers.
 #pragma once
 
 #include <array>
@@ -21,6 +22,8 @@ using FourCC = std::array<std::uint8_t, 4>;
 inline constexpr std::uint64_t kMaxMoovPayload = 268'435'456;
 // Largest single sample any reader loads (1 MiB).
 inline constexpr std::uint64_t kMaxSampleSize = 1'048'576;
+// Most top-level boxes one scan visits; fragmented recordings have a few thousand.
+inline constexpr std::size_t kMaxTopBoxes = 100'000;
 
 // One child box: payload is buffer[start, end); offsets relative to the walked buffer.
 struct BoxEntry {
@@ -43,6 +46,16 @@ std::optional<Bytes> find(Bytes buffer, std::string_view type);
 std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset);
 std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset);
 std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset);
+
+// What this process has done through open_file and the reads below, for tests to measure.
+struct IoCounts {
+    std::uint64_t opens = 0; // files open_file opened
+    std::uint64_t reads = 0; // read system calls
+    std::uint64_t bytes = 0; // bytes those calls returned
+};
+
+// The counts since the process started; never fails.
+IoCounts io_counts();
 
 // A file opened read-only with its length; the descriptor is closed when the value dies.
 struct File {
@@ -83,9 +96,11 @@ enum class ScanEnd {
     Failed,    // a read error, a header shorter than needed, or a size below its header
 };
 
-// Walks the top-level box headers with one read of at most 16 bytes per box, calling
-// `visit` for each. Size 0 runs to the end of the file, size 1 takes the 64-bit size.
-// A visited box that ends past the end of the file ends the scan after the visit.
+// Walks the top-level box headers, calling `visit` for each. Headers are served from a
+// window read at the current offset (1 KiB, doubling up to 64 KiB while the headers lie
+// densely back to back); a box that skips past the window costs one read at the next header.
+// Size 0 runs to the end of the file, size 1 takes the 64-bit size. A visited box that ends
+// past the end of the file ends the scan after the visit; so does the kMaxTopBoxes-th box.
 ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit);
 
 // The first top-level box of `type`; absent when the scan ends or fails without one.
@@ -97,6 +112,21 @@ std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const To
 
 // The payload of the first top-level "moov" (at most kMaxMoovPayload); absent otherwise.
 std::optional<std::vector<std::uint8_t>> read_moov(const File& file);
+
+// A QuickTime-structured file parsed once for all readers.
+struct Container {
+    File file;
+    std::vector<TopBox> top;                       // the boxes scan_top_level visits, in order
+    std::optional<std::vector<std::uint8_t>> moov; // payload of the first "moov" (see read_moov)
+};
+
+// The opened file with its top-level boxes and first "moov" payload; absent when open_file
+// fails. A scan that fails keeps the boxes before the fault; memory exhaustion keeps what
+// was gathered.
+std::optional<Container> parse_container(const std::filesystem::path& path);
+
+// Whether the file name's extension is mov, mp4 or m4v in any ASCII case; false otherwise.
+bool is_quicktime_name(const std::filesystem::path& path);
 
 // Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
 // or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.

@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "boxes/boxes.hpp"
+
 namespace cndm {
 
 struct Cndm {
@@ -14,9 +16,12 @@ struct Cndm {
     std::optional<std::uint8_t> gamut; // local item 0xe212
 };
 
-// The codes of the first sample of the first "cndm" track; absent when the file cannot be
-// read, has no usable "moov", no qualifying track, or the sample cannot be read. A present
-// result may hold neither code.
+// The codes of the first sample of the container's first "cndm" track; absent when it has
+// no "moov" payload, no qualifying track, or the sample cannot be read. A present result
+// may hold neither code.
+std::optional<Cndm> read(const boxes::Container& container);
+
+// The same for the file at `path`, parsed on the spot; also absent when it cannot be opened.
 std::optional<Cndm> read(const std::filesystem::path& path);
 
 // The codes found in one sample's KLV packets; members stay absent when not found.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <sys/stat.h>
 
+#include "boxes/boxes.hpp"
 #include "cndm/cndm.hpp"
 #include "exiftool/exiftool.hpp"
 #include "motion/motion.hpp"
@@ -67,20 +68,23 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     }
 
     if (auto ext = paths::extension(native); ext && text::is_utf8(*ext)) clip.ext = *ext;
-    const std::string lowered = text::lower(clip.ext);
-    const bool container = lowered == "mov" || lowered == "mp4" || lowered == "m4v";
+
+    // A QuickTime-structured clip is opened and its boxes walked once for all three readers.
+    std::optional<boxes::Container> container;
+    if (boxes::is_quicktime_name(file)) container = boxes::parse_container(file);
 
     std::optional<tmcd::StartTimecode> timecode;
-    if (container) timecode = tmcd::read_start_timecode(file);
+    if (container) timecode = tmcd::read_start_timecode(*container);
     if (clip.ok) clip.readers.push_back("exiftool");
     if (timecode) clip.readers.push_back("zun-tmcd");
 
     std::optional<cndm::Cndm> canon;
-    if (container) canon = cndm::read(file);
+    if (container) canon = cndm::read(*container);
     if (canon && (canon->curve || canon->gamut)) clip.readers.push_back("zun-cndm");
 
-    std::optional<sony::Sony> sony_doc = sony::read(file);
+    std::optional<sony::Sony> sony_doc = sony::read(file, container);
     if (sony_doc) clip.readers.push_back("zun-sony");
+    container.reset(); // the "moov" payload may be large
 
     clip.fields =
         normalize::build_fields(clip.tags, timecode, canon, sony_doc, clip.size, clip.ext);

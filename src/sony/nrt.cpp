@@ -161,7 +161,12 @@ std::optional<std::string> ltc_text(const Sony& sony) {
     const unsigned s = (packed >> 16) & 0xFF;
     const unsigned f = (packed >> 24) & 0xFF;
 
+    // A units digit above 9, tens of minutes or seconds above 5 or hours past 23 is no
+    // timecode: a corrupt value, not one to print as 45:85:85.
+    if ((h & 0xF) > 9 || (m & 0xF) > 9 || (s & 0xF) > 9 || (f & 0xF) > 9) return std::nullopt;
+    if (((m >> 4) & 0x7) > 5 || ((s >> 4) & 0x7) > 5) return std::nullopt;
     const unsigned hours = ((h >> 4) & 0x3) * 10 + (h & 0xF);
+    if (hours > 23) return std::nullopt;
     const unsigned minutes = ((m >> 4) & 0x7) * 10 + (m & 0xF);
     const unsigned seconds = ((s >> 4) & 0x7) * 10 + (s & 0xF);
     unsigned frames = ((f >> 4) & 0x3) * 10 + (f & 0xF);

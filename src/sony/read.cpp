@@ -22,14 +22,6 @@ bool holds_document(std::span<const std::uint8_t> bytes) {
     return view.find(k_root) != std::string_view::npos;
 }
 
-bool is_container(const std::filesystem::path& path) {
-    std::string ext = path.extension().string();
-    for (char& c : ext) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return ext == ".mp4" || ext == ".mov" || ext == ".m4v";
-}
-
 // The whole file as text when it opens, fits the cap and is valid UTF-8.
 std::optional<std::string> read_text(const std::filesystem::path& path) {
     std::optional<boxes::File> file = boxes::open_file(path);
@@ -58,16 +50,15 @@ std::optional<Sony> read_sidecar(const std::filesystem::path& path) {
     return parse_nrt(*document, "sidecar");
 }
 
-std::optional<Sony> read_unguarded(const std::filesystem::path& path) {
+std::optional<Sony> read_unguarded(const std::filesystem::path& path,
+                                   const std::optional<boxes::Container>& container) {
     std::optional<Sony> result;
-    std::optional<boxes::File> container;
     std::optional<boxes::SampleRef> sample;
-    if (is_container(path)) container = boxes::open_file(path);
     if (container) {
         result = read_top_xml(*container);
-        if (std::optional<std::vector<std::uint8_t>> moov = boxes::read_moov(*container)) {
-            if (!result) result = parse_embedded(*moov);
-            sample = boxes::find_first_sample(*moov, "rtmd");
+        if (container->moov) {
+            if (!result) result = parse_embedded(*container->moov);
+            sample = boxes::find_first_sample(*container->moov, "rtmd");
         }
     }
     if (!result) result = read_sidecar(path);
@@ -75,8 +66,8 @@ std::optional<Sony> read_unguarded(const std::filesystem::path& path) {
 
     // The sample is read only now: it is reported only together with a document.
     if (container && sample) {
-        if (std::optional<std::vector<std::uint8_t>> bytes =
-                boxes::read_at(*container, sample->offset, sample->size, boxes::kMaxSampleSize)) {
+        if (std::optional<std::vector<std::uint8_t>> bytes = boxes::read_at(
+                container->file, sample->offset, sample->size, boxes::kMaxSampleSize)) {
             result->rtmd = parse_rtmd(*bytes);
         }
     }
@@ -85,25 +76,34 @@ std::optional<Sony> read_unguarded(const std::filesystem::path& path) {
 
 } // namespace
 
-std::optional<Sony> read_top_xml(const boxes::File& file) {
-    std::optional<Sony> result;
-    boxes::scan_top_level(file, [&](const boxes::TopBox& box) {
-        if (!boxes::type_is(box.type, "meta")) return boxes::Visit::Continue;
-        if (box.size - box.header_length > k_max_meta_payload) return boxes::Visit::Continue;
+std::optional<Sony> read_top_xml(const boxes::Container& container) {
+    for (const boxes::TopBox& box : container.top) {
+        if (!boxes::type_is(box.type, "meta")) continue;
+        if (box.size - box.header_length > k_max_meta_payload) continue;
         std::optional<std::vector<std::uint8_t>> payload =
-            boxes::read_payload(file, box, k_max_meta_payload);
-        if (!payload) return boxes::Visit::Stop;
-        if (!holds_document(*payload)) return boxes::Visit::Continue;
-        result = parse_embedded(*payload);
-        return boxes::Visit::Stop;
-    });
-    return result;
+            boxes::read_payload(container.file, box, k_max_meta_payload);
+        if (!payload) return std::nullopt;
+        if (!holds_document(*payload)) continue;
+        return parse_embedded(*payload);
+    }
+    return std::nullopt;
+}
+
+std::optional<Sony> read(const std::filesystem::path& path,
+                         const std::optional<boxes::Container>& container) {
+    // Path and string operations may throw std::bad_alloc; nothing escapes the reader.
+    try {
+        return read_unguarded(path, container);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 std::optional<Sony> read(const std::filesystem::path& path) {
-    // Path and string operations may throw std::bad_alloc; nothing escapes the reader.
     try {
-        return read_unguarded(path);
+        std::optional<boxes::Container> container;
+        if (boxes::is_quicktime_name(path)) container = boxes::parse_container(path);
+        return read_unguarded(path, container);
     } catch (...) {
         return std::nullopt;
     }

@@ -54,15 +54,20 @@ struct Sony {
     Rtmd rtmd;
 };
 
-// The camera document of a media file (inside mp4/mov/m4v containers, else the
-// "<stem>M01.XML"/"<stem>M01.xml" sidecar), with the container's first rtmd
-// sample decoded. Absent when no usable document exists; never throws.
+// The camera document of the clip at `path`: from `container` (its parsed file, given for
+// mp4/mov/m4v clips) when it holds one, else from the "<stem>M01.XML"/"<stem>M01.xml"
+// sidecar, with the container's first rtmd sample decoded. Absent when no usable document
+// exists; never throws.
+std::optional<Sony> read(const std::filesystem::path& path,
+                         const std::optional<boxes::Container>& container);
+
+// The same, parsing the file at `path` first when boxes::is_quicktime_name accepts it.
 std::optional<Sony> read(const std::filesystem::path& path);
 
 // The document of the first top-level "meta" box (payload at most 4 MiB) that holds
 // "<NonRealTimeMeta"; absent when no such box exists, its document yields no record,
-// or a read fails. Reads only box headers and those payloads.
-std::optional<Sony> read_top_xml(const boxes::File& file);
+// or a read fails. Reads only those payloads.
+std::optional<Sony> read_top_xml(const boxes::Container& container);
 
 // The record described by `document`, `rtmd` empty. Absent when the text has no
 // "<NonRealTimeMeta" or gives none of capture gamma, capture primaries, model name.
@@ -86,7 +91,8 @@ std::optional<std::string_view> first_tag(std::string_view document, std::string
 std::optional<std::string> attr(std::string_view tag, std::string_view name);
 
 // The start timecode "HH:MM:SS:FF" (";" before the frames when drop-frame)
-// from `ltc_start` and `half_step`; absent when `ltc_start` is absent.
+// from `ltc_start` and `half_step`; absent when `ltc_start` is absent, a units digit is
+// above 9, tens of minutes or seconds above 5, or the hours above 23.
 std::optional<std::string> ltc_text(const Sony& sony);
 
 // Display name of a capture gamma ("S-Log2", "S-Log3"); absent when unknown.

@@ -76,13 +76,9 @@ std::string counter_to_tc(std::int64_t counter, std::uint32_t frame_quanta, Drop
     return out;
 }
 
-std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& path) {
-    std::optional<boxes::File> file = boxes::open_file(path);
-    if (!file || file->length < 8) return std::nullopt;
-    std::optional<std::vector<std::uint8_t>> moov = boxes::read_moov(*file);
-    if (!moov) return std::nullopt;
-
-    const boxes::Bytes moov_bytes(*moov);
+std::optional<StartTimecode> read_start_timecode(const boxes::Container& container) {
+    if (!container.moov) return std::nullopt;
+    const boxes::Bytes moov_bytes(*container.moov);
     for (const boxes::BoxEntry& entry : boxes::children(moov_bytes)) {
         if (!boxes::type_is(entry.type, "trak")) continue;
         TrackTimecode track;
@@ -95,7 +91,7 @@ std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& pa
             break;
         }
         std::optional<std::vector<std::uint8_t>> sample =
-            boxes::read_at(*file, track.chunk_offset, 4, 4);
+            boxes::read_at(container.file, track.chunk_offset, 4, 4);
         if (!sample) return std::nullopt;
         StartTimecode tc;
         tc.counter = static_cast<std::int32_t>(boxes::u32(*sample, 0).value_or(0));
@@ -106,6 +102,12 @@ std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& pa
         return tc;
     }
     return std::nullopt;
+}
+
+std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& path) {
+    std::optional<boxes::Container> container = boxes::parse_container(path);
+    if (!container) return std::nullopt;
+    return read_start_timecode(*container);
 }
 
 } // namespace tmcd

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "boxes/boxes.hpp"
+
 namespace tmcd {
 
 struct StartTimecode {
@@ -17,8 +19,11 @@ struct StartTimecode {
 
 enum class DropFrame { No, Yes };
 
-// The start timecode of the first usable timecode track; absent on any I/O failure,
-// missing box or unsupported layout.
+// The start timecode of the container's first usable timecode track; absent without a
+// "moov" payload, on a failed sample read, a missing box or an unsupported layout.
+std::optional<StartTimecode> read_start_timecode(const boxes::Container& container);
+
+// The same for the file at `path`, parsed on the spot; also absent when it cannot be opened.
 std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& path);
 
 // Frame counter as HH:MM:SS:FF (";" before the frames when drop frame). Negative counters

@@ -210,6 +210,11 @@ TEST(BoxesTopLevel, HeaderScanRules) {
          ScanEnd::Exhausted},
         {"huge largesize", cat({be32(1), ascii("mdat"), be64(UINT64_MAX), box("moov", {})}),
          "mdat@0+16/18446744073709551615 ", ScanEnd::Exhausted},
+        // The first 1 KiB header window ends inside the 64-bit header at 1016.
+        {"64-bit header across the window's end",
+         cat({box("free", zeros(1000)), box("skip", {}), large_box("mdat", zeros(3)),
+              box("moov", {})}),
+         "free@0+8/1008 skip@1008+8/8 mdat@1016+16/19 moov@1035+8/8 ", ScanEnd::Exhausted},
     };
     for (const Case& c : cases) {
         ScanEnd end = ScanEnd::Stopped;
@@ -261,4 +266,98 @@ TEST(BoxesTopLevel, UnopenableInputs) {
     // A FIFO without a writer would block a plain open forever.
     ASSERT_EQ(::mkfifo((dir / "pipe.mov").c_str(), 0644), 0);
     EXPECT_FALSE(boxes::open_file(dir / "pipe.mov"));
+}
+
+namespace {
+
+// `total` bytes of empty 8-byte "free" boxes with `middle` placed after the first `before`.
+Bytes flood(std::size_t before, const Bytes& middle, std::size_t total) {
+    const Bytes one = box("free", {});
+    Bytes out;
+    out.reserve(total);
+    while (out.size() < total) {
+        if (out.size() == before * one.size()) out.insert(out.end(), middle.begin(), middle.end());
+        out.insert(out.end(), one.begin(), one.end());
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(BoxesContainer, IndexAndFirstMoov) {
+    struct Case {
+        const char* name;
+        Bytes content;
+        std::string types;
+        std::optional<std::string> moov;
+    };
+    const Case cases[] = {
+        {"first of two moov boxes",
+         cat({box("ftyp", {}), box("moov", ascii("one")), box("meta", {}), box("moov", ascii("2"))}),
+         "ftyp,moov,meta,moov", "one"},
+        {"boxes after a moov that overruns the file",
+         cat({box("ftyp", {}), raw_box(100, "moov", zeros(4))}), "ftyp,moov", std::nullopt},
+        {"fault after the moov keeps it", cat({box("moov", ascii("x")), raw_box(3, "bad!", {})}),
+         "moov", "x"},
+        {"fault before the moov", cat({raw_box(3, "bad!", {}), box("moov", ascii("x"))}), "",
+         std::nullopt},
+        {"empty", {}, "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        write_file(dir / "a.mov", to_string(c.content));
+        const auto container = boxes::parse_container(dir / "a.mov");
+        ASSERT_TRUE(container) << c.name;
+        std::string types;
+        for (const boxes::TopBox& b : container->top)
+            types += (types.empty() ? "" : ",") + std::string(b.type.begin(), b.type.end());
+        EXPECT_EQ(types, c.types) << c.name;
+        EXPECT_EQ(container->moov ? std::optional(to_string(*container->moov)) : std::nullopt,
+                  c.moov)
+            << c.name;
+    }
+    TempDir dir;
+    EXPECT_FALSE(boxes::parse_container(dir / "missing.mov"));
+    EXPECT_FALSE(boxes::parse_container(dir.path));
+}
+
+// 16 MiB of 8-byte boxes: the index stops at the cap, and the whole parse costs a few dozen
+// reads of at most 64 KiB instead of one read per box.
+TEST(BoxesContainer, FloodStopsAtTheCapWithFewReads) {
+    constexpr std::size_t kFlood = 16u << 20;
+    const Bytes moov = box("moov", ascii("found"));
+    struct Case {
+        const char* name;
+        Bytes middle;
+        std::size_t after; // boxes before `middle`
+        std::optional<std::string> payload;
+    };
+    const Case cases[] = {
+        {"no moov", {}, 0, std::nullopt},
+        {"moov before the cap", moov, 60'000, "found"},
+        {"moov after the cap", moov, 150'000, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        write_file(dir / "flood.mov", to_string(flood(c.after, c.middle, kFlood)));
+        const boxes::IoCounts before = boxes::io_counts();
+        const auto container = boxes::parse_container(dir / "flood.mov");
+        const boxes::IoCounts after = boxes::io_counts();
+        ASSERT_TRUE(container) << c.name;
+        EXPECT_EQ(container->top.size(), boxes::kMaxTopBoxes) << c.name;
+        EXPECT_EQ(container->moov ? std::optional(to_string(*container->moov)) : std::nullopt,
+                  c.payload)
+            << c.name;
+        EXPECT_EQ(after.opens - before.opens, 1u) << c.name;
+        EXPECT_LE(after.reads - before.reads, 40u) << c.name;
+        EXPECT_LE(after.bytes - before.bytes, 1u << 20) << c.name;
+    }
+}
+
+TEST(BoxesContainer, QuickTimeNames) {
+    for (const char* name : {"a.mov", "A.MOV", "dir/b.Mp4", "c.m4V", "x.y.mp4", "./e.mov"})
+        EXPECT_TRUE(boxes::is_quicktime_name(name)) << name;
+    for (const char* name : {"a.mxf", ".mov", "a.mov.xml", "mov", "a.", "", "a.mp4v", "a.m4a",
+                             "dir.mov/a", "a.mov/.."})
+        EXPECT_FALSE(boxes::is_quicktime_name(name)) << name;
 }

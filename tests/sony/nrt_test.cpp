@@ -102,13 +102,23 @@ TEST(LtcText, FormatsPackedBcd) {
     const struct {
         std::uint32_t packed;
         bool half;
-        std::string_view expected;
+        std::optional<std::string_view> expected;
     } cases[] = {
         {0x23595901, false, "01:59:59:23"},
         {0x23595901, true, "01:59:59:46"},
         {0x00000010, false, "10:00:00:00"},
         {0x63595923, false, "23:59:59;23"}, // bit 6 of the frames byte: drop frame
         {0x00000000, false, "00:00:00:00"},
+        {0x39000000, true, "00:00:00:78"}, // frames are not checked against the rate
+        // Digits out of range: no timecode.
+        {0xFFFFFFFF, true, std::nullopt},
+        {0x00000024, false, std::nullopt},
+        {0x00006000, false, std::nullopt},
+        {0x00600000, false, std::nullopt},
+        {0x0000000A, false, std::nullopt},
+        {0x00000A00, false, std::nullopt},
+        {0x000A0000, false, std::nullopt},
+        {0x4A000000, false, std::nullopt},
     };
     for (const auto& c : cases) {
         sony::Sony s;
