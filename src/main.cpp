@@ -26,8 +26,7 @@ constexpr std::uintmax_t kMaxConfirmBytes = 64u << 20;
 // The --confirm document: an empty object when absent, not a readable regular file (a
 // directory, FIFO or device is never opened for reading), over 64 MiB, not UTF-8, not JSON
 // or nested too deeply.
-model::Json read_confirmations(const std::vector<std::string>& args) {
-    auto path = cli::value_of(args, "--confirm");
+model::Json read_confirmations(const std::optional<std::string>& path) {
     if (!path) return model::Json::object();
     auto content = io::read_regular(*path, kMaxConfirmBytes);
     if (!content || !text::is_utf8(*content)) return model::Json::object();
@@ -59,31 +58,27 @@ int main(int argc, char** argv) {
     // of killing the process halfway.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::vector<std::string> positionals = cli::positionals(args);
-    model::Json confirmations = read_confirmations(args);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const cli::Options options = cli::parse(args);
+    const model::Json confirmations = read_confirmations(options.confirm);
     std::string exiftool_version = "unavailable";
     if (auto tool = exiftool::locate())
         if (auto version = exiftool::version(*tool)) exiftool_version = *version;
 
     if (args.empty()) return usage();
-    const std::string& command = args[0];
+    const std::string& command = options.command;
     if (command == "version") {
         model::Json out = model::Json::object();
-        out["core"] = "0.1.0";
+        out["core"] = std::string(cli::core_version);
         out["exiftool"] = exiftool_version;
         print_line(out);
         return 0;
     }
-    if (positionals.empty()) return usage();
-    if (command == "scan") return run_scan(positionals);
-    if (command == "export")
-        return export_::run_export(args, positionals, confirmations, exiftool_version);
-    if (command == "extract")
-        return extract::run(args, positionals, confirmations, exiftool_version);
-    if (command == "resolve-csv")
-        return export_::run_resolve_csv(args, positionals, confirmations, exiftool_version);
-    if (command == "resolve-plan")
-        return export_::run_resolve_plan(args, positionals, confirmations, exiftool_version);
+    if (options.positionals.empty()) return usage();
+    if (command == "scan") return run_scan(options.positionals);
+    if (command == "export") return export_::run_export(options, confirmations, exiftool_version);
+    if (command == "extract") return extract::run(options, confirmations, exiftool_version);
+    if (command == "resolve-csv") return export_::run_resolve_csv(options, confirmations);
+    if (command == "resolve-plan") return export_::run_resolve_plan(options, confirmations);
     return usage();
 }

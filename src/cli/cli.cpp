@@ -49,6 +49,20 @@ bool has_flag(const std::vector<std::string>& args, std::string_view flag) {
     return std::find(args.begin(), args.end(), flag) != args.end();
 }
 
+Options parse(const std::vector<std::string>& args) {
+    Options options;
+    if (!args.empty()) options.command = args.front();
+    options.positionals = positionals(args);
+    options.confirm = value_of(args, "--confirm");
+    options.out_dir = value_of(args, "--out-dir");
+    options.out = value_of(args, "--out");
+    options.also = values_of(args, "--also");
+    options.keep = values_of(args, "--keep");
+    options.share = has_flag(args, "--share");
+    options.unique_only = has_flag(args, "--unique-only");
+    return options;
+}
+
 void print_line(std::string_view text) {
     std::string line(text);
     line += '\n';

@@ -11,6 +11,26 @@ namespace cli {
 // The usage text, with its line feed.
 extern const char* const usage_text;
 
+// The program's version text, from the build's project version.
+inline constexpr std::string_view core_version = ZUN_VERSION;
+
+// The command line, parsed once for the driver and every command.
+struct Options {
+    std::string command;                  // the first argument; empty when there is none
+    std::vector<std::string> positionals; // see positionals()
+    std::optional<std::string> confirm;   // --confirm FILE
+    std::optional<std::string> out_dir;   // --out-dir D
+    std::optional<std::string> out;       // --out F
+    std::vector<std::string> also;        // every --also COPY
+    std::vector<std::string> keep;        // every --keep COPY
+    bool share = false;                   // --share
+    bool unique_only = false;             // --unique-only
+};
+
+// The options of `args` (the process arguments without the program name). Never fails:
+// unknown options are ignored and a value option without a value is absent.
+Options parse(const std::vector<std::string>& args);
+
 // Arguments after the command word that are neither options nor option values.
 std::vector<std::string> positionals(const std::vector<std::string>& args);
 

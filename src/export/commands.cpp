@@ -91,17 +91,15 @@ std::optional<std::string> write_csv(const std::string& out, std::string_view by
 
 } // namespace
 
-int run_export(const std::vector<std::string>& args, const std::vector<std::string>& positionals,
-               const nlohmann::json& confirmations, const std::string& exiftool_version) {
-    std::optional<fs::path> out_dir;
-    if (auto value = cli::value_of(args, "--out-dir")) out_dir = fs::path(*value);
-    const Share share = cli::has_flag(args, "--share") ? Share::Yes : Share::No;
-
-    const auto clips = scan_confirmed(positionals, confirmations);
+int run_export(const cli::Options& options, const nlohmann::json& confirmations,
+               const std::string& exiftool_version) {
+    const Share share = options.share ? Share::Yes : Share::No;
+    const auto clips = scan_confirmed(options.positionals, confirmations);
     std::optional<Mirror> mirror;
     // Without a known working directory relative clip directories resolve as if under "/";
     // they still stay inside the output directory.
-    if (out_dir) mirror = mirror_for(clips, *out_dir, io::current_directory().value_or("/"));
+    if (options.out_dir)
+        mirror = mirror_for(clips, *options.out_dir, io::current_directory().value_or("/"));
     for (const auto& clip : clips) {
         const WriteResult result = write_sidecar(clip, mirror, exiftool_version, share);
         model::Json line = model::Json::object();
@@ -112,19 +110,16 @@ int run_export(const std::vector<std::string>& args, const std::vector<std::stri
     return 0;
 }
 
-int run_resolve_csv(const std::vector<std::string>& args,
-                    const std::vector<std::string>& positionals,
-                    const nlohmann::json& confirmations, const std::string& /*exiftool_version*/) {
-    const auto clips = scan_confirmed(positionals, confirmations);
-    const bool unique = cli::has_flag(args, "--unique-only");
-    const auto out = cli::value_of(args, "--out");
+int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmations) {
+    const auto clips = scan_confirmed(options.positionals, confirmations);
+    const auto& out = options.out;
     if (!out) {
         print_error("resolve-csv: --out required");
         return 101;
     }
 
     UniqueCsv csv;
-    if (unique)
+    if (options.unique_only)
         csv = resolve_csv_unique(clips);
     else
         csv.bytes = resolve_csv(clips);
@@ -145,10 +140,8 @@ int run_resolve_csv(const std::vector<std::string>& args,
     return 0;
 }
 
-int run_resolve_plan(const std::vector<std::string>& /*args*/,
-                     const std::vector<std::string>& positionals,
-                     const nlohmann::json& confirmations, const std::string& /*exiftool_version*/) {
-    const auto clips = scan_confirmed(positionals, confirmations);
+int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirmations) {
+    const auto clips = scan_confirmed(options.positionals, confirmations);
     model::Json plans = model::Json::array();
     for (const auto& clip : clips)
         plans.push_back(plan_json(clip));

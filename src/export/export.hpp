@@ -14,14 +14,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/cli.hpp"
 #include "model/model.hpp"
 
 namespace export_ {
 
 namespace fs = std::filesystem;
-
-// The program's own version text, written into every sidecar.
-inline constexpr std::string_view core_version = "0.1.0";
 
 // Whether a sidecar is meant for sharing (no directory, no identifying tags).
 enum class Share { No, Yes };
@@ -139,18 +137,14 @@ model::Json plan_json(const model::Clip& clip);
 // ---- Commands ----
 
 // `export`: one sidecar per scanned clip, one result line each. Returns the exit status (0).
-int run_export(const std::vector<std::string>& args, const std::vector<std::string>& positionals,
-               const nlohmann::json& confirmations, const std::string& exiftool_version);
+int run_export(const cli::Options& options, const nlohmann::json& confirmations,
+               const std::string& exiftool_version);
 
 // `resolve-csv`: writes the CSV to the --out file and prints the summary. Returns 0, or 101
 // (with a diagnostic on standard error) without --out or when the file cannot be written.
-int run_resolve_csv(const std::vector<std::string>& args,
-                    const std::vector<std::string>& positionals,
-                    const nlohmann::json& confirmations, const std::string& exiftool_version);
+int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmations);
 
 // `resolve-plan`: prints one array of plan objects. Returns 0.
-int run_resolve_plan(const std::vector<std::string>& args,
-                     const std::vector<std::string>& positionals,
-                     const nlohmann::json& confirmations, const std::string& exiftool_version);
+int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirmations);
 
 } // namespace export_

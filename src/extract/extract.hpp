@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/cli.hpp"
 #include "export/export.hpp"
 #include "model/model.hpp"
 
@@ -33,7 +34,7 @@ std::vector<nlohmann::json> emit(const model::Clip& clip, const std::vector<fs::
                                  std::string_view exiftool_version, export_::Share share);
 
 // `extract`: scans the first positional and prints the events of every clip. Returns 0.
-int run(const std::vector<std::string>& args, const std::vector<std::string>& positionals,
-        const nlohmann::json& confirmations, const std::string& exiftool_version);
+int run(const cli::Options& options, const nlohmann::json& confirmations,
+        const std::string& exiftool_version);
 
 } // namespace extract

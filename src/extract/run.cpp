@@ -7,25 +7,22 @@
 
 namespace extract {
 
-int run(const std::vector<std::string>& args, const std::vector<std::string>& positionals,
-        const nlohmann::json& confirmations, const std::string& exiftool_version) {
-    if (positionals.empty()) return 0;
-    const export_::Share share =
-        cli::has_flag(args, "--share") ? export_::Share::Yes : export_::Share::No;
-    std::vector<fs::path> copies = {fs::path(positionals.front())};
-    for (const auto& also : cli::values_of(args, "--also"))
-        copies.emplace_back(also);
-    std::vector<fs::path> keep;
-    for (const auto& path : cli::values_of(args, "--keep"))
-        keep.emplace_back(path);
+int run(const cli::Options& options, const nlohmann::json& confirmations,
+        const std::string& exiftool_version) {
+    if (options.positionals.empty()) return 0;
+    const std::string& first = options.positionals.front();
+    const export_::Share share = options.share ? export_::Share::Yes : export_::Share::No;
+    std::vector<fs::path> copies = {fs::path(first)};
+    copies.insert(copies.end(), options.also.begin(), options.also.end());
+    const std::vector<fs::path> keep(options.keep.begin(), options.keep.end());
 
-    auto clips = scan::scan_many({positionals.front()}, [](const scan::ScanEvent&) {});
+    auto clips = scan::scan_many({first}, [](const scan::ScanEvent&) {});
     export_::apply_confirmations(clips, confirmations);
     if (clips.empty()) {
         nlohmann::json event = nlohmann::json::object();
         event["error"] = "not a supported media file";
         event["event"] = "clip";
-        event["path"] = text::lossy(positionals.front());
+        event["path"] = text::lossy(first);
         event["verdict"] = "no_metadata";
         cli::print_line(json_writer::compact(event));
         return 0;
