@@ -1,16 +1,12 @@
 #include "boxes/boxes.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "io/io.hpp"
 #include "paths/paths.hpp"
 
 namespace boxes {
@@ -25,10 +21,6 @@ constexpr std::size_t kWindowFirst = 1024;
 constexpr std::size_t kWindowMax = 65536;
 constexpr std::size_t kDenseSpan = 64;
 
-std::atomic<std::uint64_t> g_opens{0};
-std::atomic<std::uint64_t> g_reads{0};
-std::atomic<std::uint64_t> g_bytes{0};
-
 std::uint64_t load_be(const std::uint8_t* p, std::size_t n) {
     std::uint64_t v = 0;
     for (std::size_t i = 0; i < n; ++i)
@@ -38,24 +30,6 @@ std::uint64_t load_be(const std::uint8_t* p, std::size_t n) {
 
 FourCC fourcc_at(const std::uint8_t* p) {
     return FourCC{p[0], p[1], p[2], p[3]};
-}
-
-// Reads up to `count` bytes at `offset`, retrying interrupted and partial reads.
-// Returns the number of bytes read, or -1 on error.
-long long pread_full(int fd, std::uint8_t* out, std::size_t count, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
-        g_reads.fetch_add(1, std::memory_order_relaxed);
-        if (n > 0) g_bytes.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<long long>(done);
 }
 
 } // namespace
@@ -112,56 +86,25 @@ std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset) {
     return load_be(buffer.data() + offset, 8);
 }
 
-IoCounts io_counts() {
-    return IoCounts{g_opens.load(std::memory_order_relaxed),
-                    g_reads.load(std::memory_order_relaxed),
-                    g_bytes.load(std::memory_order_relaxed)};
-}
-
-File::File(File&& other) noexcept : fd(other.fd), length(other.length) {
-    other.fd = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        if (fd >= 0) ::close(fd);
-        fd = other.fd;
-        length = other.length;
-        other.fd = -1;
-    }
-    return *this;
-}
-
-File::~File() {
-    if (fd >= 0) ::close(fd);
-}
-
 std::optional<File> open_file(const std::filesystem::path& path) {
-    File file;
-    // Non-blocking so that a FIFO without a writer cannot hang the open; only regular
-    // files are accepted afterwards, and reads of those never block on the flag.
-    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (file.fd < 0) return std::nullopt;
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
-        return std::nullopt; // `file` closes the descriptor
-    file.length = static_cast<std::uint64_t>(st.st_size);
-    g_opens.fetch_add(1, std::memory_order_relaxed);
-    return file;
+    std::optional<io::Fd> fd = io::open_regular(path);
+    if (!fd) return std::nullopt;
+    std::optional<io::FileStatus> st = io::descriptor_status(fd->fd);
+    if (!st) return std::nullopt;
+    return File{std::move(*fd), st->size};
 }
 
 std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
                                                  std::uint64_t count, std::uint64_t limit) {
-    if (file.fd < 0 || count > limit || offset > file.length || count > file.length - offset)
+    if (file.handle.fd < 0 || count > limit || offset > file.length || count > file.length - offset)
         return std::nullopt;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(count));
-    if (pread_full(file.fd, out.data(), out.size(), offset) != static_cast<long long>(count))
-        return std::nullopt;
+    if (io::read_at(file.handle, offset, out) != out.size()) return std::nullopt;
     return out;
 }
 
 ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit) {
-    if (file.fd < 0) return ScanEnd::Failed;
+    if (file.handle.fd < 0) return ScanEnd::Failed;
     const std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[kWindowMax]);
     if (!window) return ScanEnd::Failed;
     std::uint64_t window_offset = 0; // file offset of window[0]; offsets only grow past it
@@ -182,10 +125,11 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
             window_size = adjacent && dense ? std::min(window_size * 2, kWindowMax) : kWindowFirst;
             const std::size_t fill =
                 remaining < window_size ? static_cast<std::size_t>(remaining) : window_size;
-            const long long filled = pread_full(file.fd, window.get(), fill, offset);
-            if (filled < 0) return ScanEnd::Failed;
+            const std::optional<std::size_t> filled =
+                io::read_at(file.handle, offset, std::span(window.get(), fill));
+            if (!filled) return ScanEnd::Failed;
             window_offset = offset;
-            window_length = static_cast<std::size_t>(filled);
+            window_length = *filled;
             served = 0;
         }
         const std::size_t at = static_cast<std::size_t>(offset - window_offset);

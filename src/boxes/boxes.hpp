@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/io.hpp"
+
 namespace boxes {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -47,27 +49,10 @@ std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset);
 std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset);
 std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset);
 
-// What this process has done through open_file and the reads below, for tests to measure.
-struct IoCounts {
-    std::uint64_t opens = 0; // files open_file opened
-    std::uint64_t reads = 0; // read system calls
-    std::uint64_t bytes = 0; // bytes those calls returned
-};
-
-// The counts since the process started; never fails.
-IoCounts io_counts();
-
 // A file opened read-only with its length; the descriptor is closed when the value dies.
 struct File {
-    int fd = -1;
+    io::Fd handle{-1};
     std::uint64_t length = 0;
-
-    File() = default;
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File();
 };
 
 // The opened regular file; absent when it cannot be opened, is not a regular file (a

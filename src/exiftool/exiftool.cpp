@@ -2,21 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <functional>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "json_writer/json_writer.hpp"
 #include "text/text.hpp"
-
-extern char** environ;
 
 namespace exiftool {
 
@@ -24,14 +14,8 @@ namespace {
 
 using Json = model::Json;
 
-void close_fd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
 bool exists(const std::string& path) {
-    struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+    return !path.empty() && io::status(path, io::Follow::Links).has_value();
 }
 
 const char* type_name(const Json& value) {
@@ -51,123 +35,6 @@ const char* type_name(const Json& value) {
 
 } // namespace
 
-std::string os_error_text(int error_number) {
-    return std::string(std::strerror(error_number)) + " (os error " + std::to_string(error_number) +
-           ")";
-}
-
-Running start(const std::string& program, const std::vector<std::string>& args) {
-    Running run;
-    int out_pipe[2] = {-1, -1};
-    int err_pipe[2] = {-1, -1};
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
-        run.start_error = os_error_text(errno);
-        return run;
-    }
-    if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
-        run.start_error = os_error_text(errno);
-        close_fd(out_pipe[0]);
-        close_fd(out_pipe[1]);
-        return run;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    // The child starts with default signal handling even though we ignore SIGPIPE and SIGXFSZ.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGXFSZ);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    close_fd(out_pipe[1]);
-    close_fd(err_pipe[1]);
-    if (rc != 0) {
-        run.start_error = os_error_text(rc);
-        close_fd(out_pipe[0]);
-        close_fd(err_pipe[0]);
-        return run;
-    }
-    run.pid = pid;
-    run.out_fd = out_pipe[0];
-    run.err_fd = err_pipe[0];
-    return run;
-}
-
-std::vector<ProcessResult> finish_all(std::vector<Running>& runs) {
-    std::vector<ProcessOutput> outputs(runs.size());
-    std::vector<pollfd> fds;
-    std::vector<std::string*> sinks;
-    std::vector<int*> owners;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        if (!runs[i].start_error.empty()) continue;
-        fds.push_back({runs[i].out_fd, POLLIN, 0});
-        sinks.push_back(&outputs[i].out);
-        owners.push_back(&runs[i].out_fd);
-        fds.push_back({runs[i].err_fd, POLLIN, 0});
-        sinks.push_back(&outputs[i].err);
-        owners.push_back(&runs[i].err_fd);
-    }
-    std::size_t open_count = fds.size();
-    std::vector<char> buf(1 << 16);
-    while (open_count > 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (std::size_t k = 0; k < fds.size(); ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
-                continue;
-            ssize_t n = ::read(fds[k].fd, buf.data(), buf.size());
-            if (n > 0) {
-                sinks[k]->append(buf.data(), static_cast<std::size_t>(n));
-            } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-                continue;
-            } else {
-                close_fd(*owners[k]);
-                fds[k].fd = -1;
-                --open_count;
-            }
-        }
-    }
-    std::vector<ProcessResult> results;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        Running& run = runs[i];
-        if (!run.start_error.empty()) {
-            results.emplace_back(run.start_error);
-            continue;
-        }
-        close_fd(run.out_fd);
-        close_fd(run.err_fd);
-        int status = 0;
-        while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.pid = -1;
-        results.emplace_back(std::move(outputs[i]));
-    }
-    return results;
-}
-
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<Running> runs;
-    runs.push_back(start(program, args));
-    return std::move(finish_all(runs).front());
-}
-
 std::optional<std::string> locate() {
     if (const char* env = std::getenv("ZUN_EXIFTOOL"); env && text::is_utf8(env) && exists(env))
         return std::string(env);
@@ -178,7 +45,7 @@ std::optional<std::string> locate() {
 }
 
 std::optional<std::string> version(const std::string& tool) {
-    auto result = run_process(tool, {"-ver"});
+    auto result = io::run_process(tool, {"-ver"});
     if (auto* output = std::get_if<ProcessOutput>(&result))
         return std::string(text::trim(text::lossy(output->out)));
     return std::nullopt;
@@ -217,7 +84,7 @@ std::variant<Objects, std::string> parse_output(const ProcessResult& result) {
 
 std::variant<Objects, std::string> run(const std::string& tool,
                                        const std::vector<std::string>& files, Numeric numeric) {
-    return parse_output(run_process(tool, batch_arguments(files, numeric)));
+    return parse_output(io::run_process(tool, batch_arguments(files, numeric)));
 }
 
 std::vector<std::size_t> match_arguments(std::string_view file_name,
@@ -329,10 +196,10 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
 
 BatchResult read_batch(const std::string& tool, const std::vector<std::string>& files) {
     // Both runs are started before either is read; their pipes are drained together.
-    std::vector<Running> runs;
-    runs.push_back(start(tool, batch_arguments(files, Numeric::Yes)));
-    runs.push_back(start(tool, batch_arguments(files, Numeric::No)));
-    auto results = finish_all(runs);
+    std::vector<io::Running> runs;
+    runs.push_back(io::start(tool, batch_arguments(files, Numeric::Yes)));
+    runs.push_back(io::start(tool, batch_arguments(files, Numeric::No)));
+    auto results = io::finish_all(runs);
     return combine(parse_output(results[0]), parse_output(results[1]), files);
 }
 

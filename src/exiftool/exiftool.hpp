@@ -9,43 +9,13 @@
 #include <variant>
 #include <vector>
 
-#include <sys/types.h>
-
+#include "io/io.hpp"
 #include "model/model.hpp"
 
 namespace exiftool {
 
-// Output of one finished child process.
-struct ProcessOutput {
-    std::string out;
-    std::string err;
-};
-
-// Either the process output, or the system's description of why it could not start
-// (for example "No such file or directory (os error 2)").
-using ProcessResult = std::variant<ProcessOutput, std::string>;
-
-// A started child process whose pipes are still to be drained.
-struct Running {
-    pid_t pid = -1;
-    int out_fd = -1;
-    int err_fd = -1;
-    std::string start_error; // non-empty when the process could not be started
-};
-
-// Starts `program` directly (no shell) with `args` and standard input closed.
-// A failure to start is recorded in the result's start_error.
-Running start(const std::string& program, const std::vector<std::string>& args);
-
-// Drains every started process's two pipes together (so none can block on a full
-// pipe) and waits for all of them. Gives one result per process, in order.
-std::vector<ProcessResult> finish_all(std::vector<Running>& runs);
-
-// Starts one process and collects it.
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& args);
-
-// The text of a system error number: "Permission denied (os error 13)".
-std::string os_error_text(int error_number);
+using io::ProcessOutput;
+using io::ProcessResult;
 
 // The tool path: $ZUN_EXIFTOOL when it exists, else the first existing fixed location.
 std::optional<std::string> locate();

@@ -1,10 +1,6 @@
 // The export, resolve-csv and resolve-plan commands, run after the driver's dispatch.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/cli.hpp"
@@ -32,20 +28,6 @@ void print_error(std::string_view text) {
     (void)std::fflush(stderr);
 }
 
-// Creates or truncates `path` and writes `bytes` in place; 0 or the errno of the failure.
-int write_in_place(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    io::Fd file(fd);
-    int err = io::write_all(file, bytes);
-    if (int closed = io::close(file); err == 0) err = closed;
-    return err;
-}
-
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Writes the CSV to `out`; the error text of a failure, absent on success. A regular file or
 // a path where nothing stands is replaced through a temporary file and a rename (beside the
 // link's target when `out` is a symbolic link), so a failed write leaves the previous CSV
@@ -53,39 +35,34 @@ bool same_file(const struct stat& a, const struct stat& b) {
 // in place. A scanned media file is never overwritten.
 std::optional<std::string> write_csv(const std::string& out, std::string_view bytes,
                                      const std::vector<model::Clip>& clips) {
-    struct stat target {};
-    if (::stat(out.c_str(), &target) == 0) {
+    const std::optional<io::FileStatus> target = io::status(out, io::Follow::Links);
+    if (target)
         for (const auto& clip : clips) {
-            struct stat media {};
-            if (::stat(clip.path_bytes.c_str(), &media) == 0 && same_file(media, target))
+            auto media = io::status(clip.path_bytes, io::Follow::Links);
+            if (media && io::same_file(*media, *target))
                 return std::string("the file is one of the scanned media files");
         }
-    } else {
-        target.st_mode = 0;
-    }
-    bool replace = S_ISREG(target.st_mode);
+    bool replace = target && target->type == io::EntryType::Regular;
     for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-        struct stat stream {};
-        if (replace && ::fstat(fd, &stream) == 0 && same_file(stream, target)) replace = false;
+        auto stream = io::descriptor_status(fd);
+        if (replace && stream && io::same_file(*stream, *target)) replace = false;
     }
-    struct stat link {};
-    const bool nothing = target.st_mode == 0 && ::lstat(out.c_str(), &link) != 0;
+    const bool nothing = !target && !io::status(out, io::Follow::NoLinks);
 
     int err = 0;
     if (nothing) {
         err = io::replace_file(out, bytes, std::nullopt);
     } else if (replace) {
         // Through links to the file itself, so that the link stays a link.
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(out.c_str(), nullptr),
-                                                         &std::free);
-        if (!real) return error_text(std::error_code(errno, std::generic_category()));
-        err = io::replace_file(real.get(), bytes, target.st_mode & 07777);
+        auto real = io::real_path(out);
+        if (const int* failed = std::get_if<int>(&real)) return io::error_text(*failed);
+        err = io::replace_file(std::get<std::string>(real), bytes, target->permissions);
         // A writable file in a folder we may not create files in is still written, in place.
-        if (err == EACCES || err == EPERM) err = write_in_place(out, bytes);
+        if (err == EACCES || err == EPERM) err = io::write_in_place(out, bytes);
     } else {
-        err = write_in_place(out, bytes);
+        err = io::write_in_place(out, bytes);
     }
-    if (err != 0) return error_text(std::error_code(err, std::generic_category()));
+    if (err != 0) return io::error_text(err);
     return std::nullopt;
 }
 

@@ -84,9 +84,6 @@ bool begins_with(const fs::path& path, const fs::path& prefix);
 // The printed form of a result: Written("/a/b.zun-metadata.json") and so on.
 std::string result_text(const WriteResult& result);
 
-// A file-system error as text: the system's message and its number.
-std::string error_text(const std::error_code& ec);
-
 // ---- Grading-application CSV ----
 
 // (column header, value) pairs of one clip, for columns 3 to 10 in column order.

@@ -1,9 +1,6 @@
 // Sidecar documents, their location and the safe write through a temporary file.
 #include <cerrno>
 #include <charconv>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "export/export.hpp"
 #include "io/io.hpp"
@@ -32,10 +29,6 @@ std::string decimal(model::u128 value) {
     return digits;
 }
 
-std::string errno_text(int err) {
-    return error_text(std::error_code(err, std::generic_category()));
-}
-
 // What stands at the sidecar path.
 enum class Existing {
     Proceed, // nothing, a directory, or a path that cannot be inspected: later steps decide
@@ -54,12 +47,12 @@ bool is_own_sidecar(const std::string& bytes) {
 }
 
 Existing inspect(const fs::path& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return Existing::Proceed;
-    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0)
-        return Existing::Foreign; // a dangling or looping link is not ours to replace
-    if (S_ISDIR(st.st_mode)) return Existing::Proceed;
-    if (!S_ISREG(st.st_mode)) return Existing::Foreign; // FIFOs, sockets, devices
+    auto st = io::status(path, io::Follow::NoLinks);
+    if (!st) return Existing::Proceed;
+    if (st->type == io::EntryType::Symlink) st = io::status(path, io::Follow::Links);
+    if (!st) return Existing::Foreign; // a dangling or looping link is not ours to replace
+    if (st->type == io::EntryType::Directory) return Existing::Proceed;
+    if (st->type != io::EntryType::Regular) return Existing::Foreign; // FIFOs, sockets, devices
     auto bytes = io::read_regular(path, max_existing_size);
     if (!bytes || !text::is_utf8(*bytes)) return Existing::Foreign;
     return is_own_sidecar(*bytes) ? Existing::Own : Existing::Foreign;
@@ -100,10 +93,6 @@ void append_escaped(std::string& out, std::string_view text) {
 }
 
 } // namespace
-
-std::string error_text(const std::error_code& ec) {
-    return ec.message() + " (os error " + std::to_string(ec.value()) + ")";
-}
 
 bool keep_when_shared(const model::RawTag& tag) {
     const std::string name = text::lower(tag.name);
@@ -237,17 +226,13 @@ WriteResult write_sidecar(const model::Clip& clip, const std::optional<Mirror>& 
     }
 
     const fs::path parent = target.parent_path();
-    if (!parent.empty()) {
-        std::error_code ec;
-        fs::create_directories(parent, ec);
-        if (ec) return Error{error_text(ec)};
-        if (!fs::is_directory(parent, ec)) return Error{errno_text(ENOTDIR)};
-    }
+    if (!parent.empty())
+        if (int err = io::create_directories(parent); err != 0) return Error{io::error_text(err)};
 
     const std::string text = json_writer::pretty(sidecar_json(clip, exiftool_version, share));
 
     if (int err = io::replace_file(target, text, std::nullopt); err != 0)
-        return Error{errno_text(err)};
+        return Error{io::error_text(err)};
     return Written{target};
 }
 

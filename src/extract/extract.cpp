@@ -1,7 +1,6 @@
 // Events and sidecars for the copies of one clip.
-#include <sys/stat.h>
-
 #include "extract/extract.hpp"
+#include "io/io.hpp"
 #include "paths/paths.hpp"
 #include "text/text.hpp"
 
@@ -72,12 +71,9 @@ model::Clip copy_clip(const model::Clip& clip, const fs::path& copy) {
     out.path = text::lossy(bytes);
     out.dir = text::lossy(paths::parent(bytes).value_or(""));
     out.name = text::lossy(paths::file_name(bytes).value_or(""));
-    struct stat st {};
-    if (::stat(copy.c_str(), &st) == 0) {
-        out.size = static_cast<std::uint64_t>(st.st_size);
-        if (st.st_mtim.tv_sec >= 0)
-            out.mtime_ns = static_cast<model::u128>(st.st_mtim.tv_sec) * 1000000000u +
-                           static_cast<model::u128>(st.st_mtim.tv_nsec);
+    if (auto st = io::status(copy, io::Follow::Links)) {
+        out.size = st->size;
+        if (auto ns = model::epoch_ns(st->mtime_sec, st->mtime_nsec)) out.mtime_ns = *ns;
     }
     return out;
 }

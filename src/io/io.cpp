@@ -1,23 +1,134 @@
 #include "io/io.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace io {
+
+namespace {
+
+std::atomic<std::uint64_t> g_opens{0};
+std::atomic<std::uint64_t> g_reads{0};
+std::atomic<std::uint64_t> g_bytes{0};
+
+void count_read(ssize_t got) {
+    g_reads.fetch_add(1, std::memory_order_relaxed);
+    if (got > 0) g_bytes.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
+}
+
+EntryType type_of(mode_t mode) {
+    if (S_ISREG(mode)) return EntryType::Regular;
+    if (S_ISDIR(mode)) return EntryType::Directory;
+    if (S_ISLNK(mode)) return EntryType::Symlink;
+    return EntryType::Other;
+}
+
+FileStatus status_of(const struct stat& st) {
+    FileStatus out;
+    out.type = type_of(st.st_mode);
+    out.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+#if defined(__APPLE__)
+    out.mtime_sec = st.st_mtimespec.tv_sec;
+    out.mtime_nsec = st.st_mtimespec.tv_nsec;
+#else
+    out.mtime_sec = st.st_mtim.tv_sec;
+    out.mtime_nsec = st.st_mtim.tv_nsec;
+#endif
+    out.device = static_cast<std::uint64_t>(st.st_dev);
+    out.inode = static_cast<std::uint64_t>(st.st_ino);
+    out.permissions = static_cast<unsigned>(st.st_mode & 07777);
+    return out;
+}
+
+void close_raw(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// A pipe whose two ends are closed on exec; 0 or the errno.
+int cloexec_pipe(int ends[2]) {
+    if (::pipe(ends) != 0) return errno;
+    for (int k = 0; k < 2; ++k)
+        if (::fcntl(ends[k], F_SETFD, FD_CLOEXEC) != 0) {
+            const int err = errno;
+            close_raw(ends[0]);
+            close_raw(ends[1]);
+            return err;
+        }
+    return 0;
+}
+
+} // namespace
 
 Fd::~Fd() {
     if (fd >= 0) ::close(fd);
 }
 
-bool is_regular(const std::filesystem::path& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::status(path, ec));
+Fd& Fd::operator=(Fd&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) ::close(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
 }
 
-std::optional<Fd> open_regular(const std::filesystem::path& path) {
+int close(Fd& file) {
+    if (file.fd < 0) return 0;
+    const int rc = ::close(file.fd);
+    file.fd = -1;
+    return rc == 0 || errno == EINTR ? 0 : errno;
+}
+
+std::string error_text(int error_number) {
+    return std::string(std::strerror(error_number)) + " (os error " + std::to_string(error_number) +
+           ")";
+}
+
+std::optional<FileStatus> status(const Path& path, Follow follow) {
+    struct stat st {};
+    const int rc = follow == Follow::Links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    if (rc != 0) return std::nullopt;
+    return status_of(st);
+}
+
+std::optional<FileStatus> descriptor_status(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    return status_of(st);
+}
+
+std::variant<std::string, int> real_path(const Path& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return errno;
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
+
+bool same_file(const FileStatus& a, const FileStatus& b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+
+bool is_regular(const Path& path) {
+    auto st = status(path, Follow::Links);
+    return st && st->type == EntryType::Regular;
+}
+
+std::optional<Fd> open_regular(const Path& path) {
     if (!is_regular(path)) return std::nullopt;
     int raw;
     do {
@@ -25,17 +136,36 @@ std::optional<Fd> open_regular(const std::filesystem::path& path) {
     } while (raw < 0 && errno == EINTR);
     if (raw < 0) return std::nullopt;
     std::optional<Fd> file(std::in_place, raw);
-    struct stat info {};
-    if (::fstat(raw, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    auto st = descriptor_status(file->fd);
+    if (!st || st->type != EntryType::Regular) return std::nullopt;
+    g_opens.fetch_add(1, std::memory_order_relaxed);
     return file;
 }
 
 std::optional<std::size_t> read_some(const Fd& file, char* buffer, std::size_t size) {
     for (;;) {
         ssize_t got = ::read(file.fd, buffer, size);
+        count_read(got);
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR) return std::nullopt;
     }
+}
+
+std::optional<std::size_t> read_at(const Fd& file, std::uint64_t offset,
+                                   std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        ssize_t got = ::pread(file.fd, out.data() + done, out.size() - done,
+                              static_cast<off_t>(offset + done));
+        count_read(got);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
 }
 
 std::optional<std::string> read_regular(const std::filesystem::path& path, std::uintmax_t limit) {
@@ -61,11 +191,61 @@ std::optional<std::string> read_regular(const std::filesystem::path& path, std::
     }
 }
 
-int close(Fd& file) {
-    if (file.fd < 0) return 0;
-    const int rc = ::close(file.fd);
-    file.fd = -1;
-    return rc == 0 || errno == EINTR ? 0 : errno;
+Counts counts() {
+    return Counts{g_opens.load(std::memory_order_relaxed), g_reads.load(std::memory_order_relaxed),
+                  g_bytes.load(std::memory_order_relaxed)};
+}
+
+EntryType DirEntry::type() const {
+    switch (listed_type_) {
+    case DT_REG:
+        return EntryType::Regular;
+    case DT_DIR:
+        return EntryType::Directory;
+    case DT_LNK:
+        return EntryType::Symlink;
+    case DT_UNKNOWN:
+        break;
+    default:
+        return EntryType::Other;
+    }
+    const std::string name(name_);
+    struct stat st {};
+    if (::fstatat(dir_fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryType::Unknown;
+    return type_of(st.st_mode);
+}
+
+bool for_each_entry(const Path& dir, const std::function<void(const DirEntry&)>& visit) {
+    DIR* handle = ::opendir(dir.c_str());
+    if (!handle) return false;
+    while (const dirent* entry = ::readdir(handle)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        visit(DirEntry(::dirfd(handle), name, entry->d_type));
+    }
+    ::closedir(handle);
+    return true;
+}
+
+int create_directories(const Path& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return ec.value();
+    auto st = status(dir, Follow::Links);
+    if (!st) return errno;
+    return st->type == EntryType::Directory ? 0 : ENOTDIR;
+}
+
+std::optional<std::string> current_directory() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+            buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+            return buffer;
+        }
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return std::nullopt;
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 std::variant<NewFile, int> create_temporary(const std::filesystem::path& target) {
@@ -124,16 +304,142 @@ int replace_file(const std::filesystem::path& target, std::string_view bytes,
     return 0;
 }
 
-std::optional<std::string> current_directory() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-            buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-            return buffer;
-        }
-        if (errno != ERANGE || buffer.size() > (1u << 20)) return std::nullopt;
-        buffer.resize(buffer.size() * 2);
+int write_in_place(const Path& path, std::string_view bytes) {
+    int raw = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (raw < 0) return errno;
+    Fd file(raw);
+    int err = write_all(file, bytes);
+    if (int closed = close(file); err == 0) err = closed;
+    return err;
+}
+
+namespace {
+
+// The spawn attributes and file actions of one start, released when the value dies.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    bool actions_ready = false;
+    bool attr_ready = false;
+    ~SpawnSetup() {
+        if (actions_ready) posix_spawn_file_actions_destroy(&actions);
+        if (attr_ready) posix_spawnattr_destroy(&attr);
     }
+    // Standard input from /dev/null, output and error into the pipes, and default handling
+    // of the signals this process ignores (SIGPIPE, SIGXFSZ). 0 or the error number.
+    int prepare(int out_fd, int err_fd) {
+        if (int rc = posix_spawn_file_actions_init(&actions); rc != 0) return rc;
+        actions_ready = true;
+        if (int rc = posix_spawnattr_init(&attr); rc != 0) return rc;
+        attr_ready = true;
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGXFSZ);
+        for (int rc : {posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0),
+                       posix_spawn_file_actions_adddup2(&actions, out_fd, 1),
+                       posix_spawn_file_actions_adddup2(&actions, err_fd, 2),
+                       posix_spawnattr_setsigdefault(&attr, &defaults),
+                       posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF)})
+            if (rc != 0) return rc;
+        return 0;
+    }
+};
+
+} // namespace
+
+Running start(const std::string& program, const std::vector<std::string>& args) {
+    Running run;
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    int rc = cloexec_pipe(out_pipe);
+    if (rc == 0) rc = cloexec_pipe(err_pipe);
+    pid_t pid = -1;
+    if (rc == 0) {
+        SpawnSetup setup;
+        rc = setup.prepare(out_pipe[1], err_pipe[1]);
+        if (rc == 0) {
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(program.c_str()));
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            rc = ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(),
+                               environ);
+        }
+    }
+    close_raw(out_pipe[1]);
+    close_raw(err_pipe[1]);
+    if (rc != 0) {
+        run.start_error = error_text(rc);
+        close_raw(out_pipe[0]);
+        close_raw(err_pipe[0]);
+        return run;
+    }
+    run.pid = pid;
+    run.out_fd = out_pipe[0];
+    run.err_fd = err_pipe[0];
+    return run;
+}
+
+std::vector<ProcessResult> finish_all(std::vector<Running>& runs) {
+    std::vector<ProcessOutput> outputs(runs.size());
+    std::vector<pollfd> fds;
+    std::vector<std::string*> sinks;
+    std::vector<int*> owners;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (!runs[i].start_error.empty()) continue;
+        fds.push_back({runs[i].out_fd, POLLIN, 0});
+        sinks.push_back(&outputs[i].out);
+        owners.push_back(&runs[i].out_fd);
+        fds.push_back({runs[i].err_fd, POLLIN, 0});
+        sinks.push_back(&outputs[i].err);
+        owners.push_back(&runs[i].err_fd);
+    }
+    std::size_t open_count = fds.size();
+    std::vector<char> buf(1 << 16);
+    while (open_count > 0) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (std::size_t k = 0; k < fds.size(); ++k) {
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
+                continue;
+            ssize_t n = ::read(fds[k].fd, buf.data(), buf.size());
+            if (n > 0) {
+                sinks[k]->append(buf.data(), static_cast<std::size_t>(n));
+            } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+                continue;
+            } else {
+                close_raw(*owners[k]);
+                fds[k].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    std::vector<ProcessResult> results;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        Running& run = runs[i];
+        if (!run.start_error.empty()) {
+            results.emplace_back(run.start_error);
+            continue;
+        }
+        close_raw(run.out_fd);
+        close_raw(run.err_fd);
+        int status = 0;
+        while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.pid = -1;
+        results.emplace_back(std::move(outputs[i]));
+    }
+    return results;
+}
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<Running> runs;
+    runs.push_back(start(program, args));
+    return std::move(finish_all(runs).front());
 }
 
 } // namespace io

@@ -1,16 +1,34 @@
-// Files, descriptors and bounded reads shared by every module. Regular files are opened
-// without blocking, so a FIFO or device named like a media file can never hang a reader.
+// Files, descriptors, directory listings and child processes: the one layer through which
+// every other module touches the operating system. Regular files are opened without
+// blocking, so a FIFO or device named like a media file can never hang a reader.
+//
+// Error convention of the engine:
+// - A call whose failure nobody reports gives std::optional: absent on any failure (readers,
+//   look-ups, listings). Readers never say why.
+// - A call whose failure the user must see gives an errno-style int inside this layer (0 on
+//   success; io::error_text turns it into "Permission denied (os error 13)"), and across
+//   modules a std::variant of the value and an error text (process results, write results).
+// - Nothing is thrown across a module boundary. A module that calls a library which may
+//   throw (allocation, the JSON parser) catches the named exception where it calls it; only
+//   the program's edge may catch everything.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace io {
+
+using Path = std::filesystem::path;
 
 // An open descriptor, closed when the value dies.
 struct Fd {
@@ -20,37 +38,120 @@ struct Fd {
     Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    Fd& operator=(Fd&&) = delete;
+    Fd& operator=(Fd&& other) noexcept;
 };
 
+// Closes the descriptor now: 0, or the errno of a failed close (a late write error).
+int close(Fd& file);
+
+// The system's text for an errno value: "Permission denied (os error 13)".
+std::string error_text(int error_number);
+
+// ---- File status ----
+
+enum class EntryType { Regular, Directory, Symlink, Other, Unknown };
+
+// Whether a status call looks through a symbolic link at its target.
+enum class Follow { Links, NoLinks };
+
+struct FileStatus {
+    EntryType type = EntryType::Unknown;
+    std::uint64_t size = 0;
+    std::int64_t mtime_sec = 0;  // modification time, seconds since the Unix epoch
+    std::int64_t mtime_nsec = 0; // and the nanoseconds within that second
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    unsigned permissions = 0; // the mode's permission bits
+};
+
+// The status of `path`; absent when it cannot be read (missing, no permission, a dangling
+// link followed).
+std::optional<FileStatus> status(const Path& path, Follow follow);
+
+// Whether two statuses describe the same file (device and inode).
+bool same_file(const FileStatus& a, const FileStatus& b);
+
+// The status of what the descriptor (ours or a standard stream) refers to; absent on error.
+std::optional<FileStatus> descriptor_status(int fd);
+
+// The absolute path of `path` with every link resolved, or the errno.
+std::variant<std::string, int> real_path(const Path& path);
+
 // Whether `path` (following symbolic links) is a regular file; false on any error.
-bool is_regular(const std::filesystem::path& path);
+bool is_regular(const Path& path);
+
+// ---- Reading ----
 
 // `path` opened for reading if it is a regular file. The open itself never blocks (non-blocking
 // mode) and the type is checked again on the open descriptor, so a file swapped for a FIFO
 // between the check and the open is refused. Absent on any error.
-std::optional<Fd> open_regular(const std::filesystem::path& path);
+std::optional<Fd> open_regular(const Path& path);
 
 // Reads up to `size` bytes into `buffer`, retrying interrupted reads. The count read (0 at the
 // end of the file), or absent on an error.
 std::optional<std::size_t> read_some(const Fd& file, char* buffer, std::size_t size);
 
+// Fills `out` from `offset` on, retrying interrupted and partial reads. The count read (less
+// than asked only at the end of the file), or absent on an error.
+std::optional<std::size_t> read_at(const Fd& file, std::uint64_t offset,
+                                   std::span<std::uint8_t> out);
+
 // The whole regular file at `path` if it holds at most `limit` bytes; absent when it cannot be
 // opened or read, or is larger (also when it grows past the limit while being read).
-std::optional<std::string> read_regular(const std::filesystem::path& path, std::uintmax_t limit);
+std::optional<std::string> read_regular(const Path& path, std::uintmax_t limit);
 
-// Closes the descriptor now: 0, or the errno of a failed close (a late write error).
-int close(Fd& file);
+// What this process has done through open_regular and the reads above, for tests to measure.
+struct Counts {
+    std::uint64_t opens = 0; // files open_regular opened
+    std::uint64_t reads = 0; // read system calls
+    std::uint64_t bytes = 0; // bytes those calls returned
+};
+
+// The counts since the process started; never fails.
+Counts counts();
+
+// ---- Directories ----
+
+// One entry of a directory listing, valid during the visit.
+class DirEntry {
+  public:
+    DirEntry(int dir_fd, std::string_view name, unsigned char listed_type)
+        : dir_fd_(dir_fd), name_(name), listed_type_(listed_type) {}
+    // The entry's name.
+    std::string_view name() const { return name_; }
+    // The entry's own type (a link is a link): from the listing when it carries one, else
+    // looked up; Unknown when that fails.
+    EntryType type() const;
+
+  private:
+    int dir_fd_;
+    std::string_view name_;
+    unsigned char listed_type_;
+};
+
+// Calls `visit` for every entry of `dir` but "." and "..", in listing order. False when the
+// directory cannot be opened; an error part-way ends the listing quietly.
+bool for_each_entry(const Path& dir, const std::function<void(const DirEntry&)>& visit);
+
+// Creates `dir` and its missing ancestors (0777 before the process's mask): 0, or the errno.
+// An existing directory is no error; an existing file of another type is ENOTDIR or EEXIST.
+int create_directories(const Path& dir);
+
+// The working directory's path bytes; absent when it cannot be found (it was removed, or a
+// component is not searchable).
+std::optional<std::string> current_directory();
+
+// ---- Writing ----
 
 // A file this process created for writing, and its path.
 struct NewFile {
     Fd file;
-    std::filesystem::path path;
+    Path path;
 };
 
 // A new file beside `target` to write a replacement into: `target` + ".tmp", or a fresh
 // variant of that name when it exists. Never opens an existing file. The file, or the errno.
-std::variant<NewFile, int> create_temporary(const std::filesystem::path& target);
+std::variant<NewFile, int> create_temporary(const Path& target);
 
 // Writes all of `bytes`, retrying interrupted and partial writes: 0 or the errno.
 int write_all(const Fd& file, std::string_view bytes);
@@ -59,17 +160,48 @@ int write_all(const Fd& file, std::string_view bytes);
 int write_synced(const Fd& file, std::string_view bytes);
 
 // Makes a rename in `dir` durable; a failure only weakens durability and is ignored.
-void sync_directory(const std::filesystem::path& dir);
+void sync_directory(const Path& dir);
 
 // Replaces `target` with `bytes` through a temporary file beside it that is flushed and then
-// renamed over it, so `target` holds the old content or the new, never a part. `mode` gives
-// the permission bits of the new file (before the process's mask when absent). 0 or errno;
-// on failure the temporary file is removed and `target` is untouched.
-int replace_file(const std::filesystem::path& target, std::string_view bytes,
-                 std::optional<unsigned> mode);
+// renamed over it, so `target` holds the old content or the new, never a part. `permissions`
+// gives the new file's permission bits (the default before the process's mask when absent).
+// 0 or errno; on failure the temporary file is removed and `target` is untouched.
+int replace_file(const Path& target, std::string_view bytes, std::optional<unsigned> permissions);
 
-// The working directory's path bytes; absent when it cannot be found (it was removed, or a
-// component is not searchable).
-std::optional<std::string> current_directory();
+// Creates or truncates `path` and writes `bytes` in place (for FIFOs and devices, where a
+// rename is not possible): 0 or the errno.
+int write_in_place(const Path& path, std::string_view bytes);
+
+// ---- Child processes ----
+
+// Output of one finished child process.
+struct ProcessOutput {
+    std::string out;
+    std::string err;
+};
+
+// Either the process output, or the system's description of why it could not start
+// (for example "No such file or directory (os error 2)").
+using ProcessResult = std::variant<ProcessOutput, std::string>;
+
+// A started child process whose pipes are still to be drained.
+struct Running {
+    pid_t pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+    std::string start_error; // non-empty when the process could not be started
+};
+
+// Starts `program` directly (no shell) with `args`, standard input on /dev/null and the
+// default handling of the signals this process ignores. A failure of any step is recorded in
+// the result's start_error; nothing is left open then.
+Running start(const std::string& program, const std::vector<std::string>& args);
+
+// Drains every started process's two pipes together (so none can block on a full pipe) and
+// waits for all of them. Gives one result per process, in order.
+std::vector<ProcessResult> finish_all(std::vector<Running>& runs);
+
+// Starts one process and collects it.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args);
 
 } // namespace io

@@ -78,6 +78,11 @@ const Field* find_field(const std::vector<Field>& fields, std::string_view id) {
     return nullptr;
 }
 
+std::optional<u128> epoch_ns(std::int64_t seconds, std::int64_t nanoseconds) {
+    if (seconds < 0 || nanoseconds < 0) return std::nullopt;
+    return static_cast<u128>(seconds) * 1'000'000'000u + static_cast<u128>(nanoseconds);
+}
+
 Json u128_json(u128 value) {
     constexpr auto max = std::numeric_limits<std::uint64_t>::max();
     return Json(static_cast<std::uint64_t>(value > max ? max : value));

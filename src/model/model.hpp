@@ -129,6 +129,10 @@ inline constexpr std::size_t kMaxJsonDepth = 512;
 // or that it nests deeper than kMaxJsonDepth). Never throws for bad input.
 std::variant<Json, std::string> parse_json(std::string_view text);
 
+// Nanoseconds since the Unix epoch of a time in seconds and nanoseconds; absent for a time
+// before the epoch.
+std::optional<u128> epoch_ns(std::int64_t seconds, std::int64_t nanoseconds);
+
 // A 128-bit count as a JSON integer; values past 64 bits saturate (they do not occur).
 Json u128_json(u128 value);
 

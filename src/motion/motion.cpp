@@ -1,11 +1,8 @@
 #include "motion/motion.hpp"
 
 #include <algorithm>
-#include <dirent.h>
-#include <fcntl.h>
 #include <set>
 #include <string_view>
-#include <sys/stat.h>
 
 #include "io/io.hpp"
 #include "text/text.hpp"
@@ -109,7 +106,7 @@ model::GyroProject read_project(const fs::path& path) {
     bool parsed = false;
     try {
         parsed = nlohmann::json::sax_parse(content->begin(), content->end(), &scan);
-    } catch (...) {
+    } catch (const std::exception&) {
         // Out of memory while collecting keys: treat like an unreadable file.
         parsed = false;
     }
@@ -131,33 +128,6 @@ std::optional<model::GyroProject> find_project(const fs::path& dir, const std::s
         if (io::is_regular(candidate)) return read_project(candidate);
     }
     return std::nullopt;
-}
-
-EntryType type_of(mode_t mode) {
-    if (S_ISREG(mode)) return EntryType::Regular;
-    if (S_ISDIR(mode)) return EntryType::Directory;
-    if (S_ISLNK(mode)) return EntryType::Symlink;
-    return EntryType::Other;
-}
-
-// An entry's own type, from the listing when it carries one, else from the file system.
-EntryType own_type(DIR* folder, const dirent& entry) {
-    switch (entry.d_type) {
-    case DT_REG:
-        return EntryType::Regular;
-    case DT_DIR:
-        return EntryType::Directory;
-    case DT_LNK:
-        return EntryType::Symlink;
-    case DT_UNKNOWN:
-        break;
-    default:
-        return EntryType::Other;
-    }
-    struct stat info {};
-    if (::fstatat(::dirfd(folder), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return EntryType::Unknown;
-    return type_of(info.st_mode);
 }
 
 // Whether `text` is `lower` in any ASCII case. Full Unicode lower-casing maps no other
@@ -187,20 +157,15 @@ const char* companion_kind(std::string_view name, std::size_t dot) {
 // of entries, and only the few with a companion extension need more than their name.
 DirListing list_folder(const fs::path& dir) {
     DirListing listing;
-    DIR* folder = ::opendir(dir.c_str());
-    if (!folder) return listing;
-    while (const dirent* entry = ::readdir(folder)) {
-        std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        std::size_t dot = name.rfind('.');
+    io::for_each_entry(dir, [&](const io::DirEntry& entry) {
+        const std::string_view name = entry.name();
+        const std::size_t dot = name.rfind('.');
         const char* kind = companion_kind(name, dot);
-        if (!kind) continue;
-        Companion found{std::string(name), std::string(name.substr(0, dot)), kind,
-                        own_type(folder, *entry)};
+        if (!kind) return;
+        Companion found{std::string(name), std::string(name.substr(0, dot)), kind, entry.type()};
         listing.by_stem[found.stem].push_back(listing.companions.size());
         listing.companions.push_back(std::move(found));
-    }
-    ::closedir(folder);
+    });
     return listing;
 }
 

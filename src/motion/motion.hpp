@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "io/io.hpp"
 #include "model/model.hpp"
 
 namespace motion {
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 inline constexpr std::uintmax_t max_project_bytes = 64u * 1024 * 1024;
 
 // A directory entry's own type (symbolic links are not followed).
-enum class EntryType { Regular, Directory, Symlink, Other, Unknown };
+using io::EntryType;
 
 // A folder entry whose extension makes it a possible companion log.
 struct Companion {

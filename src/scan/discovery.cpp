@@ -3,11 +3,10 @@
 
 #include <algorithm>
 #include <array>
-#include <dirent.h>
 #include <string_view>
-#include <sys/stat.h>
 #include <unordered_set>
 
+#include "io/io.hpp"
 #include "paths/paths.hpp"
 #include "text/text.hpp"
 
@@ -18,15 +17,6 @@ namespace {
 constexpr std::array<std::string_view, 15> media_extensions = {
     "mov", "mp4", "m4v", "mxf", "r3d",  "crm",  "mts", "avi",
     "mkv", "ari", "mpg", "dng", "braw", "m2ts", "mpeg"};
-
-bool stat_follow(const std::string& path, struct stat& st) {
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-bool is_regular_file(const std::string& path) {
-    struct stat st;
-    return stat_follow(path, st) && S_ISREG(st.st_mode);
-}
 
 bool sorts_before(const std::string& a, const std::string& b) {
     return paths::compare(a, b) < 0;
@@ -44,40 +34,33 @@ std::string join(const std::string& dir, std::string_view name) {
 // card's file list small (a std::filesystem::path also holds its parsed components).
 std::vector<std::string> walk_texts(const std::string& path) {
     std::vector<std::string> result;
-    if (is_regular_file(path)) {
+    if (io::is_regular(path)) {
         if (is_media(path)) result.push_back(path);
         return result;
     }
     std::vector<std::string> stack{path};
     while (!stack.empty()) {
-        std::string dir = std::move(stack.back());
+        const std::string dir = std::move(stack.back());
         stack.pop_back();
-        DIR* handle = ::opendir(dir.c_str());
-        if (!handle) continue;
-        while (dirent* entry = ::readdir(handle)) {
-            std::string_view name = entry->d_name;
-            if (name == "." || name == "..") continue;
+        io::for_each_entry(dir, [&](const io::DirEntry& entry) {
+            const std::string_view name = entry.name();
             // Hidden entries: neither collected nor entered.
-            if (name[0] == '.') continue;
+            if (name[0] == '.') return;
             std::string child = join(dir, name);
-            unsigned char type = entry->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat st;
-                if (::lstat(child.c_str(), &st) != 0) continue;
-                type = S_ISDIR(st.st_mode)   ? DT_DIR
-                       : S_ISLNK(st.st_mode) ? DT_LNK
-                       : S_ISREG(st.st_mode) ? DT_REG
-                                             : DT_UNKNOWN;
-            }
-            if (type == DT_DIR) {
+            switch (entry.type()) {
+            case io::EntryType::Directory:
                 stack.push_back(std::move(child));
-            } else if (type == DT_LNK) {
-                if (is_regular_file(child) && is_media(child)) result.push_back(std::move(child));
-            } else if (type == DT_REG) {
+                break;
+            case io::EntryType::Symlink:
+                if (io::is_regular(child) && is_media(child)) result.push_back(std::move(child));
+                break;
+            case io::EntryType::Regular:
                 if (is_media(child)) result.push_back(std::move(child));
+                break;
+            default:
+                break;
             }
-        }
-        ::closedir(handle);
+        });
     }
     std::stable_sort(result.begin(), result.end(), sorts_before);
     return result;
@@ -119,14 +102,15 @@ Collected collect(const std::vector<std::string>& args) {
     std::unordered_set<std::string> seen;
     for (const auto& arg : args) {
         std::vector<std::string> found = walk_texts(arg);
-        struct stat st;
-        if (!stat_follow(arg, st)) {
+        const auto st = io::status(arg, io::Follow::Links);
+        if (!st) {
             out.rejected.push_back({text::lossy(arg), "missing"});
             continue;
         }
         if (found.empty()) {
-            out.rejected.push_back(
-                {text::lossy(arg), S_ISREG(st.st_mode) ? "unsupported_type" : "no_media"});
+            out.rejected.push_back({text::lossy(arg), st->type == io::EntryType::Regular
+                                                          ? "unsupported_type"
+                                                          : "no_media"});
             continue;
         }
         for (auto& file : found)

@@ -3,11 +3,11 @@
 #include "scan/scan.hpp"
 
 #include <chrono>
-#include <sys/stat.h>
 
 #include "boxes/boxes.hpp"
 #include "cndm/cndm.hpp"
 #include "exiftool/exiftool.hpp"
+#include "io/io.hpp"
 #include "motion/motion.hpp"
 #include "normalize/normalize.hpp"
 #include "paths/paths.hpp"
@@ -35,12 +35,10 @@ struct FileMeta {
 
 FileMeta file_meta(const std::string& path) {
     FileMeta meta;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return meta;
-    meta.size = static_cast<std::uint64_t>(st.st_size);
-    if (st.st_mtim.tv_sec >= 0)
-        meta.mtime_ns = static_cast<model::u128>(st.st_mtim.tv_sec) * 1'000'000'000u +
-                        static_cast<model::u128>(st.st_mtim.tv_nsec);
+    auto st = io::status(path, io::Follow::Links);
+    if (!st) return meta;
+    meta.size = st->size;
+    meta.mtime_ns = model::epoch_ns(st->mtime_sec, st->mtime_nsec).value_or(0);
     return meta;
 }
 

@@ -94,7 +94,7 @@ std::optional<Sony> read(const std::filesystem::path& path,
     // Path and string operations may throw std::bad_alloc; nothing escapes the reader.
     try {
         return read_unguarded(path, container);
-    } catch (...) {
+    } catch (const std::exception&) {
         return std::nullopt;
     }
 }
@@ -104,7 +104,7 @@ std::optional<Sony> read(const std::filesystem::path& path) {
         std::optional<boxes::Container> container;
         if (boxes::is_quicktime_name(path)) container = boxes::parse_container(path);
         return read_unguarded(path, container);
-    } catch (...) {
+    } catch (const std::exception&) {
         return std::nullopt;
     }
 }

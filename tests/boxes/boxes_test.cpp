@@ -340,9 +340,9 @@ TEST(BoxesContainer, FloodStopsAtTheCapWithFewReads) {
     for (const Case& c : cases) {
         TempDir dir;
         write_file(dir / "flood.mov", to_string(flood(c.after, c.middle, kFlood)));
-        const boxes::IoCounts before = boxes::io_counts();
+        const io::Counts before = io::counts();
         const auto container = boxes::parse_container(dir / "flood.mov");
-        const boxes::IoCounts after = boxes::io_counts();
+        const io::Counts after = io::counts();
         ASSERT_TRUE(container) << c.name;
         EXPECT_EQ(container->top.size(), boxes::kMaxTopBoxes) << c.name;
         EXPECT_EQ(container->moov ? std::optional(to_string(*container->moov)) : std::nullopt,

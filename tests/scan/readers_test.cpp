@@ -13,9 +13,9 @@ TEST(ScanReaders, QuickTimeClipIsOpenedOnceForAllReaders) {
     testing_support::write_script(tmp / "tool", "#!/bin/sh\nprintf '[]\\n'\n");
     ASSERT_EQ(::setenv("ZUN_EXIFTOOL", (tmp / "tool").c_str(), 1), 0);
     const std::string clip = std::string(ZUN_SOURCE_DIR) + "/samples/tc/tc24.mov";
-    const boxes::IoCounts before = boxes::io_counts();
+    const io::Counts before = io::counts();
     const auto clips = scan::scan_many({clip}, [](const scan::ScanEvent&) {});
-    const boxes::IoCounts after = boxes::io_counts();
+    const io::Counts after = io::counts();
     ::unsetenv("ZUN_EXIFTOOL");
     ASSERT_EQ(clips.size(), 1u);
     const auto& readers = clips[0].readers;

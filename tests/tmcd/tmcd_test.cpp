@@ -250,9 +250,9 @@ TEST(TmcdRead, HugeSparseFileCostsOnlyHeaderReads) {
         GTEST_SKIP() << "file system does not keep the file sparse";
 
     const auto before = bytes_read_so_far();
-    const boxes::IoCounts io_before = boxes::io_counts();
+    const io::Counts io_before = io::counts();
     auto tc = tmcd::read_start_timecode(path);
-    const boxes::IoCounts io_after = boxes::io_counts();
+    const io::Counts io_after = io::counts();
     const auto after = bytes_read_so_far();
     ASSERT_TRUE(tc);
     EXPECT_EQ(tc->text, "01:00:00:00");
