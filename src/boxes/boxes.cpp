@@ -8,6 +8,7 @@
 
 #include "io/io.hpp"
 #include "paths/paths.hpp"
+#include "text/text.hpp"
 
 namespace boxes {
 
@@ -69,6 +70,10 @@ std::optional<Bytes> find(Bytes buffer, std::string_view type) {
     for (const BoxEntry& e : children(buffer))
         if (type_is(e.type, type)) return buffer.subspan(e.start, e.end - e.start);
     return std::nullopt;
+}
+
+std::uint64_t load_be(Bytes bytes) {
+    return load_be(bytes.data(), bytes.size());
 }
 
 std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset) {
@@ -159,27 +164,11 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
     return ScanEnd::Exhausted;
 }
 
-std::optional<TopBox> find_top_level(const File& file, std::string_view type) {
-    std::optional<TopBox> found;
-    scan_top_level(file, [&](const TopBox& box) {
-        if (!type_is(box.type, type)) return Visit::Continue;
-        found = box;
-        return Visit::Stop;
-    });
-    return found;
-}
-
 std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
                                                       std::uint64_t limit) {
     if (box.size < box.header_length) return std::nullopt;
     if (box.offset > UINT64_MAX - box.header_length) return std::nullopt;
     return read_at(file, box.offset + box.header_length, box.size - box.header_length, limit);
-}
-
-std::optional<std::vector<std::uint8_t>> read_moov(const File& file) {
-    std::optional<TopBox> moov = find_top_level(file, "moov");
-    if (!moov) return std::nullopt;
-    return read_payload(file, *moov, kMaxMoovPayload);
 }
 
 std::optional<Container> parse_container(const std::filesystem::path& path) {
@@ -204,11 +193,9 @@ std::optional<Container> parse_container(const std::filesystem::path& path) {
 
 bool is_quicktime_name(const std::filesystem::path& path) {
     const std::optional<std::string_view> ext = paths::extension(path.native());
-    if (!ext || ext->size() != 3) return false;
-    std::string lowered(*ext);
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lowered == "mov" || lowered == "mp4" || lowered == "m4v";
+    if (!ext) return false;
+    return text::ascii_iequal(*ext, "mov") || text::ascii_iequal(*ext, "mp4") ||
+           text::ascii_iequal(*ext, "m4v");
 }
 
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl) {

@@ -44,6 +44,9 @@ std::vector<BoxEntry> children(Bytes buffer);
 // Payload of the first child of `type`; absent when no child has that type. Borrows `buffer`.
 std::optional<Bytes> find(Bytes buffer, std::string_view type);
 
+// All of `bytes` (at most 8; any more are shifted out) as one big-endian unsigned number.
+std::uint64_t load_be(Bytes bytes);
+
 // Big-endian unsigned loads at `offset`; absent when the bytes lie outside the buffer.
 std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset);
 std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset);
@@ -88,21 +91,15 @@ enum class ScanEnd {
 // past the end of the file ends the scan after the visit; so does the kMaxTopBoxes-th box.
 ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit);
 
-// The first top-level box of `type`; absent when the scan ends or fails without one.
-std::optional<TopBox> find_top_level(const File& file, std::string_view type);
-
 // The payload of a top-level box, read whole; absent when larger than `limit` or unreadable.
 std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
                                                       std::uint64_t limit);
-
-// The payload of the first top-level "moov" (at most kMaxMoovPayload); absent otherwise.
-std::optional<std::vector<std::uint8_t>> read_moov(const File& file);
 
 // A QuickTime-structured file parsed once for all readers.
 struct Container {
     File file;
     std::vector<TopBox> top;                       // the boxes scan_top_level visits, in order
-    std::optional<std::vector<std::uint8_t>> moov; // payload of the first "moov" (see read_moov)
+    std::optional<std::vector<std::uint8_t>> moov; // payload of the first "moov", at most kMaxMoovPayload
 };
 
 // The opened file with its top-level boxes and first "moov" payload; absent when open_file

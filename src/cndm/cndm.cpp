@@ -44,8 +44,7 @@ Cndm parse_sample(std::span<const std::uint8_t> sample) {
         } else if (first >= 0x81 && first <= 0x84) {
             const std::size_t n = first - 0x80u;
             if (size - value_start < n) break;
-            for (std::size_t k = 0; k < n; ++k)
-                length = (length << 8) | sample[value_start + k];
+            length = boxes::load_be(sample.subspan(value_start, n));
             value_start += n;
         } else {
             break;
@@ -55,8 +54,8 @@ Cndm parse_sample(std::span<const std::uint8_t> sample) {
 
         std::size_t q = value_start;
         while (packet_end - q >= 4) {
-            const std::uint16_t tag = static_cast<std::uint16_t>((sample[q] << 8) | sample[q + 1]);
-            const std::size_t item_length = (sample[q + 2] << 8) | sample[q + 3];
+            const auto tag = static_cast<std::uint16_t>(boxes::load_be(sample.subspan(q, 2)));
+            const std::size_t item_length = boxes::load_be(sample.subspan(q + 2, 2));
             if (packet_end - q - 4 < item_length) break;
             apply_item(tag, sample.subspan(q + 4, item_length), out);
             q += 4 + item_length;

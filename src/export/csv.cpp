@@ -31,14 +31,14 @@ bool is_ascii_digit(char c) {
 void append_row(std::string& out, const std::vector<std::string>& cells) {
     for (std::size_t i = 0; i < cells.size(); ++i) {
         if (i > 0) out += ',';
-        out += q(cells[i]);
+        out += quote_cell(cells[i]);
     }
     out += "\r\n";
 }
 
 } // namespace
 
-std::string num_of(std::string_view text) {
+std::string leading_number(std::string_view text) {
     std::size_t start = 0;
     while (start < text.size() && !is_ascii_digit(text[start]))
         ++start;
@@ -48,7 +48,7 @@ std::string num_of(std::string_view text) {
     return std::string(text.substr(start, end - start));
 }
 
-std::string q(std::string_view cell) {
+std::string quote_cell(std::string_view cell) {
     // A carriage return is quoted like a line feed: records end in CR LF, so a bare one
     // inside a cell would otherwise split the record for readers.
     if (cell.find_first_of(",\"\n\r") == std::string_view::npos) return std::string(cell);
@@ -70,7 +70,7 @@ ResolvedValues resolve_values(const Clip& clip) {
     auto number = [&](std::string_view id, std::string_view header) {
         const Field* field = model::find_field(clip.fields, id);
         if (!field || !field->value) return;
-        std::string n = num_of(*field->value);
+        std::string n = leading_number(*field->value);
         if (!n.empty()) values.emplace_back(header, std::move(n));
     };
     auto trusted = [&](std::string_view id, std::string_view header) {

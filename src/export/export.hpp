@@ -93,10 +93,10 @@ using ResolvedValues = std::vector<std::pair<std::string, std::string>>;
 ResolvedValues resolve_values(const model::Clip& clip);
 
 // The number part of a text: from the first ASCII digit, the run of digits and dots.
-std::string num_of(std::string_view text);
+std::string leading_number(std::string_view text);
 
 // A cell quoted for CSV when it holds a comma, a double quote, a line feed or a carriage return.
-std::string q(std::string_view cell);
+std::string quote_cell(std::string_view cell);
 
 // The whole CSV file (UTF-16LE with byte-order mark, CR LF records) for the clips.
 std::string resolve_csv(const std::vector<model::Clip>& clips);

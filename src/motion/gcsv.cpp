@@ -24,52 +24,6 @@ constexpr std::size_t max_header_value = 4096;
 constexpr std::size_t max_field = 1024;
 constexpr std::uint64_t min_rows = 20;
 
-// Incremental UTF-8 decoder: feed bytes, get code points; ill-formed input is an error.
-struct Utf8Decoder {
-    enum class Step { Need, Done, Bad };
-    char32_t cp = 0;
-    int need = 0;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the next continuation byte
-    std::array<char, 4> bytes{};
-    std::size_t len = 0;
-
-    Step feed(unsigned char b) {
-        if (need == 0) {
-            len = 0;
-            bytes[len++] = static_cast<char>(b);
-            low = 0x80;
-            high = 0xBF;
-            if (b < 0x80) {
-                cp = b;
-                return Step::Done;
-            }
-            if (b >= 0xC2 && b <= 0xDF) {
-                need = 1;
-                cp = b & 0x1Fu;
-            } else if (b >= 0xE0 && b <= 0xEF) {
-                need = 2;
-                cp = b & 0x0Fu;
-                if (b == 0xE0) low = 0xA0;
-                if (b == 0xED) high = 0x9F;
-            } else if (b >= 0xF0 && b <= 0xF4) {
-                need = 3;
-                cp = b & 0x07u;
-                if (b == 0xF0) low = 0x90;
-                if (b == 0xF4) high = 0x8F;
-            } else {
-                return Step::Bad;
-            }
-            return Step::Need;
-        }
-        if (b < low || b > high) return Step::Bad;
-        low = 0x80;
-        high = 0xBF;
-        bytes[len++] = static_cast<char>(b);
-        cp = (cp << 6) | (b & 0x3Fu);
-        return --need == 0 ? Step::Done : Step::Need;
-    }
-};
-
 bool is_space(char32_t cp) {
     if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
     return text::is_white_space(cp);
@@ -297,7 +251,7 @@ std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
     auto file = io::open_regular(path);
     if (!file) return std::nullopt;
     GcsvParser parser;
-    Utf8Decoder decoder;
+    text::Utf8Decoder decoder;
     std::string buffer(chunk_bytes, '\0');
     for (;;) {
         auto got = io::read_some(*file, buffer.data(), buffer.size());
@@ -320,8 +274,8 @@ std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
                 parser.end_line();
             } else {
                 auto step = decoder.feed(byte);
-                if (step == Utf8Decoder::Step::Bad) return std::nullopt;
-                if (step == Utf8Decoder::Step::Done)
+                if (step == text::Utf8Decoder::Step::Bad) return std::nullopt;
+                if (step == text::Utf8Decoder::Step::Done)
                     parser.code_point(decoder.cp, decoder.bytes.data(), decoder.len);
             }
             if (parser.failed) return std::nullopt;

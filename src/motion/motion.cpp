@@ -130,25 +130,13 @@ std::optional<model::GyroProject> find_project(const fs::path& dir, const std::s
     return std::nullopt;
 }
 
-// Whether `text` is `lower` in any ASCII case. Full Unicode lower-casing maps no other
-// character onto the letters of the companion extensions, so this equals lower-casing.
-bool ascii_iequal(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower[i]) return false;
-    }
-    return true;
-}
-
 // The companion kind of a file name, judged by its last extension in any case. As for paths,
 // a leading dot alone does not start an extension.
 const char* companion_kind(std::string_view name, std::size_t dot) {
     if (dot == std::string_view::npos || dot == 0) return nullptr;
     std::string_view ext = name.substr(dot + 1);
-    if (ascii_iequal(ext, "gcsv")) return gcsv_kind;
-    if (ascii_iequal(ext, "bbl") || ascii_iequal(ext, "bfl")) return blackbox_kind;
+    if (text::ascii_iequal(ext, "gcsv")) return gcsv_kind;
+    if (text::ascii_iequal(ext, "bbl") || text::ascii_iequal(ext, "bfl")) return blackbox_kind;
     return nullptr;
 }
 

@@ -103,11 +103,11 @@ constexpr std::pair<std::string_view, std::string_view> kContainerLabels[] = {
     {"container_matrix", "MatrixCoefficients"},
 };
 
-Field resolve(const Idx& idx, const Row& row) {
+Field resolve(const TagIndex& idx, const Row& row) {
     return field(idx, row.id, row.section, row.candidates, row.format, row.agree);
 }
 
-Field timecode_field(const Idx& idx, const std::optional<tmcd::StartTimecode>& tc) {
+Field timecode_field(const TagIndex& idx, const std::optional<tmcd::StartTimecode>& tc) {
     Field out = unavailable("timecode", "file");
     if (tc) {
         out.value = tc->text;
@@ -126,12 +126,12 @@ Field timecode_field(const Idx& idx, const std::optional<tmcd::StartTimecode>& t
         out = declared("timecode", "file", text, *tag);
         out.primary->kind = kContainer;
     } else {
-        out.alternates.push_back(sref(*tag, kContainer));
+        out.alternates.push_back(exiftool_source(*tag, kContainer));
     }
     return out;
 }
 
-Field audio_field(const Idx& idx) {
+Field audio_field(const TagIndex& idx) {
     const RawTag* first_rate = nullptr;
     std::uint64_t rates = 0;
     double channel_sum = 0.0;
@@ -158,7 +158,7 @@ Field audio_field(const Idx& idx) {
     out.section = "file";
     out.value = channels + " ch \u00b7 " + trim_num(rate / 1000.0, 1) + " kHz" + suffix;
     out.status = Status::Found;
-    out.primary = sref(*first_rate, kContainer);
+    out.primary = exiftool_source(*first_rate, kContainer);
     return out;
 }
 
@@ -174,7 +174,7 @@ Field file_size_field(std::uint64_t size, std::string_view ext) {
 
 } // namespace
 
-const RawTag* Idx::find(std::string_view key) const {
+const RawTag* TagIndex::find(std::string_view key) const {
     const auto colon = key.find(':');
     if (colon == std::string_view::npos) return nullptr;
     const std::string_view pattern = key.substr(0, colon);
@@ -184,11 +184,11 @@ const RawTag* Idx::find(std::string_view key) const {
     return nullptr;
 }
 
-SourceRef sref(const RawTag& tag, Kind kind) {
+SourceRef exiftool_source(const RawTag& tag, Kind kind) {
     return SourceRef{"exiftool", tag.group, tag.name, tag.printed, tag.raw, kind};
 }
 
-Field field(const Idx& idx, std::string_view id, std::string_view section,
+Field field(const TagIndex& idx, std::string_view id, std::string_view section,
             std::span<const Candidate> candidates, Formatter format, AgreementTest agree) {
     Field out = unavailable(id, section);
     const RawTag* primary = nullptr;
@@ -200,7 +200,7 @@ Field field(const Idx& idx, std::string_view id, std::string_view section,
         if (primary == nullptr) {
             primary = tag;
             out.value = std::move(*text);
-            out.primary = sref(*tag, candidate.kind);
+            out.primary = exiftool_source(*tag, candidate.kind);
             out.status = Status::Found;
             continue;
         }
@@ -215,7 +215,7 @@ Field field(const Idx& idx, std::string_view id, std::string_view section,
             out.note = "differs";
             break;
         }
-        out.alternates.push_back(sref(*tag, candidate.kind));
+        out.alternates.push_back(exiftool_source(*tag, candidate.kind));
     }
     return out;
 }
@@ -226,7 +226,7 @@ Field declared(std::string_view id, std::string_view section, std::string_view v
     out.id = id;
     out.section = section;
     out.value = std::string(value);
-    out.primary = sref(tag, kDeclared);
+    out.primary = exiftool_source(tag, kDeclared);
     if (note) out.note = std::string(*note);
     out.status = Status::Found;
     return out;
@@ -239,7 +239,7 @@ Field computed(std::string_view value, std::string_view rule, const RawTag& tag)
     out.value = std::string(value);
     out.primary =
         SourceRef{"zun-rule", "pair", std::string(rule), tag.printed, tag.raw, Kind::Computed};
-    out.alternates.push_back(sref(tag, kDeclared));
+    out.alternates.push_back(exiftool_source(tag, kDeclared));
     out.note = "pair_rule";
     out.status = Status::Computed;
     return out;
@@ -268,7 +268,7 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags,
                                 const std::optional<cndm::Cndm>& cndm,
                                 const std::optional<sony::Sony>& sony, std::uint64_t size,
                                 std::string_view ext) {
-    const Idx idx{tags};
+    const TagIndex idx{tags};
     std::vector<Field> out;
     out.reserve(40);
     for (const Row& row : kCameraRows)

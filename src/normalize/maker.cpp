@@ -25,7 +25,7 @@ struct Printed {
     bool usable() const { return !useless(text); }
 };
 
-std::optional<Printed> lookup(const Idx& idx, std::string_view key) {
+std::optional<Printed> lookup(const TagIndex& idx, std::string_view key) {
     const RawTag* tag = idx.find(key);
     if (tag == nullptr) return std::nullopt;
     Printed out{tag, printed(*tag), {}};
@@ -119,7 +119,7 @@ Field demote_maker_hint(Field field) {
     return out;
 }
 
-Field container_field(const Idx& idx, std::string_view id, std::string_view track_tag) {
+Field container_field(const TagIndex& idx, std::string_view id, std::string_view track_tag) {
     const RawTag* tag = idx.find("Track*:" + std::string(track_tag));
     if (tag == nullptr) return unavailable(id, "color");
     const std::string text = printed(*tag);
@@ -129,7 +129,7 @@ Field container_field(const Idx& idx, std::string_view id, std::string_view trac
     return out;
 }
 
-void append_color_block(std::vector<Field>& fields, const Idx& idx,
+void append_color_block(std::vector<Field>& fields, const TagIndex& idx,
                         const std::optional<cndm::Cndm>& cndm,
                         const std::optional<sony::Sony>& sony) {
     std::optional<Field> pp, curve, gamut;
@@ -189,7 +189,7 @@ void append_color_block(std::vector<Field>& fields, const Idx& idx,
     if (!curve)
         if (const RawTag* ul = idx.find("Track*:CaptureGammaEquation")) {
             curve = unavailable("curve", "color", "ul_unmapped");
-            curve->alternates.push_back(sref(*ul, Kind::Container));
+            curve->alternates.push_back(exiftool_source(*ul, Kind::Container));
         }
 
     fields.push_back(pp ? std::move(*pp) : unavailable("picture_profile", "color"));

@@ -28,7 +28,7 @@ std::vector<model::Field> build_fields(const std::vector<model::RawTag>& tags,
                                        std::string_view ext);
 
 // Read-only lookup over a clip's raw tags, borrowed for one call of build_fields.
-struct Idx {
+struct TagIndex {
     std::span<const model::RawTag> tags;
 
     // The first tag (in stored order) matching "GROUP:Name"; the group may be "*" (any group),
@@ -48,11 +48,11 @@ using AgreementTest = Agreement (*)(const model::RawTag&, const model::RawTag&);
 
 // The field resolved from ranked candidates: the first usable one is primary, the others are
 // alternates compared with it ("close_values", "differs"). Unavailable when none is usable.
-model::Field field(const Idx& idx, std::string_view id, std::string_view section,
+model::Field field(const TagIndex& idx, std::string_view id, std::string_view section,
                    std::span<const Candidate> candidates, Formatter format, AgreementTest agree);
 
 // A source reference to an exiftool tag.
-model::SourceRef sref(const model::RawTag& tag, model::Kind kind);
+model::SourceRef exiftool_source(const model::RawTag& tag, model::Kind kind);
 
 // A found field whose primary is `tag` (kind declared).
 model::Field declared(std::string_view id, std::string_view section, std::string_view value,
@@ -96,18 +96,18 @@ model::Field demote_maker_hint(model::Field field);
 
 // Appends "picture_profile", "curve" and "gamut", decided from the maker tags, the Canon
 // metadata track and the Sony document (later sources outrank earlier ones).
-void append_color_block(std::vector<model::Field>& fields, const Idx& idx,
+void append_color_block(std::vector<model::Field>& fields, const TagIndex& idx,
                         const std::optional<cndm::Cndm>& cndm,
                         const std::optional<sony::Sony>& sony);
 
 // A container colour label from the first "Track*:" tag of that name, note "container_label".
-model::Field container_field(const Idx& idx, std::string_view id, std::string_view track_tag);
+model::Field container_field(const TagIndex& idx, std::string_view id, std::string_view track_tag);
 
 // --- Sony document fill ---
 
 // A found field decoded from the Sony document or its real-time metadata.
-model::Field dec(std::string_view id, std::string_view section, std::string_view value,
-                 std::string_view label, model::Json raw, std::string_view origin);
+model::Field decoded_field(std::string_view id, std::string_view section, std::string_view value,
+                           std::string_view label, model::Json raw, std::string_view origin);
 
 // Offers every value of the Sony record to `fields` through fill_merge, appending Sony-only
 // fields in their fixed order and the "sony_no_lens" / "sony_no_kelvin" notes.

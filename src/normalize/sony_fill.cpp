@@ -43,8 +43,8 @@ void note_if_empty(std::vector<Field>& fields, std::string_view id, std::string_
 
 } // namespace
 
-Field dec(std::string_view id, std::string_view section, std::string_view value,
-          std::string_view label, Json raw, std::string_view origin) {
+Field decoded_field(std::string_view id, std::string_view section, std::string_view value,
+                    std::string_view label, Json raw, std::string_view origin) {
     Field out;
     out.id = id;
     out.section = section;
@@ -227,8 +227,8 @@ constexpr std::string_view kFirstFrame = "first_frame";
 void offer_row(std::vector<Field>& fields, const sony::Sony& sony, const SonyRow& row) {
     std::optional<Offer> offer = row.extract(sony);
     if (!offer) return;
-    Field field =
-        dec(row.id, row.section, offer->value, row.label, std::move(offer->raw), sony.origin);
+    Field field = decoded_field(row.id, row.section, offer->value, row.label, std::move(offer->raw),
+                                sony.origin);
     if (row.note == Note::FirstFrame) field.note = std::string(kFirstFrame);
     fill_merge(fields, std::move(field));
 }
@@ -245,8 +245,8 @@ void fill_from_sony(std::vector<Field>& fields, const sony::Sony& sony) {
         offer_row(fields, sony, row);
     if (r.wb_mode) {
         const std::string label(*r.wb_mode);
-        Field field = dec("wb_mode", "color", label == "Automatic" ? "Auto" : label, "rtmd 0x810d",
-                          Json(label), sony.origin);
+        Field field = decoded_field("wb_mode", "color", label == "Automatic" ? "Auto" : label,
+                                    "rtmd 0x810d", Json(label), sony.origin);
         field.note = std::string(kFirstFrame);
         if (r.white_balance)
             field.alternates.push_back(SourceRef{"exiftool", "Sony rtmd", "0xe303 WhiteBalance",

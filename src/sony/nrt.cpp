@@ -7,6 +7,7 @@
 
 #include "sony/sony.hpp"
 #include "text/text.hpp"
+#include "tmcd/tmcd.hpp"
 
 namespace sony {
 
@@ -57,19 +58,6 @@ std::optional<std::uint32_t> ltc_start_of(std::string_view document) {
     return std::nullopt;
 }
 
-void append_two_digits(std::string& out, unsigned value) {
-    if (value < 10) out.push_back('0');
-    out += std::to_string(value);
-}
-
-std::string ascii_lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 struct NameRow {
     std::string_view key;
     std::string_view name;
@@ -78,7 +66,7 @@ struct NameRow {
 template <std::size_t N>
 std::optional<std::string_view> lookup(const std::array<NameRow, N>& table,
                                        std::string_view input) {
-    const std::string key = ascii_lower(input);
+    const std::string key = text::ascii_lower(input);
     for (const NameRow& row : table) {
         if (row.key == key) return row.name;
     }
@@ -173,15 +161,8 @@ std::optional<std::string> ltc_text(const Sony& sony) {
     if (sony.half_step) frames <<= 1;
     const bool drop = (f & 0x40) != 0;
 
-    std::string out;
-    append_two_digits(out, hours);
-    out.push_back(':');
-    append_two_digits(out, minutes);
-    out.push_back(':');
-    append_two_digits(out, seconds);
-    out.push_back(drop ? ';' : ':');
-    append_two_digits(out, frames);
-    return out;
+    return tmcd::timecode_text(hours, minutes, seconds, frames,
+                               drop ? tmcd::DropFrame::Yes : tmcd::DropFrame::No);
 }
 
 std::optional<std::string_view> curve_name(std::string_view gamma) {

@@ -19,11 +19,9 @@ constexpr std::array<std::string_view, 5> k_focus_areas{
     "Single Spot Sensing Auto"};
 constexpr std::array<std::string_view, 4> k_wb_modes{"Preset", "Automatic", "Hold", "One Push"};
 
+// At most four bytes as one big-endian number.
 std::uint32_t be(Bytes b) {
-    std::uint32_t v = 0;
-    for (std::uint8_t x : b)
-        v = (v << 8) | x;
-    return v;
+    return static_cast<std::uint32_t>(boxes::load_be(b));
 }
 
 // 10 ^ e for small exponents, exact for e >= 0.

@@ -11,41 +11,21 @@ constexpr char32_t replacement = 0xFFFD;
 // Length of the well-formed sequence at `i`, or 0 and the length of the maximal
 // ill-formed subpart in `bad`.
 std::size_t sequence_at(std::string_view s, std::size_t i, char32_t& cp, std::size_t& bad) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char b0 = byte(i);
-    bad = 1;
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
+    Utf8Decoder decoder;
+    for (std::size_t k = i; k < s.size(); ++k) {
+        switch (decoder.feed(static_cast<unsigned char>(s[k]))) {
+        case Utf8Decoder::Step::Done:
+            cp = decoder.cp;
+            return k - i + 1;
+        case Utf8Decoder::Step::Bad:
+            bad = decoder.len;
+            return 0;
+        case Utf8Decoder::Step::Need:
+            break;
+        }
     }
-    std::size_t need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-        cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        cp = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        cp = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-        if (i + k >= s.size()) return 0;
-        unsigned char b = byte(i + k);
-        if (b < lo || b > hi) return 0;
-        lo = 0x80;
-        hi = 0xBF;
-        cp = (cp << 6) | (b & 0x3F);
-        bad = k + 1;
-    }
-    return need + 1;
+    bad = decoder.len; // cut off by the end of the text
+    return 0;
 }
 
 // Cased and case-ignorable approximations for the final-sigma rule.
@@ -152,6 +132,17 @@ std::vector<char32_t> code_points(std::string_view utf8) {
     return out;
 }
 
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool ascii_iequal(std::string_view text, std::string_view lower) {
+    return text.size() == lower.size() && ascii_lower(text) == lower;
+}
+
 std::string lower(std::string_view utf8) {
     // ASCII fast path: most extensions and file names never leave it.
     bool ascii = true;
@@ -160,12 +151,7 @@ std::string lower(std::string_view utf8) {
             ascii = false;
             break;
         }
-    if (ascii) {
-        std::string out(utf8);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    }
+    if (ascii) return ascii_lower(utf8);
     auto cps = code_points(utf8);
     std::string out;
     out.reserve(utf8.size());

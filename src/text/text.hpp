@@ -2,6 +2,8 @@
 // paths, full Unicode lower-casing and Unicode white-space trimming.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -9,6 +11,53 @@
 #include <vector>
 
 namespace text {
+
+// Incremental UTF-8 decoder: feed bytes one at a time, get code points; a byte that cannot
+// continue a well-formed sequence is an error. `bytes`/`len` hold the sequence so far.
+struct Utf8Decoder {
+    enum class Step { Need, Done, Bad };
+    char32_t cp = 0;
+    int need = 0;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the next continuation byte
+    std::array<char, 4> bytes{};
+    std::size_t len = 0;
+
+    Step feed(unsigned char b) {
+        if (need == 0) {
+            len = 0;
+            bytes[len++] = static_cast<char>(b);
+            low = 0x80;
+            high = 0xBF;
+            if (b < 0x80) {
+                cp = b;
+                return Step::Done;
+            }
+            if (b >= 0xC2 && b <= 0xDF) {
+                need = 1;
+                cp = b & 0x1Fu;
+            } else if (b >= 0xE0 && b <= 0xEF) {
+                need = 2;
+                cp = b & 0x0Fu;
+                if (b == 0xE0) low = 0xA0;
+                if (b == 0xED) high = 0x9F;
+            } else if (b >= 0xF0 && b <= 0xF4) {
+                need = 3;
+                cp = b & 0x07u;
+                if (b == 0xF0) low = 0x90;
+                if (b == 0xF4) high = 0x8F;
+            } else {
+                return Step::Bad;
+            }
+            return Step::Need;
+        }
+        if (b < low || b > high) return Step::Bad;
+        low = 0x80;
+        high = 0xBF;
+        bytes[len++] = static_cast<char>(b);
+        cp = (cp << 6) | (b & 0x3Fu);
+        return --need == 0 ? Step::Done : Step::Need;
+    }
+};
 
 // Whether `bytes` is well-formed UTF-8.
 bool is_utf8(std::string_view bytes);
@@ -31,6 +80,12 @@ void append_utf8(std::string& out, char32_t cp);
 
 // Full Unicode lower-casing (U+0130 becomes "i\u0307", a final capital sigma becomes ς).
 std::string lower(std::string_view utf8);
+
+// `text` with the ASCII letters A-Z lower-cased; every other byte unchanged.
+std::string ascii_lower(std::string_view text);
+
+// Whether `text` equals `lower` (itself lower case) when its ASCII letters are lower-cased.
+bool ascii_iequal(std::string_view text, std::string_view lower);
 
 // Whether `cp` has the Unicode White_Space property.
 bool is_white_space(char32_t cp);

@@ -50,6 +50,19 @@ TrackResult examine_track(boxes::Bytes trak, TrackTimecode& out) {
 
 } // namespace
 
+std::string timecode_text(std::uint64_t hours, std::uint64_t minutes, std::uint64_t seconds,
+                          std::uint64_t frames, DropFrame drop) {
+    std::string out;
+    append_two_digits(out, hours);
+    out += ':';
+    append_two_digits(out, minutes);
+    out += ':';
+    append_two_digits(out, seconds);
+    out += drop == DropFrame::Yes ? ';' : ':';
+    append_two_digits(out, frames);
+    return out;
+}
+
 std::string counter_to_tc(std::int64_t counter, std::uint32_t frame_quanta, DropFrame drop) {
     const bool df = drop == DropFrame::Yes;
     const std::uint64_t f = frame_quanta;
@@ -65,15 +78,7 @@ std::string counter_to_tc(std::int64_t counter, std::uint32_t frame_quanta, Drop
         n += 9 * d * blocks + (r > d ? d * ((r - d) / per_minute) : 0);
     }
     const std::uint64_t fps = f == 0 ? 1 : f;
-    std::string out;
-    append_two_digits(out, n / (3600 * fps));
-    out += ':';
-    append_two_digits(out, (n / (60 * fps)) % 60);
-    out += ':';
-    append_two_digits(out, (n / fps) % 60);
-    out += df ? ';' : ':';
-    append_two_digits(out, n % fps);
-    return out;
+    return timecode_text(n / (3600 * fps), (n / (60 * fps)) % 60, (n / fps) % 60, n % fps, drop);
 }
 
 std::optional<StartTimecode> read_start_timecode(const boxes::Container& container) {

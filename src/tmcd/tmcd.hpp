@@ -26,6 +26,11 @@ std::optional<StartTimecode> read_start_timecode(const boxes::Container& contain
 // The same for the file at `path`, parsed on the spot; also absent when it cannot be opened.
 std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& path);
 
+// "HH:MM:SS:FF" (";" before the frames when drop frame), each number zero-padded to two
+// digits at least; hours may have more.
+std::string timecode_text(std::uint64_t hours, std::uint64_t minutes, std::uint64_t seconds,
+                          std::uint64_t frames, DropFrame drop);
+
 // Frame counter as HH:MM:SS:FF (";" before the frames when drop frame). Negative counters
 // count as 0; drop-frame numbering is applied at 30 and 60 frames only; hours are not
 // wrapped. A frame_quanta of 0 formats as 00:00:00:00.

@@ -228,18 +228,18 @@ TEST(BoxesTopLevel, FindAndReadPayloadWithinLimits) {
     const Bytes content =
         cat({box("ftyp", zeros(4)), box("moov", ascii("payload")), box("moov", ascii("2nd"))});
     write_file(dir / "a.mp4", to_string(content));
-    auto file = boxes::open_file(dir / "a.mp4");
-    ASSERT_TRUE(file);
+    auto container = boxes::parse_container(dir / "a.mp4");
+    ASSERT_TRUE(container);
+    const boxes::File* file = &container->file;
     EXPECT_EQ(file->length, content.size());
-    auto moov = boxes::find_top_level(*file, "moov");
-    ASSERT_TRUE(moov);
-    EXPECT_EQ(moov->offset, 12u);
-    auto payload = boxes::read_payload(*file, *moov, 7);
+    ASSERT_EQ(container->top.size(), 3u);
+    const boxes::TopBox& moov = container->top[1];
+    EXPECT_EQ(moov.offset, 12u);
+    auto payload = boxes::read_payload(*file, moov, 7);
     ASSERT_TRUE(payload);
     EXPECT_EQ(to_string(*payload), "payload");
-    EXPECT_FALSE(boxes::read_payload(*file, *moov, 6)); // over the caller's limit
-    EXPECT_EQ(to_string(boxes::read_moov(*file).value_or(Bytes{})), "payload");
-    EXPECT_FALSE(boxes::find_top_level(*file, "meta"));
+    EXPECT_FALSE(boxes::read_payload(*file, moov, 6)); // over the caller's limit
+    EXPECT_EQ(to_string(container->moov.value_or(Bytes{})), "payload");
 
     // read_at refuses counts past the real length or the limit, and offsets past the end.
     EXPECT_EQ(to_string(boxes::read_at(*file, 0, 4, 4).value_or(Bytes{})),
@@ -253,10 +253,11 @@ TEST(BoxesTopLevel, FindAndReadPayloadWithinLimits) {
 TEST(BoxesTopLevel, MoovOverrunningTheFileIsNotRead) {
     TempDir dir;
     write_file(dir / "a.mov", to_string(cat({box("ftyp", {}), raw_box(1000, "moov", zeros(10))})));
-    auto file = boxes::open_file(dir / "a.mov");
-    ASSERT_TRUE(file);
-    EXPECT_TRUE(boxes::find_top_level(*file, "moov"));
-    EXPECT_FALSE(boxes::read_moov(*file));
+    auto container = boxes::parse_container(dir / "a.mov");
+    ASSERT_TRUE(container);
+    ASSERT_EQ(container->top.size(), 2u);
+    EXPECT_TRUE(boxes::type_is(container->top[1].type, "moov"));
+    EXPECT_FALSE(container->moov);
 }
 
 TEST(BoxesTopLevel, UnopenableInputs) {
@@ -293,7 +294,8 @@ TEST(BoxesContainer, IndexAndFirstMoov) {
     };
     const Case cases[] = {
         {"first of two moov boxes",
-         cat({box("ftyp", {}), box("moov", ascii("one")), box("meta", {}), box("moov", ascii("2"))}),
+         cat({box("ftyp", {}), box("moov", ascii("one")), box("meta", {}),
+              box("moov", ascii("2"))}),
          "ftyp,moov,meta,moov", "one"},
         {"boxes after a moov that overruns the file",
          cat({box("ftyp", {}), raw_box(100, "moov", zeros(4))}), "ftyp,moov", std::nullopt},

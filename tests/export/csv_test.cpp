@@ -41,7 +41,7 @@ TEST(NumOf, TakesTheFirstRunOfDigitsAndDots) {
         {"", ""},        {"1.2.3x4", "1.2.3"}, {"٣ 12", "12"}, // only ASCII digits count
     };
     for (const auto& [in, out] : cases)
-        EXPECT_EQ(export_::num_of(in), out) << in;
+        EXPECT_EQ(export_::leading_number(in), out) << in;
 }
 
 TEST(Quote, QuotesOnlyWhereNeeded) {
@@ -55,7 +55,7 @@ TEST(Quote, QuotesOnlyWhereNeeded) {
         {"semi;colon 'single'", "semi;colon 'single'"},
     };
     for (const auto& [in, out] : cases)
-        EXPECT_EQ(export_::q(in), out) << in;
+        EXPECT_EQ(export_::quote_cell(in), out) << in;
 }
 
 TEST(ResolveValues, ColumnsFollowTheRules) {

@@ -37,7 +37,7 @@ TEST(IdxFind, GroupPatterns) {
         t("QuickTime", "Loose", 3),
         t("IFD0", "Make", "Canon"),
     };
-    const normalize::Idx idx{tags};
+    const normalize::TagIndex idx{tags};
     struct Case {
         std::string_view key;
         const RawTag* want;
@@ -246,9 +246,12 @@ TEST(Audio, ChannelsRateAndDepth) {
 TEST(FillMerge, FillsGapsOnly) {
     std::vector<Field> fields = {normalize::unavailable("a", "s"),
                                  normalize::declared("b", "s", "kept", t("G", "T", 1))};
-    normalize::fill_merge(fields, normalize::dec("a", "s", "new a", "L", Json(1), "embedded"));
-    normalize::fill_merge(fields, normalize::dec("b", "s", "new b", "L", Json(1), "embedded"));
-    normalize::fill_merge(fields, normalize::dec("c", "s", "new c", "L", Json(1), "sidecar"));
+    normalize::fill_merge(fields,
+                          normalize::decoded_field("a", "s", "new a", "L", Json(1), "embedded"));
+    normalize::fill_merge(fields,
+                          normalize::decoded_field("b", "s", "new b", "L", Json(1), "embedded"));
+    normalize::fill_merge(fields,
+                          normalize::decoded_field("c", "s", "new c", "L", Json(1), "sidecar"));
     ASSERT_EQ(fields.size(), 3u);
     EXPECT_EQ(fields[0].value, "new a");
     EXPECT_EQ(fields[0].primary->group, "Sony NRT");
