@@ -76,28 +76,22 @@ struct SonyRow {
     std::optional<Offer> (*extract)(const sony::Sony&);
 };
 
-template <typename T> std::optional<Offer> number(const std::optional<T>& v, std::string text) {
+// The value with its display text; absent when the value is.
+template <typename T, typename F> std::optional<Offer> offer(const std::optional<T>& v, F show) {
     if (!v) return std::nullopt;
-    return Offer{std::move(text), Json(*v)};
+    return Offer{show(*v), Json(*v)};
 }
 
-// Text of an optional number, or nothing to format when it is absent.
-template <typename T, typename F> std::string shown(const std::optional<T>& v, F format) {
-    return v ? format(*v) : std::string();
+std::string as_text(std::string_view v) {
+    return std::string(v);
 }
 
-std::string mm(double v, int decimals) {
-    return trim_num(v, decimals) + " mm";
+std::string mm(double v) {
+    return trim_num(v, 1) + " mm";
 }
 
-std::optional<Offer> text_offer(const std::optional<std::string>& v) {
-    if (!v) return std::nullopt;
-    return Offer{*v, Json(*v)};
-}
-
-std::optional<Offer> view_offer(const std::optional<std::string_view>& v) {
-    if (!v) return std::nullopt;
-    return Offer{std::string(*v), Json(std::string(*v))};
+std::string thousandths_mm(std::uint16_t v) {
+    return fixed(v / 1000.0, 3) + " mm";
 }
 
 std::optional<double> positive(const std::optional<double>& v) {
@@ -107,13 +101,12 @@ std::optional<double> positive(const std::optional<double>& v) {
 // Offered in this order, before "focus_mode".
 const SonyRow kCameraRows[] = {
     {"make", "camera", "Device manufacturer", Note::None,
-     [](const sony::Sony& s) { return text_offer(s.manufacturer); }},
+     [](const sony::Sony& s) { return offer(s.manufacturer, as_text); }},
     {"camera_model", "camera", "Device modelName", Note::None,
-     [](const sony::Sony& s) { return text_offer(s.model_name); }},
+     [](const sony::Sony& s) { return offer(s.model_name, as_text); }},
     {"aperture", "exposure", "rtmd 0x8000", Note::None,
      [](const sony::Sony& s) {
-         const auto& v = s.rtmd.iris_fnumber;
-         return number(v, shown(v, [](double f) { return "f/" + trim_num(f, 1); }));
+         return offer(s.rtmd.iris_fnumber, [](double f) { return "f/" + trim_num(f, 1); });
      }},
     {"shutter", "exposure", "rtmd 0x8109", Note::None,
      [](const sony::Sony& s) -> std::optional<Offer> {
@@ -129,77 +122,53 @@ const SonyRow kCameraRows[] = {
          return Offer{"ISO " + std::to_string(*v), Json(*v)};
      }},
     {"focal_length", "camera", "rtmd 0x8005", Note::FirstFrame,
-     [](const sony::Sony& s) {
-         const auto v = positive(s.rtmd.focal_length);
-         return number(v, shown(v, [](double f) { return mm(f, 1); }));
-     }},
+     [](const sony::Sony& s) { return offer(positive(s.rtmd.focal_length), mm); }},
     {"focal_eq", "camera", "rtmd 0x8004", Note::FirstFrame,
-     [](const sony::Sony& s) {
-         const auto v = positive(s.rtmd.focal_length_35mm);
-         return number(v, shown(v, [](double f) { return mm(f, 1); }));
-     }},
+     [](const sony::Sony& s) { return offer(positive(s.rtmd.focal_length_35mm), mm); }},
     {"focus_distance", "camera", "rtmd 0x8001", Note::FirstFrame,
      [](const sony::Sony& s) {
-         const auto v = positive(s.rtmd.focus_distance);
-         return number(v, shown(v, [](double d) { return trim_num(d, 2) + " m"; }));
+         return offer(positive(s.rtmd.focus_distance),
+                      [](double d) { return trim_num(d, 2) + " m"; });
      }},
     {"af_area", "camera", "rtmd 0x8101", Note::FirstFrame,
-     [](const sony::Sony& s) { return view_offer(s.rtmd.af_area); }},
+     [](const sony::Sony& s) { return offer(s.rtmd.af_area, as_text); }},
 };
 
 // Offered in this order, after "focus_mode" and before "wb_mode".
 const SonyRow kAcquisitionRows[] = {
     {"iris_number", "acq", "rtmd 0x8000", Note::FirstFrame,
      [](const sony::Sony& s) {
-         const auto& v = s.rtmd.iris_fnumber;
-         return number(v, shown(v, [](double f) { return fixed(f, 2); }));
+         return offer(s.rtmd.iris_fnumber, [](double f) { return fixed(f, 2); });
      }},
     {"shutter_angle", "acq", "rtmd 0x8108", Note::FirstFrame,
      [](const sony::Sony& s) {
-         const auto& v = s.rtmd.shutter_angle;
-         return number(v, shown(v, [](double a) { return fixed(a, 2) + "\u00b0"; }));
+         return offer(s.rtmd.shutter_angle, [](double a) { return fixed(a, 2) + "\u00b0"; });
      }},
     {"gain_db", "acq", "rtmd 0x810a", Note::FirstFrame,
      [](const sony::Sony& s) {
-         const auto& v = s.rtmd.gain_db;
-         return number(v, shown(v, [](double g) { return fixed(g, 2) + " dB"; }));
+         return offer(s.rtmd.gain_db, [](double g) { return fixed(g, 2) + " dB"; });
      }},
     {"exposure_index", "acq", "rtmd 0x8115", Note::FirstFrame,
      [](const sony::Sony& s) {
-         const auto& v = s.rtmd.exposure_index;
-         return number(v, shown(v, [](std::uint16_t e) { return std::to_string(e); }));
+         return offer(s.rtmd.exposure_index, [](std::uint16_t e) { return std::to_string(e); });
      }},
     {"focus_ring", "acq", "rtmd 0x800a", Note::FirstFrame,
-     [](const sony::Sony& s) {
-         const auto& v = s.rtmd.focus_ring_raw;
-         return number(v, shown(v, ring_text));
-     }},
+     [](const sony::Sony& s) { return offer(s.rtmd.focus_ring_raw, ring_text); }},
     {"zoom_ring", "acq", "rtmd 0x800b", Note::FirstFrame,
-     [](const sony::Sony& s) {
-         const auto& v = s.rtmd.zoom_ring_raw;
-         return number(v, shown(v, ring_text));
-     }},
+     [](const sony::Sony& s) { return offer(s.rtmd.zoom_ring_raw, ring_text); }},
     {"sensor_width", "acq", "rtmd 0x8104", Note::FirstFrame,
-     [](const sony::Sony& s) {
-         const auto& v = s.rtmd.sensor_width;
-         return number(v, shown(v, [](std::uint16_t w) { return fixed(w / 1000.0, 3) + " mm"; }));
-     }},
+     [](const sony::Sony& s) { return offer(s.rtmd.sensor_width, thousandths_mm); }},
     {"sensor_height", "acq", "rtmd 0x8105", Note::FirstFrame,
-     [](const sony::Sony& s) {
-         const auto& v = s.rtmd.sensor_height;
-         return number(v, shown(v, [](std::uint16_t h) { return fixed(h / 1000.0, 3) + " mm"; }));
-     }},
+     [](const sony::Sony& s) { return offer(s.rtmd.sensor_height, thousandths_mm); }},
     {"extender", "acq", "rtmd 0x810c", Note::FirstFrame,
      [](const sony::Sony& s) {
-         const auto& v = s.rtmd.extender;
-         return number(v, shown(v, [](std::uint16_t e) { return std::to_string(e) + " %"; }));
+         return offer(s.rtmd.extender, [](std::uint16_t e) { return std::to_string(e) + " %"; });
      }},
     {"rec_mode", "acq", "RecordingMode type", Note::None,
-     [](const sony::Sony& s) { return text_offer(s.recording_mode); }},
+     [](const sony::Sony& s) { return offer(s.recording_mode, as_text); }},
     {"cache_rec", "acq", "RecordingMode cacheRec", Note::None,
      [](const sony::Sony& s) {
-         const auto& v = s.cache_rec;
-         return number(v, shown(v, [](bool on) { return std::string(on ? "Yes" : "No"); }));
+         return offer(s.cache_rec, [](bool on) { return std::string(on ? "Yes" : "No"); });
      }},
     {"coding_equations", "color", "CodingEquations", Note::None,
      [](const sony::Sony& s) -> std::optional<Offer> {
@@ -211,7 +180,7 @@ const SonyRow kAcquisitionRows[] = {
                       Json(text)};
      }},
     {"ae_mode", "exposure", "rtmd 0x8100", Note::FirstFrame,
-     [](const sony::Sony& s) { return view_offer(s.rtmd.ae_mode); }},
+     [](const sony::Sony& s) { return offer(s.rtmd.ae_mode, as_text); }},
 };
 
 // Offered last.
@@ -225,9 +194,9 @@ const SonyRow kTimecodeRow = {"timecode", "file", "LtcChange (frame 0)", Note::N
 constexpr std::string_view kFirstFrame = "first_frame";
 
 void offer_row(std::vector<Field>& fields, const sony::Sony& sony, const SonyRow& row) {
-    std::optional<Offer> offer = row.extract(sony);
-    if (!offer) return;
-    Field field = decoded_field(row.id, row.section, offer->value, row.label, std::move(offer->raw),
+    std::optional<Offer> found = row.extract(sony);
+    if (!found) return;
+    Field field = decoded_field(row.id, row.section, found->value, row.label, std::move(found->raw),
                                 sony.origin);
     if (row.note == Note::FirstFrame) field.note = std::string(kFirstFrame);
     fill_merge(fields, std::move(field));
