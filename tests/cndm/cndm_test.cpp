@@ -108,16 +108,6 @@ TEST(CndmNames, DisplayNames) {
 
 namespace {
 
-Bytes stbl(std::string_view format, std::uint32_t offset, std::uint32_t size) {
-    return box("stbl", cat({box("stsd", cat({be32(0), be32(1), be32(16), ascii(format)})),
-                            box("stco", cat({be32(0), be32(1), be32(offset)})),
-                            box("stsz", cat({be32(0), be32(size), be32(1)}))}));
-}
-
-Bytes track(const Bytes& stbl_box) {
-    return box("trak", box("mdia", box("minf", stbl_box)));
-}
-
 std::string read_bytes(const Bytes& content) {
     TempDir dir;
     write_file(dir / "clip.mp4", to_string(content));
@@ -138,24 +128,25 @@ TEST(CndmRead, Tracks) {
         const char* expected;
     };
     const Case cases[] = {
-        {"one cndm track", cat({head, box("moov", track(stbl("cndm", at, n)))}), "curve 7 gamut 2"},
+        {"one cndm track", cat({head, box("moov", sample_track("cndm", at, n))}),
+         "curve 7 gamut 2"},
         {"track without mdia is passed over",
          cat({head,
-              box("moov", cat({box("trak", box("tkhd", zeros(4))), track(stbl("cndm", at, n))}))}),
+              box("moov", cat({box("trak", box("tkhd", zeros(4))), sample_track("cndm", at, n)}))}),
          "curve 7 gamut 2"},
         {"other formats passed over",
-         cat({head, box("moov", cat({track(stbl("avc1", 0, 1)), track(stbl("cndm", at, n))}))}),
+         cat({head, box("moov", cat({sample_track("avc1", 0, 1), sample_track("cndm", at, n)}))}),
          "curve 7 gamut 2"},
         {"oversized sample passed over",
          cat({head,
-              box("moov", cat({track(stbl("cndm", 0, 1'048'577)), track(stbl("cndm", at, n))}))}),
+              box("moov", cat({sample_track("cndm", 0, 1'048'577), sample_track("cndm", at, n)}))}),
          "curve 7 gamut 2"},
         {"first qualifying track decides",
-         cat({head, box("moov", cat({track(stbl("cndm", 0, 8)), track(stbl("cndm", at, n))}))}),
+         cat({head, box("moov", cat({sample_track("cndm", 0, 8), sample_track("cndm", at, n)}))}),
          "curve - gamut -"},
-        {"sample beyond the file", cat({head, box("moov", track(stbl("cndm", at, 4096)))}),
+        {"sample beyond the file", cat({head, box("moov", sample_track("cndm", at, 4096))}),
          "absent"},
-        {"no cndm track", cat({head, box("moov", track(stbl("rtmd", at, n)))}), "absent"},
+        {"no cndm track", cat({head, box("moov", sample_track("rtmd", at, n))}), "absent"},
         {"no moov", head, "absent"},
         {"empty file", {}, "absent"},
     };

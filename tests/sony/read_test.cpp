@@ -27,13 +27,6 @@ std::string doc(std::string_view model) {
 // A sample carrying ISO 800.
 const Bytes k_sample = {0x00, 0x02, 0x81, 0x0b, 0x00, 0x02, 0x03, 0x20, 0, 0, 0, 0};
 
-Bytes trak(std::string_view format, std::uint32_t offset, std::uint32_t size) {
-    const Bytes stsd = box("stsd", cat({be32(0), be32(1), be32(16), ascii(format), ts::zeros(8)}));
-    const Bytes stco = box("stco", cat({be32(0), be32(1), be32(offset)}));
-    const Bytes stsz = box("stsz", cat({be32(0), be32(size), be32(1)}));
-    return box("trak", box("mdia", box("minf", box("stbl", cat({stsd, stco, stsz})))));
-}
-
 struct Mp4 {
     Bytes top{};                                // top-level boxes before the media data
     Bytes in_moov{};                            // boxes inside "moov" before the tracks
@@ -48,11 +41,11 @@ Bytes build(const Mp4& m) {
     const Bytes head = cat({box("ftyp", ascii("isom\0\0\0\0")), m.top});
     const Bytes data = m.sample.value_or(Bytes{1, 2, 3});
     const auto offset = static_cast<std::uint32_t>(head.size() + 8) + m.offset_shift;
-    Bytes tracks = cat({trak("avc1", 0, 4), box("trak", box("tkhd", ts::zeros(8)))});
+    Bytes tracks = cat({ts::sample_track("avc1", 0, 4), box("trak", box("tkhd", ts::zeros(8)))});
     if (m.sample) {
-        tracks =
-            cat({tracks, trak("rtmd", offset,
-                              m.sample_size.value_or(static_cast<std::uint32_t>(data.size())))});
+        tracks = cat({tracks, ts::sample_track("rtmd", offset,
+                                               m.sample_size.value_or(
+                                                   static_cast<std::uint32_t>(data.size())))});
     }
     return cat({head, box("mdat", data), box("moov", cat({m.in_moov, tracks}))});
 }

@@ -51,6 +51,28 @@ Bytes raw_box(std::uint32_t size, std::string_view type, const Bytes& payload) {
     return cat({be32(size), ascii(type), payload});
 }
 
+Bytes stco(std::uint32_t offset, std::uint32_t count) {
+    return box("stco", cat({be32(0), be32(count), be32(offset)}));
+}
+
+Bytes co64(std::uint64_t offset) {
+    return box("co64", cat({be32(0), be32(1), be64(offset)}));
+}
+
+Bytes stsz(std::uint32_t size) {
+    return box("stsz", cat({be32(0), be32(size), be32(1)}));
+}
+
+Bytes stsd(std::string_view format) {
+    return box("stsd", cat({be32(0), be32(1), be32(16), ascii(format)}));
+}
+
+Bytes sample_track(std::string_view format, std::uint32_t offset, std::uint32_t size) {
+    return box(
+        "trak",
+        box("mdia", box("minf", box("stbl", cat({stsd(format), stco(offset), stsz(size)})))));
+}
+
 std::string to_string(std::span<const std::uint8_t> bytes) {
     return std::string(bytes.begin(), bytes.end());
 }

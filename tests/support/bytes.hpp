@@ -30,6 +30,17 @@ Bytes large_box(std::string_view type, const Bytes& payload);
 // A box whose 32-bit size field is `size` whatever the payload (for malformed input).
 Bytes raw_box(std::uint32_t size, std::string_view type, const Bytes& payload);
 
+// Sample tables: a one-entry chunk-offset table ("stco" with `count` entries declared, or
+// "co64"), a sample-size table of one common size, and a sample description of `format`.
+Bytes stco(std::uint32_t offset, std::uint32_t count = 1);
+Bytes co64(std::uint64_t offset);
+Bytes stsz(std::uint32_t size);
+Bytes stsd(std::string_view format);
+
+// A track (trak > mdia > minf > stbl) whose one sample of `size` bytes in `format` lies at
+// `offset` in the file.
+Bytes sample_track(std::string_view format, std::uint32_t offset, std::uint32_t size);
+
 // The bytes as a string, for write_file.
 std::string to_string(std::span<const std::uint8_t> bytes);
 

@@ -60,14 +60,6 @@ Bytes tmcd_stsd(std::uint8_t frames, std::uint32_t flags) {
                             be32(flags), be32(30000), be32(1001), u8({frames, 0})}));
 }
 
-Bytes stco(std::uint32_t offset, std::uint32_t count = 1) {
-    return box("stco", cat({be32(0), be32(count), be32(offset)}));
-}
-
-Bytes co64(std::uint64_t offset) {
-    return box("co64", cat({be32(0), be32(1), be64(offset)}));
-}
-
 Bytes trak(const Bytes& handler, const Bytes& stbl_children) {
     return box("trak", cat({box("tkhd", zeros(12)),
                             box("mdia", cat({box("mdhd", zeros(8)), handler,
