@@ -27,12 +27,7 @@ const std::string usage =
 
 // A stand-in for exiftool: logs each call's arguments and, depending on FAKE_MODE,
 // reports every file, skips one, misnames one, or prints garbage.
-const char* fake_tool = R"(#!/bin/sh
-if [ "$1" = "-ver" ]; then printf ' 99.01\n'; exit 0; fi
-printf '%s\n' "$*" >> "$(dirname "$0")/calls.log"
-numeric=0
-shift 8
-if [ "$1" = "-n" ]; then numeric=1; shift; fi
+const char* fake_tool = R"(
 case "$FAKE_MODE" in
   silent) echo "  Error: cannot read files  " >&2; exit 1 ;;
   garbage) echo "this is not json"; exit 0 ;;
@@ -54,12 +49,11 @@ for f in "$@"; do
 done
 printf ']\n'
 )";
-
 struct Fixture {
     TempDir tmp;
     fs::path tool = tmp / "bin" / "exiftool";
     fs::path media = tmp / "media";
-    Fixture() { write_script(tool, fake_tool); }
+    Fixture() { testing_support::write_fake_exiftool(tool, " 99.01", fake_tool); }
     std::map<std::string, std::string> env(const std::string& mode = "") const {
         return {{"ZUN_EXIFTOOL", tool.string()}, {"FAKE_MODE", mode}};
     }

@@ -16,11 +16,9 @@ namespace {
 
 // For each file, reports the members stored beside it in FILE.raw (numeric run) or
 // FILE.printed (printed run); neither name is a media file, so discovery passes them over.
-const char* tag_tool = R"(#!/bin/sh
-if [ "$1" = "-ver" ]; then echo 12.57; exit 0; fi
-shift 8
+const char* tag_tool = R"(
 suffix=printed
-if [ "$1" = "-n" ]; then suffix=raw; shift; fi
+if [ $numeric = 1 ]; then suffix=raw; fi
 printf '['
 sep=''
 for f in "$@"; do
@@ -35,7 +33,7 @@ printf ']'
 struct Card {
     TempDir tmp;
     fs::path tool = tmp / "exiftool";
-    Card() { write_script(tool, tag_tool); }
+    Card() { write_fake_exiftool(tool, "12.57", tag_tool); }
     // A clip with the given raw and printed members (JSON object bodies without braces).
     fs::path clip(const std::string& name, const std::string& raw, const std::string& printed,
                   const std::string& content = "x") {

@@ -1,5 +1,7 @@
 #include "support/support.hpp"
 
+#include "exiftool/exiftool.hpp"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -60,6 +62,19 @@ std::string read_file(const fs::path& path) {
 void write_script(const fs::path& path, std::string_view body) {
     write_file(path, body);
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+}
+
+void write_fake_exiftool(const fs::path& path, std::string_view version, std::string_view body) {
+    // The options every batch run starts with; the raw run adds "-n" after them.
+    const auto fixed = exiftool::batch_arguments({}, exiftool::Numeric::No).size();
+    std::string script = "#!/bin/sh\nset -f\n";
+    script += "if [ \"$1\" = \"-ver\" ]; then printf '%s\\n' '" + std::string(version) +
+              "'; exit 0; fi\n";
+    script += "printf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/calls.log\"\n";
+    script += "shift " + std::to_string(fixed) + "\nnumeric=0\n";
+    script += "if [ \"$1\" = \"-n\" ]; then numeric=1; shift; fi\n";
+    script += body;
+    write_script(path, script);
 }
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,

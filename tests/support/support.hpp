@@ -31,6 +31,12 @@ std::string read_file(const fs::path& path);
 // Writes an executable shell script.
 void write_script(const fs::path& path, std::string_view body);
 
+// Writes a stand-in exiftool at `path`: it answers "-ver" with `version`, appends each
+// batch call's arguments as one line to calls.log beside it, drops the fixed batch options,
+// sets `numeric` to 1 for the raw run (0 for the printed run) and then runs `body` with the
+// files as "$@". Globbing is off.
+void write_fake_exiftool(const fs::path& path, std::string_view version, std::string_view body);
+
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
     std::string out;
