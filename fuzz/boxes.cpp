@@ -77,7 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "top-level boxes not back to back");
     require(summary(tmcd::read_start_timecode(*container)) == tc, "timecode read differs");
     require(summary(cndm::read(*container)) == canon, "Canon read differs");
-    require(fuzz_support::sony_summary(sony::read(path, container)) == camera,
-            "Sony read differs");
+    require(fuzz_support::sony_summary(sony::read(path, container)) == camera, "Sony read differs");
     return 0;
 }

@@ -49,9 +49,7 @@ int run_scan(const std::vector<std::string>& positionals) {
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // A reader that went away must not kill us: writes then fail quietly.
     std::signal(SIGPIPE, SIG_IGN);
     // A file-size limit makes writes fail with an error (reported, the old file kept) instead
@@ -81,4 +79,18 @@ int main(int argc, char** argv) {
     if (command == "resolve-csv") return export_::run_resolve_csv(options, confirmations);
     if (command == "resolve-plan") return export_::run_resolve_plan(options, confirmations);
     return usage();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The program's edge: nothing below throws for bad input, but memory can run out.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& ex) {
+        std::fprintf(stderr, "zun-metadata-core: %s\n", ex.what());
+    } catch (...) {
+        std::fputs("zun-metadata-core: unexpected failure\n", stderr);
+    }
+    return 1;
 }

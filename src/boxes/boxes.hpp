@@ -98,8 +98,9 @@ std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const To
 // A QuickTime-structured file parsed once for all readers.
 struct Container {
     File file;
-    std::vector<TopBox> top;                       // the boxes scan_top_level visits, in order
-    std::optional<std::vector<std::uint8_t>> moov; // payload of the first "moov", at most kMaxMoovPayload
+    std::vector<TopBox> top; // the boxes scan_top_level visits, in order
+    std::optional<std::vector<std::uint8_t>>
+        moov; // payload of the first "moov", at most kMaxMoovPayload
 };
 
 // The opened file with its top-level boxes and first "moov" payload; absent when open_file

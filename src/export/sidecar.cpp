@@ -18,7 +18,7 @@ constexpr std::string_view sidecar_suffix = ".zun-metadata.json";
 constexpr std::string_view schema = "zun-metadata/1";
 constexpr std::string_view schema_prefix = "zun-metadata/";
 // An existing file larger than this is not read back; it cannot be one of our sidecars.
-constexpr std::uintmax_t max_existing_size = 64 * 1024 * 1024;
+constexpr std::uintmax_t max_existing_size = std::uintmax_t{64} << 20;
 
 std::string decimal(model::u128 value) {
     std::string digits;

@@ -171,7 +171,7 @@ std::optional<std::size_t> read_at(const Fd& file, std::uint64_t offset,
 std::optional<std::string> read_regular(const std::filesystem::path& path, std::uintmax_t limit) {
     auto file = open_regular(path);
     if (!file) return std::nullopt;
-    constexpr std::size_t chunk = 64 * 1024;
+    constexpr std::size_t chunk = std::size_t{64} << 10;
     std::string out;
     struct stat info {};
     if (::fstat(file->fd, &info) == 0 && info.st_size > 0)

@@ -69,7 +69,7 @@ void append_number(std::string& out, double value) {
 void write(std::string& out, const Json& value, int indent, int depth) {
     auto newline = [&](int level) {
         out += '\n';
-        out.append(static_cast<std::size_t>(indent * level), ' ');
+        out.append(static_cast<std::size_t>(indent) * static_cast<std::size_t>(level), ' ');
     };
     switch (value.type()) {
     case Json::value_t::null:

@@ -17,7 +17,7 @@ namespace motion {
 
 namespace {
 
-constexpr std::size_t chunk_bytes = 64 * 1024;
+constexpr std::size_t chunk_bytes = std::size_t{64} << 10;
 // Longest "tscale" or "vendor" value accepted; a longer one makes the log unacceptable.
 constexpr std::size_t max_header_value = 4096;
 // Longest data field accepted; no number needs more, so a longer field is not a number.

@@ -132,8 +132,8 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
     motion::DirCache folders;
     for (std::size_t first = 0; first < found.media.size(); first += batch_size) {
         const std::size_t count = std::min(batch_size, found.media.size() - first);
-        const std::vector<std::string> files(found.media.begin() + first,
-                                             found.media.begin() + first + count);
+        const auto begin = found.media.begin() + static_cast<std::ptrdiff_t>(first);
+        const std::vector<std::string> files(begin, begin + static_cast<std::ptrdiff_t>(count));
 
         const auto batch_start = Clock::now();
         exiftool::BatchResult batch;

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Static analysis: clang-tidy with the checks in .clang-tidy over every source file, and the
+# formatting check the test command also runs. Exits non-zero on any finding.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh" clang-tidy
+cmake -S "$root" -B "$root/build-lint" -G Ninja -DZUN_TESTS=OFF >/dev/null
+bash "$root/scripts/format.sh"
+run-clang-tidy -p "$root/build-lint" -j "$(nproc)" -quiet "$root/src/.*\.cpp\$"
