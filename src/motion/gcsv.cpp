@@ -51,17 +51,10 @@ std::optional<double> parse_decimal(std::string_view s) {
         if (!s.empty() && (s.front() == '-' || s.front() == '+')) return std::nullopt;
     }
     if (s.empty()) return std::nullopt;
-    double value = 0.0;
-    const char* end = s.data() + s.size();
-    auto [ptr, ec] = std::from_chars(s.data(), end, value);
-    if (ptr != end) return std::nullopt;
-    if (ec == std::errc::result_out_of_range) {
-        // Well-formed but beyond double range: take the rounded value (infinity or zero).
-        std::string copy(s);
-        return std::strtod(copy.c_str(), nullptr);
-    }
-    if (ec != std::errc{}) return std::nullopt;
-    return value;
+    // Well-formed but beyond the double range: the rounded value (infinity or zero) stands.
+    const auto parsed = text::parse_decimal(s, text::DecimalSyntax::General);
+    if (!parsed) return std::nullopt;
+    return parsed->value;
 }
 
 struct GcsvParser {

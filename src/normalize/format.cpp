@@ -56,14 +56,11 @@ std::optional<double> num(const model::RawTag& tag) {
     }
     const std::string_view prefix = whole.substr(0, length);
     if (prefix.empty()) return std::nullopt;
-    // from_chars takes the same syntax (sign, digits, one point) but stops early on a second
-    // point or an inner minus; such prefixes must not count as numbers.
-    double value = 0.0;
-    const char* first = prefix.data();
-    const char* last = prefix.data() + prefix.size();
-    auto [end, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
-    if (ec != std::errc{} || end != last || !std::isfinite(value)) return std::nullopt;
-    return value;
+    // A second point or an inner minus makes the prefix no number at all; so does a value
+    // beyond the double range.
+    const auto parsed = text::parse_decimal(prefix, text::DecimalSyntax::Fixed);
+    if (!parsed || parsed->out_of_range || !std::isfinite(parsed->value)) return std::nullopt;
+    return parsed->value;
 }
 
 std::string trim_num(double value, int decimals) {

@@ -2,6 +2,9 @@
 
 #include <utf8proc.h>
 
+#include <cerrno>
+#include <cstdlib>
+
 namespace text {
 
 namespace {
@@ -141,6 +144,64 @@ std::string ascii_lower(std::string_view text) {
 
 bool ascii_iequal(std::string_view text, std::string_view lower) {
     return text.size() == lower.size() && ascii_lower(text) == lower;
+}
+
+namespace {
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Whether `s` is "-"?, digits with at most one ".", at least one digit, then (General only)
+// an optional exponent.
+bool decimal_shape(std::string_view s, DecimalSyntax syntax) {
+    std::size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+    std::size_t digits = 0;
+    bool point = false;
+    for (; i < s.size(); ++i) {
+        if (is_digit(s[i]))
+            ++digits;
+        else if (s[i] == '.' && !point)
+            point = true;
+        else
+            break;
+    }
+    if (digits == 0) return false;
+    if (i == s.size()) return true;
+    if (syntax != DecimalSyntax::General || (s[i] != 'e' && s[i] != 'E')) return false;
+    if (++i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (i == s.size()) return false;
+    for (; i < s.size(); ++i)
+        if (!is_digit(s[i])) return false;
+    return true;
+}
+
+// Whether `s` is an infinity or a NaN as the C library spells them.
+bool special_shape(std::string_view s) {
+    if (!s.empty() && s[0] == '-') s.remove_prefix(1);
+    const std::string word = ascii_lower(s);
+    if (word == "inf" || word == "infinity" || word == "nan") return true;
+    if (!word.starts_with("nan(") || !word.ends_with(')')) return false;
+    for (char c : std::string_view(word).substr(4, word.size() - 5))
+        if (!is_digit(c) && !(c >= 'a' && c <= 'z') && c != '_') return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<Decimal> parse_decimal(std::string_view text, DecimalSyntax syntax) {
+    if (!decimal_shape(text, syntax) && !(syntax == DecimalSyntax::General && special_shape(text)))
+        return std::nullopt;
+    // The shapes above are what strtod reads in the C locale, and this program never sets
+    // another one; strtod rounds correctly and marks values beyond the range with ERANGE.
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    Decimal out;
+    out.value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size()) return std::nullopt;
+    out.out_of_range = errno == ERANGE;
+    return out;
 }
 
 std::string lower(std::string_view utf8) {

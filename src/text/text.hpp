@@ -87,6 +87,23 @@ std::string ascii_lower(std::string_view text);
 // Whether `text` equals `lower` (itself lower case) when its ASCII letters are lower-cased.
 bool ascii_iequal(std::string_view text, std::string_view lower);
 
+// Which decimal number texts parse_decimal accepts.
+enum class DecimalSyntax {
+    Fixed,   // optional "-", digits with at most one ".", at least one digit
+    General, // as Fixed, then an optional exponent; or inf, infinity, nan, nan(chars), any case
+};
+
+// A parsed decimal number: the correctly rounded double, and whether the exact value lay
+// beyond the double range (then the value is the rounded infinity or zero).
+struct Decimal {
+    double value = 0.0;
+    bool out_of_range = false;
+};
+
+// The number that `text` spells as a whole in `syntax` (the C locale's, whatever the
+// process locale); absent when the text is anything else (white space, "+", hex included).
+std::optional<Decimal> parse_decimal(std::string_view text, DecimalSyntax syntax);
+
 // Whether `cp` has the Unicode White_Space property.
 bool is_white_space(char32_t cp);
 

@@ -41,3 +41,45 @@ TEST(Text, TrimUsesUnicodeWhiteSpace) {
               "\xe2\x80\x8b"
               "x"); // zero-width space is not white
 }
+
+TEST(Text, DecimalsInTheCLibrarySpellingOnly) {
+    using text::DecimalSyntax;
+    struct Case {
+        const char* text;
+        DecimalSyntax syntax;
+        const char* expected; // the value printed with %.17g, "out" when out of range, or null
+    };
+    const Case cases[] = {
+        {"1.", DecimalSyntax::Fixed, "1"},
+        {"-.5", DecimalSyntax::Fixed, "-0.5"},
+        {"0.1", DecimalSyntax::Fixed, "0.10000000000000001"},
+        {"1.2.3", DecimalSyntax::Fixed, nullptr},
+        {"1-2", DecimalSyntax::Fixed, nullptr},
+        {"-", DecimalSyntax::Fixed, nullptr},
+        {"1e5", DecimalSyntax::Fixed, nullptr},
+        {"1e5", DecimalSyntax::General, "100000"},
+        {"1E-2", DecimalSyntax::General, "0.01"},
+        {"1e", DecimalSyntax::General, nullptr},
+        {"+1", DecimalSyntax::General, nullptr},
+        {" 1", DecimalSyntax::General, nullptr},
+        {"0x10", DecimalSyntax::General, nullptr},
+        {"-Infinity", DecimalSyntax::General, "-inf"},
+        {"nan(x_1)", DecimalSyntax::General, "nan"},
+        {"nan(x-1)", DecimalSyntax::General, nullptr},
+        {"inf", DecimalSyntax::Fixed, nullptr},
+        {"1e400", DecimalSyntax::General, "out"},
+        {"1e-400", DecimalSyntax::General, "out"},
+    };
+    for (const auto& c : cases) {
+        const auto got = text::parse_decimal(c.text, c.syntax);
+        std::string shown = "absent";
+        if (got && got->out_of_range) {
+            shown = "out";
+        } else if (got) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.17g", got->value);
+            shown = buf;
+        }
+        EXPECT_EQ(shown, c.expected ? c.expected : "absent") << c.text;
+    }
+}
