@@ -210,7 +210,7 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
     bool end_object() override { return close(); }
     bool end_array() override { return close(); }
     bool key(string_t& name) override {
-        pending_key = std::move(name);
+        pending_key_ = std::move(name);
         return true;
     }
     bool parse_error(std::size_t, const std::string&, const Json::exception& ex) override {
@@ -225,7 +225,7 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
     // Open arrays and objects, innermost last. Objects keep their members in nodes that do
     // not move, and an array only grows while it is innermost, so the pointers stay valid.
     std::vector<Json*> open_;
-    std::string pending_key;
+    std::string pending_key_;
 
     Json* place(Json value) {
         if (open_.empty()) {
@@ -237,7 +237,7 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
             parent.push_back(std::move(value));
             return &parent.back();
         }
-        Json& slot = parent[pending_key]; // a repeated key: the last one wins
+        Json& slot = parent[pending_key_]; // a repeated key: the last one wins
         slot = std::move(value);
         return &slot;
     }

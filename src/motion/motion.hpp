@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 // Largest Gyroflow project file that is read; a larger one is reported with valid_json false.
 // Projects are small JSON documents (embedded gyro data is stored compressed), so 64 MiB is
 // far above any real one while keeping a hostile file from costing much time or memory.
-inline constexpr std::uintmax_t max_project_bytes = 64u * 1024 * 1024;
+inline constexpr std::uintmax_t max_project_bytes = std::uintmax_t{64} << 20;
 
 // A directory entry's own type (symbolic links are not followed).
 using io::EntryType;
