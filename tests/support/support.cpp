@@ -1,6 +1,5 @@
 #include "support/support.hpp"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -13,24 +12,17 @@
 
 namespace testing_support {
 
-namespace {
-
-fs::path tmp_root() {
-    const char* env = std::getenv("ZUN_TEST_TMP");
-    fs::path root = env && *env ? fs::path(env) : fs::temp_directory_path() / "zun-test-tmp";
-    fs::create_directories(root);
-    return root;
-}
-
-} // namespace
-
 TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    for (;;) {
-        path = tmp_root() / ("t" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::error_code ec;
-        if (fs::create_directory(path, ec)) break;
-    }
+    // Directly under the system's temporary folder rather than in the build tree, so an
+    // unprivileged child can reach it wherever the checkout lives (a private home, a 0700
+    // folder). The name is made atomically; 0755 lets other users in, as tests need.
+    std::string pattern = (fs::temp_directory_path() / "zun-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw fs::filesystem_error("cannot make a scratch folder", fs::path(pattern),
+                                   std::error_code(errno, std::generic_category()));
+    path = pattern;
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
 }
 
 TempDir::~TempDir() {

@@ -12,7 +12,8 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the build's test-tmp folder, removed when the value dies.
+// A fresh directory directly under the system's temporary folder (zun-test-XXXXXX, open
+// to other users for reading), removed with its content when the value dies.
 struct TempDir {
     fs::path path;
     TempDir();
