@@ -1,6 +1,7 @@
 #include "motion/motion.hpp"
 
 #include <algorithm>
+#include <fstream>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -146,8 +147,9 @@ TEST(Detect, OversizedProjectIsNotRead) {
     body.resize(motion::max_project_bytes, ' ');
     write_file(tmp / "A.gyroflow", body);
     EXPECT_TRUE(motion::detect(tmp / "A.MP4", {}).project->valid_json);
-    body.push_back(' ');
-    write_file(tmp / "A.gyroflow", body);
+    // One byte more (appended rather than writing the whole file again).
+    std::ofstream(tmp / "A.gyroflow", std::ios::binary | std::ios::app) << ' ';
+    ASSERT_EQ(fs::file_size(tmp / "A.gyroflow"), motion::max_project_bytes + 1);
     EXPECT_EQ(project_json(motion::detect(tmp / "A.MP4", {})),
               R"({"has_lens":false,"has_sync":false,"has_videofile":false,"keys":[],"path":")" +
                   (tmp / "A.gyroflow").string() + R"(","valid_json":false})");
