@@ -1,5 +1,7 @@
 #include "faults/child.hpp"
 
+#include "support/support.hpp"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -84,8 +86,33 @@ ChildResult run_binary(const std::vector<std::string>& args,
         return result;
     }
     std::error_code ec;
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
-    const std::string program = ZUN_BINARY;
+    std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+    std::string program = ZUN_BINARY;
+    // Another user may not be able to reach the build folder (a checkout in a private home
+    // or a 0700 folder), so it runs copies of both executables from a scratch folder it can
+    // enter; the folder goes when this call returns.
+    std::optional<testing_support::TempDir> copies;
+    if (options.as_user) {
+        copies.emplace();
+        const auto executable = std::filesystem::perms::owner_all |
+                                std::filesystem::perms::group_read |
+                                std::filesystem::perms::group_exec |
+                                std::filesystem::perms::others_read |
+                                std::filesystem::perms::others_exec;
+        for (std::string* file : {&self, &program}) {
+            const auto copy = *copies / std::filesystem::path(*file).filename().string();
+            std::filesystem::copy_file(*file, copy, ec);
+            std::filesystem::permissions(copy, executable, ec);
+            if (ec) {
+                for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], report_pipe[0],
+                               report_pipe[1]})
+                    ::close(fd);
+                result.err = "cannot copy " + *file + ": " + ec.message();
+                return result;
+            }
+            *file = copy.string();
+        }
+    }
     pid_t pid = ::fork();
     if (pid == 0) {
         int devnull = ::open("/dev/null", O_RDONLY);
@@ -102,7 +129,8 @@ ChildResult run_binary(const std::vector<std::string>& args,
         }
         if (options.as_user) {
             const uid_t id = *options.as_user;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0)
+            if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0 ||
+                ::chdir(copies->path.c_str()) != 0)
                 ::_exit(125);
         }
         std::vector<char*> argv;

@@ -29,7 +29,8 @@ struct ChildResult {
 };
 
 // Runs the zun-metadata-core binary with `args`, standard input on /dev/null and the
-// environment changes of `env` (an empty value unsets). Waits for it to end.
+// environment changes of `env` (an empty value unsets). Waits for it to end. As another
+// user, copies of the executables run from a scratch folder, which is also the working folder.
 ChildResult run_binary(const std::vector<std::string>& args,
                        const std::map<std::string, std::string>& env, const ChildOptions& options);
 

@@ -1,11 +1,8 @@
 #include "motion/motion.hpp"
 
 #include <algorithm>
-#include <chrono>
-#include <fcntl.h>
-#include <future>
+#include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -133,10 +130,12 @@ TEST(Detect, ProjectCandidates) {
     EXPECT_EQ(motion::detect(tmp / "B.MP4", {}).project->path, (tmp / "B.MP4.gyroflow").string());
     ASSERT_EQ(::mkfifo((tmp / "C.gyroflow").c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo((tmp / "C.MP4.gyroflow").c_str(), 0600), 0);
-    auto pending =
-        std::async(std::launch::async, [&] { return motion::detect(tmp / "C.MP4", {}); });
-    ASSERT_EQ(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(project_json(pending.get()), "null");
+    std::optional<model::Motion> fifos;
+    EXPECT_EQ(blocking_open({tmp / "C.gyroflow", tmp / "C.MP4.gyroflow"},
+                            [&] { fifos = motion::detect(tmp / "C.MP4", {}); }),
+              "");
+    ASSERT_TRUE(fifos);
+    EXPECT_EQ(project_json(*fifos), "null");
     // A symbolic link to a project counts; a dangling one does not.
     fs::create_symlink("A.gyroflow", tmp / "D.gyroflow");
     fs::create_symlink("nowhere", tmp / "E.gyroflow");
@@ -150,8 +149,9 @@ TEST(Detect, OversizedProjectIsNotRead) {
     body.resize(motion::max_project_bytes, ' ');
     write_file(tmp / "A.gyroflow", body);
     EXPECT_TRUE(motion::detect(tmp / "A.MP4", {}).project->valid_json);
-    body.push_back(' ');
-    write_file(tmp / "A.gyroflow", body);
+    // One byte more (appended rather than writing the whole file again).
+    std::ofstream(tmp / "A.gyroflow", std::ios::binary | std::ios::app) << ' ';
+    ASSERT_EQ(fs::file_size(tmp / "A.gyroflow"), motion::max_project_bytes + 1);
     EXPECT_EQ(project_json(motion::detect(tmp / "A.MP4", {})),
               R"({"has_lens":false,"has_sync":false,"has_videofile":false,"keys":[],"path":")" +
                   (tmp / "A.gyroflow").string() + R"(","valid_json":false})");

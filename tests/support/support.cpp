@@ -10,29 +10,24 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testing_support {
 
-namespace {
-
-fs::path tmp_root() {
-    const char* env = std::getenv("ZUN_TEST_TMP");
-    fs::path root = env && *env ? fs::path(env) : fs::temp_directory_path() / "zun-test-tmp";
-    fs::create_directories(root);
-    return root;
-}
-
-} // namespace
-
 TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    for (;;) {
-        path = tmp_root() / ("t" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::error_code ec;
-        if (fs::create_directory(path, ec)) break;
-    }
+    // Directly under the system's temporary folder rather than in the build tree, so an
+    // unprivileged child can reach it wherever the checkout lives (a private home, a 0700
+    // folder). The name is made atomically; 0755 lets other users in, as tests need.
+    std::string pattern = (fs::temp_directory_path() / "zun-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw fs::filesystem_error("cannot make a scratch folder", fs::path(pattern),
+                                   std::error_code(errno, std::generic_category()));
+    path = pattern;
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
 }
 
 TempDir::~TempDir() {
@@ -169,6 +164,74 @@ std::string as_unprivileged(const std::function<std::string()>& body) {
     if (!WIFEXITED(status)) return "child ended abnormally";
     if (WEXITSTATUS(status) != 0 && message.empty()) return "child failed";
     return message;
+}
+
+namespace {
+
+// First line of a file under /proc; empty when it cannot be read.
+std::string proc_line(const std::string& path) {
+    std::ifstream f(path);
+    std::string line;
+    std::getline(f, line);
+    return line;
+}
+
+// What /proc shows of thread `tid` of this process: "running", or the number and arguments
+// of the system call it sleeps in.
+std::string current_syscall(pid_t tid) {
+    return proc_line("/proc/self/task/" + std::to_string(tid) + "/syscall");
+}
+
+// The scheduling state letter of thread `tid` ('S': interruptible sleep).
+char thread_state(pid_t tid) {
+    const std::string stat = proc_line("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+}
+
+bool is_open_call(const std::string& syscall_line) {
+    char* end = nullptr;
+    const long number = std::strtol(syscall_line.c_str(), &end, 10);
+    if (end == syscall_line.c_str()) return false;
+#ifdef SYS_open
+    if (number == SYS_open) return true;
+#endif
+#ifdef SYS_openat2
+    if (number == SYS_openat2) return true;
+#endif
+    return number == SYS_openat;
+}
+
+} // namespace
+
+std::string blocking_open(const std::vector<fs::path>& fifos, const std::function<void()>& call) {
+    if (current_syscall(::gettid()).empty())
+        return "cannot watch a thread: /proc/self/task/*/syscall is unreadable";
+    std::atomic<pid_t> worker_tid{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        worker_tid = ::gettid();
+        call();
+        done = true;
+    });
+    std::string seen;
+    while (!done) {
+        if (const pid_t tid = worker_tid; tid != 0) {
+            // The same call on both sides of an interruptible sleep: the worker is parked there.
+            const std::string before = current_syscall(tid);
+            const char state = thread_state(tid);
+            if (state == 'S' && is_open_call(before) && current_syscall(tid) == before) {
+                if (seen.empty()) seen = "asleep in an open system call: " + before;
+                for (const auto& fifo : fifos) {
+                    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                    if (writer >= 0) ::close(writer);
+                }
+            }
+        }
+        std::this_thread::yield();
+    }
+    worker.join();
+    return seen;
 }
 
 std::vector<std::string> lines(const std::string& out) {

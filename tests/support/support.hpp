@@ -12,7 +12,8 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the build's test-tmp folder, removed when the value dies.
+// A fresh directory directly under the system's temporary folder (zun-test-XXXXXX, open
+// to other users for reading), removed with its content when the value dies.
 struct TempDir {
     fs::path path;
     TempDir();
@@ -56,6 +57,13 @@ RunResult run_core(const std::vector<std::string>& args,
 // unprivileged user 65534 when the tests run as root, directly otherwise. `body` gives an
 // empty text on success or a description of what failed; so does the result.
 std::string as_unprivileged(const std::function<std::string()>& body);
+
+// Runs `call` on a worker thread until it returns, and reports whether the worker was ever
+// found asleep inside open() or openat(), as an open of a FIFO without a writer waits (waits
+// for the disk are uninterruptible and do not count). A worker found so is released by opening
+// each of `fifos` for writing, so this ends whenever the call itself does; no clock is involved.
+// Empty text when it never blocked; otherwise what was seen, or why it could not be watched.
+std::string blocking_open(const std::vector<fs::path>& fifos, const std::function<void()>& call);
 
 // Splits standard output into its lines (without the line feeds).
 std::vector<std::string> lines(const std::string& out);
