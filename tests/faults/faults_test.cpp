@@ -18,7 +18,6 @@ using testing_support::read_file;
 using testing_support::run_core;
 using testing_support::TempDir;
 using testing_support::write_file;
-using testing_support::write_script;
 namespace fs = std::filesystem;
 
 namespace {
@@ -29,13 +28,7 @@ constexpr uid_t nobody = 65534;
 // shell patterns in FAKE_TARGET suffer FAKE_MODE: "kill" (the -n run prints half an object and
 // kills itself), "remove" or "truncate" (the file changes before the answer), "huge"
 // (a tag value of FAKE_BYTES bytes).
-const char* fake_tool = R"(#!/bin/sh
-set -f
-if [ "$1" = "-ver" ]; then printf '12.76\n'; exit 0; fi
-printf '%s\n' "$*" >> "$(dirname "$0")/calls.log"
-numeric=0
-shift 8
-if [ "$1" = "-n" ]; then numeric=1; shift; fi
+const char* fake_tool = R"(
 printf '['
 sep=''
 for f in "$@"; do
@@ -64,7 +57,7 @@ struct Fixture {
     fs::path tool = bin / "exiftool";
     fs::path media = tmp / "media";
     Fixture() {
-        write_script(tool, fake_tool);
+        testing_support::write_fake_exiftool(tool, "12.76", fake_tool);
         // Usable by an unprivileged user too.
         fs::permissions(tool, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
         fs::permissions(bin, fs::perms::all);
