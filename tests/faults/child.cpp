@@ -94,15 +94,14 @@ ChildResult run_binary(const std::vector<std::string>& args,
     std::optional<testing_support::TempDir> copies;
     if (options.as_user) {
         copies.emplace();
-        const auto executable = std::filesystem::perms::owner_all |
-                                std::filesystem::perms::group_read |
-                                std::filesystem::perms::group_exec |
-                                std::filesystem::perms::others_read |
-                                std::filesystem::perms::others_exec;
+        const auto executable =
+            std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+            std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+            std::filesystem::perms::others_exec;
         for (std::string* file : {&self, &program}) {
             const auto copy = *copies / std::filesystem::path(*file).filename().string();
             std::filesystem::copy_file(*file, copy, ec);
-            std::filesystem::permissions(copy, executable, ec);
+            if (!ec) std::filesystem::permissions(copy, executable, ec);
             if (ec) {
                 for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], report_pipe[0],
                                report_pipe[1]})
