@@ -101,7 +101,7 @@ ChildResult run_binary(const std::vector<std::string>& args,
         for (std::string* file : {&self, &program}) {
             const auto copy = *copies / std::filesystem::path(*file).filename().string();
             std::filesystem::copy_file(*file, copy, ec);
-            std::filesystem::permissions(copy, executable, ec);
+            if (!ec) std::filesystem::permissions(copy, executable, ec);
             if (ec) {
                 for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], report_pipe[0],
                                report_pipe[1]})
