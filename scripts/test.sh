@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Set-up and tests: installs what is missing, builds with warnings as errors and runs
-# the whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Set-up and tests: installs what is missing, checks the formatting, builds with warnings as
+# errors and runs the whole suite, then again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 jobs=$(nproc)
+bash "$root/scripts/format.sh"
 
 # The engine at -O2 as in the default build, without the debug information the suite has no
 # use for (a third of the compile time); the test code at -Og, its cheapest level to compile.

@@ -12,7 +12,8 @@ TEST(ScanReaders, QuickTimeClipIsOpenedOnceForAllReaders) {
     testing_support::TempDir tmp;
     testing_support::write_script(tmp / "tool", "#!/bin/sh\nprintf '[]\\n'\n");
     ASSERT_EQ(::setenv("ZUN_EXIFTOOL", (tmp / "tool").c_str(), 1), 0);
-    const std::string clip = std::string(ZUN_SOURCE_DIR) + "/samples/tc/tc24.mov";
+    const std::string clip =
+        (std::filesystem::path(ZUN_SOURCE_DIR) / "samples/tc/tc24.mov").string();
     const io::Counts before = io::counts();
     const auto clips = scan::scan_many({clip}, [](const scan::ScanEvent&) {});
     const io::Counts after = io::counts();
