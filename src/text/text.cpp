@@ -77,16 +77,22 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-std::string lossy(std::string_view bytes) {
+namespace {
+
+// How much of an ill-formed part one replacement stands for.
+enum class Span { MaximalSubpart, Byte };
+
+// `bytes` with well-formed sequences copied and each ill-formed span replaced by `with`.
+std::string replace_ill_formed(std::string_view bytes, std::string_view with, Span span) {
     std::string out;
     out.reserve(bytes.size());
     char32_t cp;
     std::size_t bad;
     for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t n = sequence_at(bytes, i, cp, bad);
+        const std::size_t n = sequence_at(bytes, i, cp, bad);
         if (n == 0) {
-            append_utf8(out, replacement);
-            i += bad;
+            out += with;
+            i += span == Span::MaximalSubpart ? bad : 1;
         } else {
             out.append(bytes.substr(i, n));
             i += n;
@@ -95,22 +101,14 @@ std::string lossy(std::string_view bytes) {
     return out;
 }
 
+} // namespace
+
+std::string lossy(std::string_view bytes) {
+    return replace_ill_formed(bytes, "\xEF\xBF\xBD", Span::MaximalSubpart); // U+FFFD
+}
+
 std::string replace_bytes(std::string_view bytes, char replacement_byte) {
-    std::string out;
-    out.reserve(bytes.size());
-    char32_t cp;
-    std::size_t bad;
-    for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t n = sequence_at(bytes, i, cp, bad);
-        if (n == 0) {
-            out += replacement_byte;
-            ++i;
-        } else {
-            out.append(bytes.substr(i, n));
-            i += n;
-        }
-    }
-    return out;
+    return replace_ill_formed(bytes, std::string_view(&replacement_byte, 1), Span::Byte);
 }
 
 std::string path_text(const std::filesystem::path& path) {
