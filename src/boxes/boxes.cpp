@@ -191,11 +191,14 @@ std::optional<Container> parse_container(const std::filesystem::path& path) {
     return container;
 }
 
-bool is_quicktime_name(const std::filesystem::path& path) {
+std::optional<QuickTimeKind> quicktime_kind(const std::filesystem::path& path) {
     const std::optional<std::string_view> ext = paths::extension(path.native());
-    if (!ext) return false;
-    return text::ascii_iequal(*ext, "mov") || text::ascii_iequal(*ext, "mp4") ||
-           text::ascii_iequal(*ext, "m4v");
+    if (!ext) return std::nullopt;
+    for (const char* movie : {"mov", "mp4", "m4v"})
+        if (text::ascii_iequal(*ext, movie)) return QuickTimeKind::Movie;
+    for (const char* raw : {"crm", "braw"})
+        if (text::ascii_iequal(*ext, raw)) return QuickTimeKind::CameraRaw;
+    return std::nullopt;
 }
 
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl) {

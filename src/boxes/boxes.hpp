@@ -108,8 +108,12 @@ struct Container {
 // was gathered.
 std::optional<Container> parse_container(const std::filesystem::path& path);
 
-// Whether the file name's extension is mov, mp4 or m4v in any ASCII case; false otherwise.
-bool is_quicktime_name(const std::filesystem::path& path);
+// Which QuickTime-structured files a name stands for: movies (mov, mp4, m4v), which may also
+// carry a camera document inside, and camera raw clips (crm, braw).
+enum class QuickTimeKind { Movie, CameraRaw };
+
+// The kind the file name's extension gives, in any ASCII case; absent for any other file.
+std::optional<QuickTimeKind> quicktime_kind(const std::filesystem::path& path);
 
 // Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
 // or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.

@@ -46,14 +46,19 @@ constexpr Candidate kLens[] = {
     {"Keys:LensType", kDeclared},      {"Composite:LensID", Kind::Computed}};
 constexpr Candidate kFocal[] = {{"ExifIFD:FocalLength", kDeclared},
                                 {"Canon:FocalLength", kDeclared},
-                                {"Keys:FocalLength", kDeclared}};
+                                {"Keys:FocalLength", kDeclared},
+                                {"Red:FocalLength", kDeclared}};
 constexpr Candidate kFocusMode[] = {{"Canon:FocusMode", kDeclared},
                                     {"Panasonic:FocusMode", kDeclared},
                                     {"Nikon:FocusMode", kDeclared}};
-constexpr Candidate kAperture[] = {
-    {"ExifIFD:FNumber", kDeclared}, {"Canon:FNumber", kDeclared}, {"Keys:Aperture", kDeclared}};
-constexpr Candidate kIso[] = {
-    {"ExifIFD:ISO", kDeclared}, {"Panasonic:ISO", kDeclared}, {"Keys:ISO", kDeclared}};
+constexpr Candidate kAperture[] = {{"ExifIFD:FNumber", kDeclared},
+                                   {"Canon:FNumber", kDeclared},
+                                   {"Keys:Aperture", kDeclared},
+                                   {"Red:FNumber", kDeclared}};
+constexpr Candidate kIso[] = {{"ExifIFD:ISO", kDeclared},
+                              {"Panasonic:ISO", kDeclared},
+                              {"Keys:ISO", kDeclared},
+                              {"Red:ISO", kDeclared}};
 constexpr Candidate kShutter[] = {{"ExifIFD:ExposureTime", kDeclared},
                                   {"Canon:ExposureTime", kDeclared},
                                   {"Keys:ShutterSpeed", kDeclared}};
@@ -66,9 +71,17 @@ constexpr Candidate kWbTemp[] = {{"Canon:ColorTemperature", kDeclared},
                                  {"Red:ColorTemperature", kDeclared},
                                  {"Keys:ColorTemperature", kDeclared}};
 constexpr Candidate kResolution[] = {{"Composite:ImageSize", kContainer}};
-constexpr Candidate kFrameRate[] = {{"Track*:VideoFrameRate", kContainer}};
+// QuickTime tracks first; then the MXF picture descriptor, AVI, MPEG and RED headers.
+constexpr Candidate kFrameRate[] = {{"Track*:VideoFrameRate", kContainer},
+                                    {"zun-mxf:SampleRate", Kind::Decoded},
+                                    {"RIFF:VideoFrameRate", kContainer},
+                                    {"MPEG:FrameRate", kContainer},
+                                    {"Red:FrameRate", kContainer}};
 constexpr Candidate kCodec[] = {{"Track*:CompressorID", kContainer},
-                                {"Track*:VideoCodec", kContainer}};
+                                {"Track*:VideoCodec", kContainer},
+                                {"zun-mxf:PictureEssenceCoding", Kind::Decoded},
+                                {"RIFF:VideoCodec", kContainer},
+                                {"Track*:CodecID", kContainer}};
 constexpr Candidate kDate[] = {{"ExifIFD:DateTimeOriginal", kDeclared},
                                {"QuickTime:CreateDate", kContainer},
                                {"Track1:TrackCreateDate", kContainer}};
@@ -107,28 +120,70 @@ Field resolve(const TagIndex& idx, const Row& row) {
     return field(idx, row.id, row.section, row.candidates, row.format, row.agree);
 }
 
-Field timecode_field(const TagIndex& idx, const std::optional<tmcd::StartTimecode>& tc) {
+// A timecode rate as a source cites it: the whole frames per second, " DF" when drop frame.
+std::string timecode_rate(std::uint32_t base, bool drop_frame) {
+    return std::to_string(base) + " fps" + (drop_frame ? " DF" : "");
+}
+
+ContainerTimecode quicktime_timecode(const tmcd::StartTimecode& tc) {
+    return {tc.text, SourceRef{"zun-tmcd", "QuickTime", "tmcd",
+                               timecode_rate(tc.frame_quanta, tc.drop_frame),
+                               model::Json(tc.counter), Kind::Decoded}};
+}
+
+// Whether `text` reads HH:MM:SS:FF or HH:MM:SS;FF (two or more frame digits). Exiftool prints
+// an MXF start timecode as a duration in seconds, which must not pass for a timecode.
+bool timecode_shaped(std::string_view text) {
+    const auto digit = [&](std::size_t at) { return text[at] >= '0' && text[at] <= '9'; };
+    if (text.size() < 11) return false;
+    for (std::size_t at : {0, 1, 3, 4, 6, 7})
+        if (!digit(at)) return false;
+    if (text[2] != ':' || text[5] != ':' || (text[8] != ':' && text[8] != ';')) return false;
+    for (std::size_t at = 9; at < text.size(); ++at)
+        if (!digit(at)) return false;
+    return true;
+}
+
+Field timecode_field(const TagIndex& idx, const std::optional<ContainerTimecode>& tc) {
     Field out = unavailable("timecode", "file");
     if (tc) {
         out.value = tc->text;
         out.status = Status::Found;
-        std::string rate = std::to_string(tc->frame_quanta) + " fps";
-        if (tc->drop_frame) rate += " DF";
-        out.primary =
-            SourceRef{"zun-tmcd",   "QuickTime", "tmcd", std::move(rate), model::Json(tc->counter),
-                      Kind::Decoded};
+        out.primary = tc->source;
     }
-    const RawTag* tag = idx.find("*:StartTimecode");
-    if (tag == nullptr) return out;
-    std::string text = printed(*tag);
-    if (useless(text)) return out;
-    if (!out.value) {
-        out = declared("timecode", "file", text, *tag);
-        out.primary->kind = kContainer;
-    } else {
-        out.alternates.push_back(exiftool_source(*tag, kContainer));
+    // Exiftool's timecodes: an alternate beside a container value; otherwise the value, when
+    // shaped like a timecode, so that the Sony document's LTC start can still fill the field.
+    for (std::string_view key : {"*:StartTimecode", "Matroska:Timecode"}) {
+        const RawTag* tag = idx.find(key);
+        if (tag == nullptr) continue;
+        std::string text = printed(*tag);
+        if (useless(text)) continue;
+        if (out.value) {
+            out.alternates.push_back(exiftool_source(*tag, kContainer));
+        } else if (timecode_shaped(text)) {
+            out = declared("timecode", "file", text, *tag);
+            out.primary->kind = kContainer;
+        }
     }
     return out;
+}
+
+// The sample rate in Hz: the printed text when it is a plain positive decimal (exiftool's
+// numeric value of AC-3 audio is a rate code, 0 for 48 kHz), else the raw number.
+double sample_rate(const RawTag& tag) {
+    if (tag.printed) {
+        const std::string_view text = text::trim(*tag.printed);
+        const std::size_t point = text.find('.');
+        const auto digits = [](std::string_view run) {
+            return !run.empty() && run.find_first_not_of("0123456789") == std::string_view::npos;
+        };
+        const bool plain = point == std::string_view::npos
+                               ? digits(text)
+                               : digits(text.substr(0, point)) && digits(text.substr(point + 1));
+        const auto parsed = text::parse_decimal(text, text::DecimalSyntax::Fixed);
+        if (plain && parsed && !parsed->out_of_range && parsed->value > 0.0) return parsed->value;
+    }
+    return num(tag).value_or(0.0);
 }
 
 Field audio_field(const TagIndex& idx) {
@@ -149,7 +204,7 @@ Field audio_field(const TagIndex& idx) {
     if (first_rate == nullptr) return unavailable("audio", "file");
     const std::string channels =
         channel_sum > 0.0 ? integer_text(channel_sum) : std::to_string(rates);
-    const double rate = num(*first_rate).value_or(0.0);
+    const double rate = sample_rate(*first_rate);
     std::string suffix;
     if (bits != nullptr)
         if (auto depth = num(*bits)) suffix = " \u00b7 " + integer_text(*depth) + "-bit";
@@ -184,6 +239,12 @@ const RawTag* TagIndex::find(std::string_view key) const {
     return nullptr;
 }
 
+const DecodedSource* TagIndex::find_decoded(std::string_view key) const {
+    for (const DecodedSource& entry : decoded)
+        if (entry.key == key) return &entry;
+    return nullptr;
+}
+
 SourceRef exiftool_source(const RawTag& tag, Kind kind) {
     return SourceRef{"exiftool", tag.group, tag.name, tag.printed, tag.raw, kind};
 }
@@ -193,14 +254,18 @@ Field field(const TagIndex& idx, std::string_view id, std::string_view section,
     Field out = unavailable(id, section);
     const RawTag* primary = nullptr;
     for (const Candidate& candidate : candidates) {
-        const RawTag* tag = idx.find(candidate.key);
+        const DecodedSource* decoded = idx.find_decoded(candidate.key);
+        const RawTag* tag = decoded ? &decoded->value : idx.find(candidate.key);
         if (tag == nullptr) continue;
         std::optional<std::string> text = format(*tag);
         if (!text) continue;
+        const auto source = [&] {
+            return decoded ? decoded->source : exiftool_source(*tag, candidate.kind);
+        };
         if (primary == nullptr) {
             primary = tag;
             out.value = std::move(*text);
-            out.primary = exiftool_source(*tag, candidate.kind);
+            out.primary = source();
             out.status = Status::Found;
             continue;
         }
@@ -215,7 +280,7 @@ Field field(const TagIndex& idx, std::string_view id, std::string_view section,
             out.note = "differs";
             break;
         }
-        out.alternates.push_back(exiftool_source(*tag, candidate.kind));
+        out.alternates.push_back(source());
     }
     return out;
 }
@@ -269,6 +334,8 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags,
                                 const std::optional<sony::Sony>& sony, std::uint64_t size,
                                 std::string_view ext) {
     const TagIndex idx{tags};
+    std::optional<ContainerTimecode> timecode;
+    if (tc) timecode = quicktime_timecode(*tc);
     std::vector<Field> out;
     out.reserve(40);
     for (const Row& row : kCameraRows)
@@ -279,7 +346,7 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags,
         out.push_back(container_field(idx, id, tag));
     for (const Row& row : kFileRows)
         out.push_back(resolve(idx, row));
-    out.push_back(timecode_field(idx, tc));
+    out.push_back(timecode_field(idx, timecode));
     out.push_back(audio_field(idx));
     out.push_back(resolve(idx, kDateRow));
     if (sony) fill_from_sony(out, *sony);

@@ -27,9 +27,28 @@ std::vector<model::Field> build_fields(const std::vector<model::RawTag>& tags,
                                        const std::optional<sony::Sony>& sony, std::uint64_t size,
                                        std::string_view ext);
 
-// Read-only lookup over a clip's raw tags, borrowed for one call of build_fields.
+// A value one of the engine's own readers decoded, offered to a field like a tag: `value` is
+// what the formatter and the agreement test see, `source` how the field cites it.
+struct DecodedSource {
+    std::string_view key; // "reader:Name", as a candidate names it
+    model::RawTag value;
+    model::SourceRef source;
+};
+
+// A start timecode read from the container, and how the field cites it.
+struct ContainerTimecode {
+    std::string text;
+    model::SourceRef source;
+};
+
+// Read-only lookup over a clip's raw tags and decoded values, borrowed for one call of
+// build_fields.
 struct TagIndex {
     std::span<const model::RawTag> tags;
+    std::span<const DecodedSource> decoded = {};
+
+    // The decoded value named exactly `key`; absent when there is none.
+    const DecodedSource* find_decoded(std::string_view key) const;
 
     // The first tag (in stored order) matching "GROUP:Name"; the group may be "*" (any group),
     // end in "*" (prefix match) or be empty (empty group only). Absent when nothing matches or
@@ -37,7 +56,8 @@ struct TagIndex {
     const model::RawTag* find(std::string_view key) const;
 };
 
-// One ranked source of a field: a lookup key and the kind of source it is.
+// One ranked source of a field: a lookup key (a tag, or a decoded value's key) and the kind of
+// source it is.
 struct Candidate {
     std::string_view key;
     model::Kind kind = model::Kind::Declared;

@@ -67,9 +67,11 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
 
     if (auto ext = paths::extension(native); ext && text::is_utf8(*ext)) clip.ext = *ext;
 
-    // A QuickTime-structured clip is opened and its boxes walked once for all three readers.
+    // A QuickTime-structured clip is opened and its boxes walked once for all three readers;
+    // the camera document is looked for inside movies only.
+    const std::optional<boxes::QuickTimeKind> kind = boxes::quicktime_kind(file);
     std::optional<boxes::Container> container;
-    if (boxes::is_quicktime_name(file)) container = boxes::parse_container(file);
+    if (kind) container = boxes::parse_container(file);
 
     std::optional<tmcd::StartTimecode> timecode;
     if (container) timecode = tmcd::read_start_timecode(*container);
@@ -80,7 +82,9 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     if (container) canon = cndm::read(*container);
     if (canon && (canon->curve || canon->gamut)) clip.readers.push_back("zun-cndm");
 
-    std::optional<sony::Sony> sony_doc = sony::read(file, container);
+    const std::optional<boxes::Container> none;
+    std::optional<sony::Sony> sony_doc =
+        sony::read(file, kind == boxes::QuickTimeKind::Movie ? container : none);
     if (sony_doc) clip.readers.push_back("zun-sony");
     container.reset(); // the "moov" payload may be large
 

@@ -102,7 +102,8 @@ std::optional<Sony> read(const std::filesystem::path& path,
 std::optional<Sony> read(const std::filesystem::path& path) {
     try {
         std::optional<boxes::Container> container;
-        if (boxes::is_quicktime_name(path)) container = boxes::parse_container(path);
+        if (boxes::quicktime_kind(path) == boxes::QuickTimeKind::Movie)
+            container = boxes::parse_container(path);
         return read_unguarded(path, container);
     } catch (const std::exception&) {
         return std::nullopt;

@@ -61,7 +61,7 @@ struct Sony {
 std::optional<Sony> read(const std::filesystem::path& path,
                          const std::optional<boxes::Container>& container);
 
-// The same, parsing the file at `path` first when boxes::is_quicktime_name accepts it.
+// The same, parsing the file at `path` first when it is a QuickTime movie (mov, mp4, m4v).
 std::optional<Sony> read(const std::filesystem::path& path);
 
 // The document of the first top-level "meta" box (payload at most 4 MiB) that holds

@@ -357,9 +357,12 @@ TEST(BoxesContainer, FloodStopsAtTheCapWithFewReads) {
 }
 
 TEST(BoxesContainer, QuickTimeNames) {
+    using boxes::QuickTimeKind;
     for (const char* name : {"a.mov", "A.MOV", "dir/b.Mp4", "c.m4V", "x.y.mp4", "./e.mov"})
-        EXPECT_TRUE(boxes::is_quicktime_name(name)) << name;
+        EXPECT_EQ(boxes::quicktime_kind(name), QuickTimeKind::Movie) << name;
+    for (const char* name : {"a.crm", "A.CRM", "b.braw", "c.BRaw"})
+        EXPECT_EQ(boxes::quicktime_kind(name), QuickTimeKind::CameraRaw) << name;
     for (const char* name : {"a.mxf", ".mov", "a.mov.xml", "mov", "a.", "", "a.mp4v", "a.m4a",
-                             "dir.mov/a", "a.mov/.."})
-        EXPECT_FALSE(boxes::is_quicktime_name(name)) << name;
+                             "dir.mov/a", "a.mov/..", "a.r3d", ".braw", "a.crm2"})
+        EXPECT_FALSE(boxes::quicktime_kind(name)) << name;
 }

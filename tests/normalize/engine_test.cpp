@@ -122,6 +122,51 @@ TEST(FieldResolution, StatusNotesAndAlternates) {
     EXPECT_TRUE(get(f, "wb_temp").alternates.empty());
 }
 
+// Sources that follow the QuickTime and maker tags: RED headers, AVI, MPEG and Matroska.
+TEST(FieldResolution, LaterSourcesFillOnlyWhatIsMissing) {
+    struct Case {
+        std::vector<RawTag> tags;
+        std::string_view id;
+        std::optional<std::string> want;
+        std::string_view group;
+        std::size_t alternates;
+    };
+    const Case cases[] = {
+        {{t("Red", "ISO", 1280)}, "iso", "ISO 1280", "Red", 0},
+        {{t("Red", "FNumber", 4.9)}, "aperture", "f/4.9", "Red", 0},
+        {{t("Red", "FocalLength", 24, "24 mm")}, "focal_length", "24 mm", "Red", 0},
+        {{t("Red", "FrameRate", 23.976)}, "frame_rate", "23.976 fps", "Red", 0},
+        {{t("ExifIFD", "ISO", 800), t("Red", "ISO", 800)}, "iso", "ISO 800", "ExifIFD", 1},
+        {{t("RIFF", "VideoFrameRate", 25)}, "frame_rate", "25 fps", "RIFF", 0},
+        {{t("MPEG", "FrameRate", 29.97, "29.97 fps")}, "frame_rate", "29.97 fps", "MPEG", 0},
+        {{t("MPEG", "FrameRate", 25), t("Track1", "VideoFrameRate", 25)},
+         "frame_rate",
+         "25 fps",
+         "Track1",
+         1},
+        {{t("RIFF", "VideoCodec", "MJPG")}, "codec", "MJPG", "RIFF", 0},
+        {{t("Track1", "CodecID", "V_MPEG4/ISO/ASP"), t("RIFF", "VideoCodec", "MJPG")},
+         "codec",
+         "MJPG",
+         "RIFF",
+         1},
+        {{t("Track1", "CodecID", "V_MPEG4/ISO/ASP")}, "codec", "V_MPEG4/ISO/ASP", "Track1", 0},
+        {{t("Track1", "CodecID", "x"), t("Track1", "CompressorID", "avc1")},
+         "codec",
+         "avc1",
+         "Track1",
+         1},
+        {{t("RIFF", "FrameRate", 25), t("MPEG", "VideoCodec", "x")}, "frame_rate", {}, "", 0},
+    };
+    for (const auto& c : cases) {
+        const auto fields = build(c.tags);
+        const Field& f = get(fields, c.id);
+        EXPECT_EQ(f.value, c.want) << c.id << " " << c.tags[0].group;
+        EXPECT_EQ(f.primary ? f.primary->group : "", c.group) << c.id;
+        EXPECT_EQ(f.alternates.size(), c.alternates) << c.id;
+    }
+}
+
 TEST(FieldTable, EmptyInputGivesTheFixedList) {
     const auto f = normalize::build_fields({}, std::nullopt, std::nullopt, std::nullopt, 0, "");
     const std::vector<std::string> want = {"make",
@@ -213,6 +258,46 @@ TEST(Timecode, ContainerFirstThenTag) {
     EXPECT_EQ(get(f, "timecode").status, Status::Unavailable);
 }
 
+// Without a container timecode, exiftool's text is the value only when shaped like a timecode
+// (MXF's StartTimecode is printed as a duration); beside one, every tag is an alternate.
+TEST(Timecode, ExiftoolTextMustBeShapedLikeATimecode) {
+    struct Case {
+        std::vector<RawTag> tags;
+        std::optional<std::string> want;
+        std::string_view group;
+    };
+    const auto start = [](std::string text) {
+        return t("MXF", "StartTimecode", 3723.16, std::move(text));
+    };
+    const RawTag mkv = t("Matroska", "Timecode", "02:03:04:05");
+    const Case cases[] = {
+        {{start("01:02:03:04")}, "01:02:03:04", "MXF"},
+        {{start("00:59:59;28")}, "00:59:59;28", "MXF"},
+        {{start("01:02:03:045")}, "01:02:03:045", "MXF"},
+        {{start("1:02:03")}, std::nullopt, ""},
+        {{start("01:02:03:4")}, std::nullopt, ""},
+        {{start("01:02:03.04")}, std::nullopt, ""},
+        {{start("101:02:03:04")}, std::nullopt, ""},
+        {{start("01:02:03:0x")}, std::nullopt, ""},
+        {{start("1:00:04"), mkv}, "02:03:04:05", "Matroska"},
+        {{mkv, start("01:00:00:00")}, "01:00:00:00", "MXF"}, // Matroska's is an alternate
+    };
+    for (const auto& c : cases) {
+        const auto fields = build(c.tags);
+        const Field& f = get(fields, "timecode");
+        EXPECT_EQ(f.value, c.want) << c.tags[0].printed.value_or("");
+        EXPECT_EQ(f.primary ? f.primary->group : "", c.group);
+        EXPECT_EQ(f.alternates.size(), c.tags[0].group == "Matroska" ? 1u : 0u);
+    }
+    const tmcd::StartTimecode tc{"01:00:00:00", 86400, 24, false};
+    const auto fields = build({start("1:00:04"), mkv}, tc);
+    const Field& beside = get(fields, "timecode");
+    EXPECT_EQ(beside.value, "01:00:00:00");
+    ASSERT_EQ(beside.alternates.size(), 2u);
+    EXPECT_EQ(beside.alternates[0].printed, "1:00:04");
+    EXPECT_EQ(beside.alternates[1].tag, "Timecode");
+}
+
 TEST(Audio, ChannelsRateAndDepth) {
     struct Case {
         std::vector<RawTag> tags;
@@ -230,6 +315,15 @@ TEST(Audio, ChannelsRateAndDepth) {
          "4 ch \u00b7 44.1 kHz"},
         {{t("Track2", "AudioSampleRate", "unknown"), t("Track2", "AudioBitsPerSample", "x")},
          "1 ch \u00b7 0 kHz"},
+        // The printed rate wins when it is a plain positive decimal: AC-3's numeric value is a
+        // rate code (0 = 48 kHz).
+        {{t("AC3", "AudioSampleRate", 0, "48000")}, "1 ch \u00b7 48 kHz"},
+        {{t("AC3", "AudioSampleRate", 0, " 44100.0 ")}, "1 ch \u00b7 44.1 kHz"},
+        {{t("AC3", "AudioSampleRate", 32000, "48 kHz")}, "1 ch \u00b7 32 kHz"},
+        {{t("AC3", "AudioSampleRate", 32000, "48000.")}, "1 ch \u00b7 32 kHz"},
+        {{t("AC3", "AudioSampleRate", 32000, "-48000")}, "1 ch \u00b7 32 kHz"},
+        {{t("AC3", "AudioSampleRate", 32000, "0")}, "1 ch \u00b7 32 kHz"},
+        {{t("AC3", "AudioSampleRate", 32000, "1e5")}, "1 ch \u00b7 32 kHz"},
     };
     for (const auto& c : cases) {
         const auto f = build(c.tags);

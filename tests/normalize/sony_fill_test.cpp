@@ -36,6 +36,12 @@ TEST(SonyFill, ExiftoolValuesAreNeverReplaced) {
     EXPECT_EQ(aperture->alternates.size(), 1u);
     ASSERT_TRUE(find(f, "iris_number"));
     EXPECT_EQ(find(f, "iris_number")->value, "4.00");
+
+    // A start timecode that exiftool printed as a duration leaves the field to the LTC start.
+    s.ltc_start = 0x04030201u;
+    const auto g = build({t("MXF", "StartTimecode", 3723.16, "1:02:03")}, s);
+    EXPECT_EQ(find(g, "timecode")->value, "01:02:03:04");
+    EXPECT_EQ(find(g, "timecode")->primary->source, "zun-sony");
 }
 
 TEST(SonyFill, FillsGapsWithDecodedValues) {
