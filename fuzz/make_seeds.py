@@ -72,6 +72,33 @@ def container(samples):
     return ftyp + moov + box("mdat", b"".join(s for _, s in samples))
 
 
+def mxf_header(data):
+    """The beginning of an MXF file up to the end of its header metadata."""
+    def ber(at):
+        if data[at] < 0x80:
+            return data[at], at + 1
+        n = data[at] & 0x7F
+        return int.from_bytes(data[at + 1:at + 1 + n], "big"), at + 1 + n
+    length, value = ber(16)  # the header partition pack at 0
+    header_bytes = int.from_bytes(data[value + 32:value + 40], "big")
+    at = value + length
+    while data[at + 8:at + 12] == bytes([0x03, 0x01, 0x02, 0x10]):  # fill before the primer
+        length, value = ber(at + 16)
+        at = value + length
+    return data[:at + header_bytes]
+
+
+def mxf_seeds():
+    formats = os.path.join(ROOT, "samples", "formats")
+    for name in sorted(os.listdir(formats)):
+        if name.endswith(".mxf"):
+            with open(os.path.join(formats, name), "rb") as f:
+                write("mxf", "seed-" + name, mxf_header(f.read()))
+    with open(os.path.join(formats, "mpeg2_25p.mxf"), "rb") as f:
+        write("mxf", "seed-run-in", b"run-in" * 20 + mxf_header(f.read()))
+    write("mxf", "seed-empty", b"")
+
+
 def write(target, name, data):
     folder = os.path.join(CORPUS, target)
     os.makedirs(folder, exist_ok=True)
@@ -125,6 +152,8 @@ def main():
     write("cli", "seed-export", b"export\0a.mp4\0--out-dir\0out\0--share\0b.mov")
     write("cli", "seed-extract", b"extract\0c1\0--also\0c2\0--keep\0c1\0--keep\0--share")
     write("cli", "seed-csv", b"resolve-csv\0--out\0--out\0x\0--unique-only\0--confirm")
+
+    mxf_seeds()
 
 
 if __name__ == "__main__":

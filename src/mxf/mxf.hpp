@@ -1,0 +1,63 @@
+// MXF header metadata: the start timecode, the picture sample rate and the picture coding
+// label, read from the header partition alone (partition pack, primer pack and the local sets
+// of the structural metadata), never from the essence.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace mxf {
+
+using Label = std::array<std::uint8_t, 16>;
+
+// Largest header metadata (primer pack, sets and fill) a read accepts: 16 MiB.
+inline constexpr std::uint64_t kMaxHeaderBytes = 16u << 20;
+// The partition pack may follow a run-in of at most this many bytes.
+inline constexpr std::uint64_t kMaxRunIn = 65535;
+
+struct Rational {
+    std::int32_t numerator = 0;
+    std::int32_t denominator = 0;
+    bool operator==(const Rational&) const = default;
+};
+
+// A Timecode Component: the start as a frame count at the rounded base.
+struct Timecode {
+    std::int64_t start = 0;
+    std::uint16_t rounded_base = 0; // frames per second, rounded (30 for 29.97)
+    bool drop_frame = false;
+    bool operator==(const Timecode&) const = default;
+};
+
+struct Header {
+    // The material package's timecode; a source package's when the material package has none.
+    std::optional<Timecode> timecode;
+    // Of the first picture essence descriptor reached from the packages in Content Storage
+    // order (a multiple descriptor's sub-descriptors in their order).
+    std::optional<Rational> sample_rate;
+    std::optional<Label> picture_coding;
+    bool operator==(const Header&) const = default;
+};
+
+// The header metadata of the MXF file at `path`. Absent when it is not a readable regular file
+// (a FIFO or device is refused without blocking), has no header partition pack within the
+// run-in, or its header metadata is malformed or larger than kMaxHeaderBytes. Members the
+// metadata does not give are absent.
+std::optional<Header> read(const std::filesystem::path& path);
+
+// The same over the bytes of a file's beginning (run-in, header partition pack and header
+// metadata); absent under the same conditions, or when the header metadata runs past `bytes`.
+std::optional<Header> parse(std::span<const std::uint8_t> bytes);
+
+// The codec family of a picture essence coding label: "MPEG-2", "AVC", "HEVC", "ProRes",
+// "DNxHD" (VC-3, also DNxHR), "JPEG 2000" or "Uncompressed"; absent for any other label.
+std::optional<std::string> codec_family(const Label& label);
+
+// The rational as "24000/1001"; never fails.
+std::string to_text(const Rational& rate);
+
+} // namespace mxf
