@@ -639,4 +639,15 @@ std::string to_text(const Rational& rate) {
     return std::to_string(rate.numerator) + "/" + std::to_string(rate.denominator);
 }
 
+std::string label_text(const Label& label) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < label.size(); ++i) {
+        if (i > 0 && i % 4 == 0) out += '.';
+        out += kHex[label[i] >> 4];
+        out += kHex[label[i] & 0x0F];
+    }
+    return out;
+}
+
 } // namespace mxf

@@ -60,4 +60,8 @@ std::optional<std::string> codec_family(const Label& label);
 // The rational as "24000/1001"; never fails.
 std::string to_text(const Rational& rate);
 
+// The label in SMPTE's dotted hexadecimal form, "060e2b34.0401010a.04010202.01040300"; never
+// fails.
+std::string label_text(const Label& label);
+
 } // namespace mxf

@@ -131,6 +131,40 @@ ContainerTimecode quicktime_timecode(const tmcd::StartTimecode& tc) {
                                model::Json(tc.counter), Kind::Decoded}};
 }
 
+ContainerTimecode mxf_timecode(const mxf::Timecode& tc) {
+    const auto drop = tc.drop_frame ? tmcd::DropFrame::Yes : tmcd::DropFrame::No;
+    return {tmcd::counter_to_tc(tc.start, tc.rounded_base, drop),
+            SourceRef{"zun-mxf", "MXF", "TimecodeComponent",
+                      timecode_rate(tc.rounded_base, tc.drop_frame), model::Json(tc.start),
+                      Kind::Decoded}};
+}
+
+// The MXF picture descriptor's values as the frame rate and codec rows see them: the sample
+// rate as a number, the coding label as its codec family (an unknown label offers nothing).
+std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
+    std::vector<DecodedSource> out;
+    const auto source = [](std::string_view tag, std::optional<std::string> printed,
+                           std::string raw) {
+        return SourceRef{"zun-mxf",        "MXF",        std::string(tag), std::move(printed),
+                         model::Json(raw), Kind::Decoded};
+    };
+    if (const auto& rate = header.sample_rate;
+        rate && rate->numerator > 0 && rate->denominator > 0) {
+        RawTag value{"MXF", "SampleRate", std::nullopt,
+                     model::Json(static_cast<double>(rate->numerator) / rate->denominator)};
+        std::optional<std::string> text = fmt_fps(value);
+        out.push_back({"zun-mxf:SampleRate", std::move(value),
+                       source("SampleRate", std::move(text), mxf::to_text(*rate))});
+    }
+    if (header.picture_coding)
+        if (std::optional<std::string> family = mxf::codec_family(*header.picture_coding))
+            out.push_back(
+                {"zun-mxf:PictureEssenceCoding",
+                 RawTag{"MXF", "PictureEssenceCoding", std::nullopt, model::Json(*family)},
+                 source("PictureEssenceCoding", family, mxf::label_text(*header.picture_coding))});
+    return out;
+}
+
 // Whether `text` reads HH:MM:SS:FF or HH:MM:SS;FF (two or more frame digits). Exiftool prints
 // an MXF start timecode as a duration in seconds, which must not pass for a timecode.
 bool timecode_shaped(std::string_view text) {
@@ -332,10 +366,15 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags,
                                 const std::optional<tmcd::StartTimecode>& tc,
                                 const std::optional<cndm::Cndm>& cndm,
                                 const std::optional<sony::Sony>& sony, std::uint64_t size,
-                                std::string_view ext) {
-    const TagIndex idx{tags};
+                                std::string_view ext, const std::optional<mxf::Header>& mxf) {
+    const std::vector<DecodedSource> decoded =
+        mxf ? mxf_sources(*mxf) : std::vector<DecodedSource>{};
+    const TagIndex idx{tags, decoded};
     std::optional<ContainerTimecode> timecode;
-    if (tc) timecode = quicktime_timecode(*tc);
+    if (tc)
+        timecode = quicktime_timecode(*tc);
+    else if (mxf && mxf->timecode)
+        timecode = mxf_timecode(*mxf->timecode);
     std::vector<Field> out;
     out.reserve(40);
     for (const Row& row : kCameraRows)

@@ -12,6 +12,7 @@
 
 #include "cndm/cndm.hpp"
 #include "model/model.hpp"
+#include "mxf/mxf.hpp"
 #include "normalize/format.hpp"
 #include "sony/sony.hpp"
 #include "tmcd/tmcd.hpp"
@@ -20,12 +21,14 @@ namespace normalize {
 
 // Every field of one clip, in the fixed order: camera, exposure, colour block, container labels,
 // file rows, then (with a Sony record) the Sony-only fields, and "file_size" last. `size` is the
-// file size in bytes, `ext` the file-name extension as found. Never fails.
+// file size in bytes, `ext` the file-name extension as found, `mxf` what the MXF reader found.
+// Never fails.
 std::vector<model::Field> build_fields(const std::vector<model::RawTag>& tags,
                                        const std::optional<tmcd::StartTimecode>& tc,
                                        const std::optional<cndm::Cndm>& cndm,
                                        const std::optional<sony::Sony>& sony, std::uint64_t size,
-                                       std::string_view ext);
+                                       std::string_view ext,
+                                       const std::optional<mxf::Header>& mxf = std::nullopt);
 
 // A value one of the engine's own readers decoded, offered to a field like a tag: `value` is
 // what the formatter and the agreement test see, `source` how the field cites it.

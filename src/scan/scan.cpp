@@ -9,6 +9,7 @@
 #include "exiftool/exiftool.hpp"
 #include "io/io.hpp"
 #include "motion/motion.hpp"
+#include "mxf/mxf.hpp"
 #include "normalize/normalize.hpp"
 #include "paths/paths.hpp"
 #include "sony/sony.hpp"
@@ -88,8 +89,15 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     if (sony_doc) clip.readers.push_back("zun-sony");
     container.reset(); // the "moov" payload may be large
 
-    clip.fields =
-        normalize::build_fields(clip.tags, timecode, canon, sony_doc, clip.size, clip.ext);
+    std::optional<mxf::Header> mxf_header;
+    if (const auto ext = paths::extension(native); ext && text::ascii_iequal(*ext, "mxf"))
+        mxf_header = mxf::read(file);
+    if (mxf_header &&
+        (mxf_header->timecode || mxf_header->sample_rate || mxf_header->picture_coding))
+        clip.readers.push_back("zun-mxf");
+
+    clip.fields = normalize::build_fields(clip.tags, timecode, canon, sony_doc, clip.size, clip.ext,
+                                          mxf_header);
 
     clip.dir = text::lossy(paths::parent(native).value_or(""));
     clip.name = text::lossy(paths::file_name(native).value_or(""));

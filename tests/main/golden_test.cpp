@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <nlohmann/json.hpp>
 
 using nlohmann::json;
@@ -85,4 +86,54 @@ TEST(Golden, ScanOfTheShippedSamples) {
     ASSERT_EQ(got_lines.size(), expected_lines.size());
     for (std::size_t i = 0; i < got_lines.size(); ++i)
         EXPECT_EQ(got_lines[i], expected_lines[i]);
+}
+
+// What `scan` makes of clips in the professional and other containers, against what ffmpeg
+// wrote into them (samples/formats/README.md): timecode, frame rate, codec, audio, readers.
+TEST(Golden, ContainerFormatsGiveTimecodeRateCodecAndAudio) {
+    if (!fs::exists("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool is not installed";
+    struct Expect {
+        const char* timecode;
+        const char* frame_rate;
+        const char* codec;
+        const char* audio;
+        const char* last_reader;
+    };
+    const std::map<std::string, Expect> expected = {
+        {"mpeg2_25p.mxf", {"01:02:03:04", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
+        {"dnxhr_lb_23976.mxf", {"01:00:00:00", "23.976 fps", "DNxHD", nullptr, "zun-mxf"}},
+        {"h264_2997df.mxf", {"00:59:59;28", "29.97 fps", "AVC", nullptr, "zun-mxf"}},
+        {"jpeg2000_50p.mxf", {"10:11:12:13", "50 fps", "JPEG 2000", nullptr, "zun-mxf"}},
+        {"mpeg2_5994df.mxf",
+         {"00:10:00;02", "59.94 fps", "MPEG-2", "1 ch \u00b7 48 kHz", "zun-mxf"}},
+        {"mjpeg_25.avi", {nullptr, "25 fps", "MJPG", "1 ch \u00b7 48 kHz", "exiftool"}},
+        {"mpeg2_25.mpg", {nullptr, "25 fps", nullptr, nullptr, "exiftool"}},
+        {"mpeg4_24_tc.mkv", {"02:03:04:05", "24 fps", "V_MPEG4/ISO/ASP", nullptr, "exiftool"}},
+        {"mpeg2_2997_ac3.m2ts", {nullptr, "29.97 fps", nullptr, "1 ch \u00b7 48 kHz", "exiftool"}},
+        {"qt_tc_25.CRM", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
+        {"qt_tc_25.braw", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
+    };
+    auto r = testing_support::run_core({"scan", "samples/formats"},
+                                       {{"ZUN_EXIFTOOL", "/usr/bin/exiftool"}}, ZUN_SOURCE_DIR);
+    ASSERT_EQ(r.status, 0);
+    std::size_t seen = 0;
+    for (const auto& line : testing_support::lines(r.out)) {
+        const json doc = json::parse(line);
+        if (doc["event"] != "clip") continue;
+        const json& clip = doc["clip"];
+        const auto it = expected.find(clip["name"].get<std::string>());
+        ASSERT_NE(it, expected.end()) << clip["name"];
+        ++seen;
+        const Expect& want = it->second;
+        std::map<std::string, json> fields;
+        for (const json& field : clip["fields"])
+            fields[field["id"].get<std::string>()] = field["value"];
+        const auto value = [](const char* text) { return text ? json(text) : json(nullptr); };
+        EXPECT_EQ(fields["timecode"], value(want.timecode)) << it->first;
+        EXPECT_EQ(fields["frame_rate"], value(want.frame_rate)) << it->first;
+        EXPECT_EQ(fields["codec"], value(want.codec)) << it->first;
+        EXPECT_EQ(fields["audio"], value(want.audio)) << it->first;
+        EXPECT_EQ(clip["readers"].back(), want.last_reader) << it->first;
+    }
+    EXPECT_EQ(seen, expected.size());
 }

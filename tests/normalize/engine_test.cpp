@@ -258,6 +258,47 @@ TEST(Timecode, ContainerFirstThenTag) {
     EXPECT_EQ(get(f, "timecode").status, Status::Unavailable);
 }
 
+// The MXF reader's values: the timecode like the QuickTime track's, the sample rate and coding
+// family ranked after the QuickTime tags; an unknown coding label offers no codec.
+TEST(Timecode, MxfHeaderValues) {
+    mxf::Header header{mxf::Timecode{107890, 30, true}, mxf::Rational{30000, 1001},
+                       mxf::Label{0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x03, 0x04, 0x01, 0x02,
+                                  0x02, 0x01, 0x01, 0x11, 0x00}};
+    const RawTag start = t("MXF", "StartTimecode", 3600, "1:00:00");
+    auto f = normalize::build_fields({start, t("RIFF", "VideoFrameRate", 29.97)}, std::nullopt,
+                                     std::nullopt, std::nullopt, 0, "mxf", header);
+    const Field& tc = get(f, "timecode");
+    EXPECT_EQ(tc.value, "00:59:59;28");
+    ASSERT_TRUE(tc.primary);
+    EXPECT_EQ(tc.primary->source, "zun-mxf");
+    EXPECT_EQ(tc.primary->group, "MXF");
+    EXPECT_EQ(tc.primary->tag, "TimecodeComponent");
+    EXPECT_EQ(tc.primary->printed, "30 fps DF");
+    EXPECT_EQ(tc.primary->raw, Json(107890));
+    EXPECT_EQ(tc.primary->kind, Kind::Decoded);
+    ASSERT_EQ(tc.alternates.size(), 1u);
+    EXPECT_EQ(tc.alternates[0].printed, "1:00:00");
+    const Field& rate = get(f, "frame_rate");
+    EXPECT_EQ(rate.value, "29.97 fps");
+    EXPECT_EQ(rate.primary->raw, Json("30000/1001"));
+    EXPECT_EQ(rate.primary->kind, Kind::Decoded);
+    ASSERT_EQ(rate.alternates.size(), 1u); // RIFF's 29.97 agrees closely
+    EXPECT_EQ(rate.status, Status::Found);
+    const Field& codec = get(f, "codec");
+    EXPECT_EQ(codec.value, "MPEG-2");
+    EXPECT_EQ(codec.primary->raw, Json("060e2b34.04010103.04010202.01011100"));
+
+    header.picture_coding->at(13) = 0x7F; // no family has it
+    header.sample_rate = mxf::Rational{25, 0};
+    f = normalize::build_fields({t("Track1", "VideoFrameRate", 25)},
+                                tmcd::StartTimecode{"01:00:00:00", 90000, 25, false}, std::nullopt,
+                                std::nullopt, 0, "mxf", header);
+    EXPECT_EQ(get(f, "codec").status, Status::Unavailable);
+    EXPECT_EQ(get(f, "frame_rate").primary->group, "Track1");
+    EXPECT_TRUE(get(f, "frame_rate").alternates.empty());
+    EXPECT_EQ(get(f, "timecode").primary->source, "zun-tmcd");
+}
+
 // Without a container timecode, exiftool's text is the value only when shaped like a timecode
 // (MXF's StartTimecode is printed as a duration); beside one, every tag is an alternate.
 TEST(Timecode, ExiftoolTextMustBeShapedLikeATimecode) {
