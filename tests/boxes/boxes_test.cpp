@@ -87,22 +87,6 @@ TEST(BoxesLoads, BoundsChecked) {
     EXPECT_FALSE(boxes::u32(b, SIZE_MAX));
 }
 
-namespace {
-
-Bytes stbl_with(const Bytes& stsd_payload, const Bytes& tables) {
-    return box("stbl", cat({box("stsd", stsd_payload), tables}));
-}
-
-Bytes sample_trak(const Bytes& stbl) {
-    return box("trak", box("mdia", box("minf", stbl)));
-}
-
-Bytes stsd_format(std::string_view format) {
-    return cat({be32(0), be32(1), be32(16), ascii(format)});
-}
-
-} // namespace
-
 TEST(BoxesSampleTables, ChunkOffsetAndSampleSize) {
     struct Case {
         const char* name;
@@ -111,26 +95,18 @@ TEST(BoxesSampleTables, ChunkOffsetAndSampleSize) {
         std::optional<std::uint32_t> size;
     };
     const Case cases[] = {
-        {"stco and common size",
-         cat({box("stco", cat({be32(0), be32(1), be32(500)})),
-              box("stsz", cat({be32(0), be32(64), be32(1)}))}),
-         500, 64},
+        {"stco and common size", cat({stco(500), stsz(64)}), 500, 64},
         {"co64 and first entry",
-         cat({box("co64", cat({be32(0), be32(1), be64(1ull << 40)})),
-              box("stsz", cat({be32(0), be32(0), be32(2), be32(33)}))}),
+         cat({co64(1ull << 40), box("stsz", cat({be32(0), be32(0), be32(2), be32(33)}))}),
          1ull << 40, 33},
-        {"stco with zero entries hides co64",
-         cat({box("stco", cat({be32(0), be32(0), be32(9)})),
-              box("co64", cat({be32(0), be32(1), be64(7)})), box("stsz", be32(0))}),
+        {"stco with zero entries hides co64", cat({stco(9, 0), co64(7), box("stsz", be32(0))}),
          std::nullopt, std::nullopt},
         {"short stco, zero-count stsz",
          cat({box("stco", cat({be32(0), be32(1)})),
               box("stsz", cat({be32(0), be32(0), be32(0), be32(5)}))}),
          std::nullopt, std::nullopt},
         {"short co64, stsz without entry",
-         cat({box("co64", cat({be32(0), be32(1), be32(7)})),
-              box("stsz", cat({be32(0), be32(0), be32(1)}))}),
-         std::nullopt, std::nullopt},
+         cat({box("co64", cat({be32(0), be32(1), be32(7)})), stsz(0)}), std::nullopt, std::nullopt},
         {"no tables", {}, std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -141,18 +117,14 @@ TEST(BoxesSampleTables, ChunkOffsetAndSampleSize) {
 }
 
 TEST(BoxesSampleTables, FirstSampleOfFormatSkipsUnusableTracks) {
-    const Bytes good_tables = cat({box("stco", cat({be32(0), be32(1), be32(4096)})),
-                                   box("stsz", cat({be32(0), be32(200), be32(1)}))});
     const Bytes moov = cat({
         box("mvhd", zeros(20)),
-        box("trak", box("tkhd", zeros(8))),                       // no mdia
-        sample_trak(stbl_with(stsd_format("rtmd"), good_tables)), // other format
-        sample_trak(stbl_with(zeros(15), good_tables)),           // stsd too short
-        sample_trak(stbl_with(stsd_format("cndm"),                // oversized sample
-                              cat({box("stco", cat({be32(0), be32(1), be32(1)})),
-                                   box("stsz", cat({be32(0), be32(1048577), be32(1)}))}))),
-        sample_trak(stbl_with(stsd_format("cndm"), box("stsz", cat({be32(0), be32(8), be32(1)})))),
-        sample_trak(stbl_with(stsd_format("cndm"), good_tables)),
+        box("trak", box("tkhd", zeros(8))),                          // no mdia
+        sample_track("rtmd", 4096, 200),                             // other format
+        track(cat({box("stsd", zeros(15)), stco(4096), stsz(200)})), // stsd too short
+        sample_track("cndm", 1, 1048577),                            // oversized sample
+        track(cat({stsd("cndm"), stsz(8)})),                         // no chunk offset
+        sample_track("cndm", 4096, 200),
     });
     auto found = boxes::find_first_sample(moov, "cndm");
     ASSERT_TRUE(found);
@@ -167,8 +139,7 @@ namespace {
 
 std::string scan_file(const Bytes& content, boxes::ScanEnd* end = nullptr) {
     TempDir dir;
-    write_file(dir / "f.mov", to_string(content));
-    auto file = boxes::open_file(dir / "f.mov");
+    auto file = boxes::open_file(write_file(dir / "f.mov", content));
     if (!file) return "<no file>";
     std::string seen;
     boxes::ScanEnd e = boxes::scan_top_level(*file, [&](const boxes::TopBox& b) {
@@ -227,8 +198,7 @@ TEST(BoxesTopLevel, FindAndReadPayloadWithinLimits) {
     TempDir dir;
     const Bytes content =
         cat({box("ftyp", zeros(4)), box("moov", ascii("payload")), box("moov", ascii("2nd"))});
-    write_file(dir / "a.mp4", to_string(content));
-    auto container = boxes::parse_container(dir / "a.mp4");
+    auto container = boxes::parse_container(write_file(dir / "a.mp4", content));
     ASSERT_TRUE(container);
     const boxes::File* file = &container->file;
     EXPECT_EQ(file->length, content.size());
@@ -252,8 +222,8 @@ TEST(BoxesTopLevel, FindAndReadPayloadWithinLimits) {
 
 TEST(BoxesTopLevel, MoovOverrunningTheFileIsNotRead) {
     TempDir dir;
-    write_file(dir / "a.mov", to_string(cat({box("ftyp", {}), raw_box(1000, "moov", zeros(10))})));
-    auto container = boxes::parse_container(dir / "a.mov");
+    const Bytes content = cat({box("ftyp", {}), raw_box(1000, "moov", zeros(10))});
+    auto container = boxes::parse_container(write_file(dir / "a.mov", content));
     ASSERT_TRUE(container);
     ASSERT_EQ(container->top.size(), 2u);
     EXPECT_TRUE(boxes::type_is(container->top[1].type, "moov"));
@@ -307,8 +277,7 @@ TEST(BoxesContainer, IndexAndFirstMoov) {
     };
     for (const Case& c : cases) {
         TempDir dir;
-        write_file(dir / "a.mov", to_string(c.content));
-        const auto container = boxes::parse_container(dir / "a.mov");
+        const auto container = boxes::parse_container(write_file(dir / "a.mov", c.content));
         ASSERT_TRUE(container) << c.name;
         std::string types;
         for (const boxes::TopBox& b : container->top)
@@ -341,9 +310,9 @@ TEST(BoxesContainer, FloodStopsAtTheCapWithFewReads) {
     };
     for (const Case& c : cases) {
         TempDir dir;
-        write_file(dir / "flood.mov", to_string(flood(c.after, c.middle, kFlood)));
+        const auto path = write_file(dir / "flood.mov", flood(c.after, c.middle, kFlood));
         const io::Counts before = io::counts();
-        const auto container = boxes::parse_container(dir / "flood.mov");
+        const auto container = boxes::parse_container(path);
         const io::Counts after = io::counts();
         ASSERT_TRUE(container) << c.name;
         EXPECT_EQ(container->top.size(), boxes::kMaxTopBoxes) << c.name;

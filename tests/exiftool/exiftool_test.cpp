@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 
-using testing_support::TempDir;
-using testing_support::write_file;
-using testing_support::write_script;
+using namespace testing_support;
 using Files = std::vector<std::string>;
 using exiftool::ProcessOutput;
 

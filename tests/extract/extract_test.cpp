@@ -12,9 +12,7 @@ namespace fs = std::filesystem;
 using fixtures::clip_at;
 using fixtures::field;
 using model::Status;
-using testing_support::read_file;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 TEST(Verdict, NeedsAValuedFieldBesidesFileSize) {
     struct Case {

@@ -161,7 +161,7 @@ TEST(Detect, UnreadableProject) {
     TempDir tmp;
     write_file(tmp / "A.gyroflow", complete_project);
     fs::permissions(tmp / "A.gyroflow", fs::perms::none);
-    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+    auto failure = as_unprivileged([&]() -> std::string {
         auto m = motion::detect(tmp / "A.MP4", {});
         if (!m.project) return "project not reported";
         return m.project->valid_json ? "unreadable project counted as valid JSON" : "";

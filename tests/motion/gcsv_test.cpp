@@ -180,7 +180,7 @@ TEST(Gcsv, UnreadableFile) {
     write_file(tmp / "C0001.gcsv", log_text({}));
     ASSERT_TRUE(motion::parse_gcsv(tmp / "C0001.gcsv")); // readable, it parses
     fs::permissions(tmp / "C0001.gcsv", fs::perms::none);
-    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+    auto failure = as_unprivileged([&]() -> std::string {
         return motion::parse_gcsv(tmp / "C0001.gcsv") ? "unreadable log parsed" : "";
     });
     EXPECT_EQ(failure, "");

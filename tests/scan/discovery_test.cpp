@@ -6,8 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
@@ -109,7 +108,7 @@ TEST(Discovery, UnreadableDirectoryIsSkippedSilently) {
     write_file(tmp.path / "only-locked" / "inner" / "c.mov", "x");
     fs::permissions(tmp.path / "locked", fs::perms::none);
     fs::permissions(tmp.path / "only-locked" / "inner", fs::perms::none);
-    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+    auto failure = as_unprivileged([&]() -> std::string {
         auto got = scan::collect({tmp.path.string(), (tmp.path / "only-locked").string()});
         if (got.media.size() != 1 || got.media[0] != (tmp.path / "ok" / "a.mov").string())
             return "expected only ok/a.mov, got " + std::to_string(got.media.size()) + " files";

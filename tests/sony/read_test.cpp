@@ -11,12 +11,7 @@
 
 namespace {
 
-namespace ts = testing_support;
-using ts::ascii;
-using ts::be32;
-using ts::box;
-using ts::Bytes;
-using ts::cat;
+using namespace testing_support;
 
 std::string doc(std::string_view model) {
     return "<?xml version=\"1.0\"?>\n<NonRealTimeMeta>\n<Device manufacturer=\"Sony\" "
@@ -41,11 +36,12 @@ Bytes build(const Mp4& m) {
     const Bytes head = cat({box("ftyp", ascii("isom\0\0\0\0")), m.top});
     const Bytes data = m.sample.value_or(Bytes{1, 2, 3});
     const auto offset = static_cast<std::uint32_t>(head.size() + 8) + m.offset_shift;
-    Bytes tracks = cat({ts::sample_track("avc1", 0, 4), box("trak", box("tkhd", ts::zeros(8)))});
+    Bytes tracks = cat({sample_track("avc1", 0, 4), box("trak", box("tkhd", zeros(8)))});
     if (m.sample) {
-        tracks = cat({tracks, ts::sample_track("rtmd", offset,
-                                               m.sample_size.value_or(
-                                                   static_cast<std::uint32_t>(data.size())))});
+        tracks =
+            cat({tracks,
+                 sample_track("rtmd", offset,
+                              m.sample_size.value_or(static_cast<std::uint32_t>(data.size())))});
     }
     return cat({head, box("mdat", data), box("moov", cat({m.in_moov, tracks}))});
 }
@@ -58,22 +54,10 @@ Bytes udta_with(std::string_view text) {
     return box("udta", box("XMLs", ascii(text)));
 }
 
-struct Fixture {
-    ts::TempDir dir;
-    std::filesystem::path write(std::string_view name, const Bytes& bytes) {
-        ts::write_file(dir / name, ts::to_string(bytes));
-        return dir / name;
-    }
-    std::filesystem::path write(std::string_view name, std::string_view text) {
-        ts::write_file(dir / name, text);
-        return dir / name;
-    }
-};
-
 TEST(SonyRead, SidecarBesideContainerGetsTheSample) {
-    Fixture f;
-    const auto clip = f.write("C0001.MP4", build({.sample = k_sample}));
-    f.write("C0001M01.XML", doc("side"));
+    TempDir dir;
+    const auto clip = write_file(dir / "C0001.MP4", build({.sample = k_sample}));
+    write_file(dir / "C0001M01.XML", doc("side"));
     const auto s = sony::read(clip);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->origin, "sidecar");
@@ -109,10 +93,10 @@ TEST(SonyRead, SidecarLookup) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Fixture f;
-        const auto clip = f.write(c.clip, std::string_view("not a container"));
+        TempDir dir;
+        const auto clip = write_file(dir / c.clip, "not a container");
         for (const auto& [name, text] : c.files)
-            f.write(name, text);
+            write_file(dir / name, text);
         const auto s = sony::read(clip);
         ASSERT_EQ(s.has_value(), c.model.has_value());
         if (s) {
@@ -176,11 +160,11 @@ TEST(SonyRead, EmbeddedDocument) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Fixture f;
+        TempDir dir;
         Mp4 mp4 = c.mp4;
         mp4.sample = k_sample;
-        const auto clip = f.write(c.clip, build(mp4));
-        if (c.sidecar) f.write("aM01.XML", doc("side"));
+        const auto clip = write_file(dir / c.clip, build(mp4));
+        if (c.sidecar) write_file(dir / "aM01.XML", doc("side"));
         const auto s = sony::read(clip);
         ASSERT_EQ(s.has_value(), c.model.has_value());
         if (!s) continue;
@@ -203,10 +187,10 @@ TEST(SonyRead, UnusableSampleLeavesRtmdEmpty) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Fixture f;
+        TempDir dir;
         Mp4 mp4 = c.mp4;
         mp4.top = meta_with(doc("meta"));
-        const auto s = sony::read(f.write("a.mp4", build(mp4)));
+        const auto s = sony::read(write_file(dir / "a.mp4", build(mp4)));
         ASSERT_TRUE(s);
         EXPECT_EQ(s->model_name, "meta");
         EXPECT_FALSE(s->rtmd.iso.has_value());
@@ -223,18 +207,18 @@ TEST(SonyRead, MalformedContainersFallBackToTheSidecar) {
         {"empty", {}},
         {"seven bytes", {0, 0, 0, 8, 'f', 't', 'y'}},
         {"truncated moov", truncated},
-        {"moov larger than the file", ts::raw_box(0x7FFFFFFF, "moov", ascii(doc("moov")))},
+        {"moov larger than the file", raw_box(0x7FFFFFFF, "moov", ascii(doc("moov")))},
         {"64-bit size past the end",
-         cat({be32(1), ascii("moov"), ts::be64(~0ull), ascii(doc("moov"))})},
-        {"size below header", cat({ts::raw_box(4, "moov", ascii(doc("moov")))})},
-        {"meta larger than the file", ts::raw_box(4000, "meta", ascii(doc("meta")))},
+         cat({be32(1), ascii("moov"), be64(~0ull), ascii(doc("moov"))})},
+        {"size below header", cat({raw_box(4, "moov", ascii(doc("moov")))})},
+        {"meta larger than the file", raw_box(4000, "meta", ascii(doc("meta")))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Fixture f;
-        const auto clip = f.write("a.mp4", c.bytes);
+        TempDir dir;
+        const auto clip = write_file(dir / "a.mp4", c.bytes);
         EXPECT_FALSE(sony::read(clip).has_value());
-        f.write("aM01.xml", doc("side"));
+        write_file(dir / "aM01.xml", doc("side"));
         const auto s = sony::read(clip);
         ASSERT_TRUE(s);
         EXPECT_EQ(s->origin, "sidecar");
@@ -243,30 +227,28 @@ TEST(SonyRead, MalformedContainersFallBackToTheSidecar) {
 }
 
 TEST(SonyRead, MissingPathsGiveNothing) {
-    Fixture f;
-    EXPECT_FALSE(sony::read(f.dir / "missing.mp4"));
-    std::filesystem::create_directory(f.dir / "dir.mp4");
-    EXPECT_FALSE(sony::read(f.dir / "dir.mp4"));
-    std::filesystem::create_directory(f.dir / "xM01.XML");
-    f.write("xM01.xml", doc("lower"));
-    EXPECT_EQ(sony::read(f.dir / "x.mxf")->model_name, "lower");
+    TempDir dir;
+    EXPECT_FALSE(sony::read(dir / "missing.mp4"));
+    std::filesystem::create_directory(dir / "dir.mp4");
+    EXPECT_FALSE(sony::read(dir / "dir.mp4"));
+    std::filesystem::create_directory(dir / "xM01.XML");
+    write_file(dir / "xM01.xml", doc("lower"));
+    EXPECT_EQ(sony::read(dir / "x.mxf")->model_name, "lower");
     EXPECT_FALSE(sony::read(""));
 }
 
 TEST(SonyRead, SkipsHugeMediaDataBySeeking) {
     // A sparse 3 GiB "mdat" with a 64-bit size before "moov": only its header is read.
-    Fixture f;
+    TempDir dir;
     const std::uint64_t media = 3ull << 30;
-    const auto clip = f.write(
-        "big.mp4", cat({box("ftyp", ascii("isom")), be32(1), ascii("mdat"), ts::be64(media + 16)}));
+    const auto clip =
+        write_file(dir / "big.mp4",
+                   cat({box("ftyp", ascii("isom")), be32(1), ascii("mdat"), be64(media + 16)}));
     std::error_code ec;
     std::filesystem::resize_file(clip, std::filesystem::file_size(clip) + media, ec);
     ASSERT_FALSE(ec);
-    {
-        std::ofstream out(clip, std::ios::binary | std::ios::app);
-        const std::string moov = ts::to_string(box("moov", udta_with(doc("far"))));
-        out.write(moov.data(), static_cast<std::streamsize>(moov.size()));
-    }
+    std::ofstream(clip, std::ios::binary | std::ios::app)
+        << to_string(box("moov", udta_with(doc("far"))));
     const auto s = sony::read(clip);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->model_name, "far");

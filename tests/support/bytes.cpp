@@ -1,5 +1,7 @@
 #include "support/bytes.hpp"
 
+#include "support/support.hpp"
+
 namespace testing_support {
 
 namespace {
@@ -67,14 +69,31 @@ Bytes stsd(std::string_view format) {
     return box("stsd", cat({be32(0), be32(1), be32(16), ascii(format)}));
 }
 
+Bytes track(const Bytes& tables) {
+    return box("trak", box("mdia", box("minf", box("stbl", tables))));
+}
+
 Bytes sample_track(std::string_view format, std::uint32_t offset, std::uint32_t size) {
-    return box(
-        "trak",
-        box("mdia", box("minf", box("stbl", cat({stsd(format), stco(offset), stsz(size)})))));
+    return track(cat({stsd(format), stco(offset), stsz(size)}));
+}
+
+Bytes cndm_item(std::uint16_t tag, std::uint8_t kind, std::uint8_t code) {
+    return cat({be16(tag), be16(16), u8({0x06, 0x0E, 0x2B, 0x34}), zeros(4),
+                u8({0x0E, 0x15, 0x00, kind, code}), zeros(3)});
+}
+
+Bytes klv_packet(const Bytes& value) {
+    return cat({u8({0x06, 0x0E, 0x2B, 0x34}), zeros(12),
+                u8({static_cast<std::uint8_t>(value.size())}), value});
 }
 
 std::string to_string(std::span<const std::uint8_t> bytes) {
     return std::string(bytes.begin(), bytes.end());
+}
+
+std::filesystem::path write_file(const std::filesystem::path& path,
+                                 std::span<const std::uint8_t> bytes) {
+    return write_file(path, to_string(bytes));
 }
 
 } // namespace testing_support

@@ -3,7 +3,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +25,11 @@ struct TempDir {
     fs::path operator/(std::string_view name) const { return path / name; }
 };
 
-// Writes `bytes` to `path`, creating parent directories.
-void write_file(const fs::path& path, std::string_view bytes);
+// Writes `bytes` to `path`, creating parent directories; returns `path`.
+fs::path write_file(const fs::path& path, std::string_view bytes);
+
+// Writes `count` small media files c00.mov, c01.mov, ... (18 bytes each) into `dir`.
+std::vector<fs::path> media_files(const fs::path& dir, int count);
 
 // Whole content of a file; empty when unreadable.
 std::string read_file(const fs::path& path);
@@ -38,16 +43,39 @@ void write_script(const fs::path& path, std::string_view body);
 // files as "$@". Globbing is off.
 void write_fake_exiftool(const fs::path& path, std::string_view version, std::string_view body);
 
+// A scratch folder with such a stand-in exiftool in bin/ (usable by any user) and a media/
+// folder for the clips.
+struct FakeTool {
+    TempDir tmp;
+    fs::path bin = tmp / "bin";
+    fs::path tool = bin / "exiftool";
+    fs::path media = tmp / "media";
+    FakeTool(std::string_view version, std::string_view body);
+    // ZUN_EXIFTOOL naming the tool, and `vars` for its script.
+    std::map<std::string, std::string> env(std::map<std::string, std::string> vars = {}) const;
+    // The logged calls, one line each.
+    std::vector<std::string> calls() const;
+};
+
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
     std::string out;
     std::string err;
 };
 
-// Runs `program` with `args`, standard input closed, the given environment
-// variables set (an empty value unsets), and captures both outputs.
+struct RunOptions {
+    // Called in the child just before exec, after the environment is set and before the
+    // change to `cwd`.
+    std::function<void()> in_child;
+    // Close our end of the standard-output pipe after this many bytes have arrived.
+    std::size_t hang_up_after = std::numeric_limits<std::size_t>::max();
+};
+
+// Runs `program` with `args`, standard input on /dev/null, the given environment
+// variables set (an empty value unsets), and captures both outputs until they close.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env = {}, const fs::path& cwd = {});
+              const std::map<std::string, std::string>& env = {}, const fs::path& cwd = {},
+              const RunOptions& options = {});
 
 // Runs the built zun-metadata-core binary.
 RunResult run_core(const std::vector<std::string>& args,
@@ -67,5 +95,25 @@ std::string blocking_open(const std::vector<fs::path>& fifos, const std::functio
 
 // Splits standard output into its lines (without the line feeds).
 std::vector<std::string> lines(const std::string& out);
+
+// Each line of standard output parsed as JSON (discarded values for lines that are not).
+std::vector<nlohmann::json> json_lines(const std::string& out);
+
+// Sets or clears the immutable attribute of a file or directory; false when the file
+// system or the caller cannot.
+bool set_immutable(const fs::path& path, bool on);
+
+// Makes a file or directory immutable, and clears the attribute again when it dies, so the
+// scratch tree can be removed. `active` tells whether the attribute could be set.
+struct ImmutableGuard {
+    fs::path path;
+    bool active = false;
+    explicit ImmutableGuard(fs::path p) : path(std::move(p)) { active = set_immutable(path, true); }
+    ~ImmutableGuard() {
+        if (active) set_immutable(path, false);
+    }
+    ImmutableGuard(const ImmutableGuard&) = delete;
+    ImmutableGuard& operator=(const ImmutableGuard&) = delete;
+};
 
 } // namespace testing_support

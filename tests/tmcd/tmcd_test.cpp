@@ -91,8 +91,7 @@ std::string describe(const std::optional<tmcd::StartTimecode>& tc) {
 
 std::string read_bytes(const Bytes& content) {
     TempDir dir;
-    write_file(dir / "clip.mov", to_string(content));
-    return describe(tmcd::read_start_timecode(dir / "clip.mov"));
+    return describe(tmcd::read_start_timecode(write_file(dir / "clip.mov", content)));
 }
 
 } // namespace
@@ -184,9 +183,8 @@ TEST(TmcdRead, TruncatedAndCorruptedInputEndCleanly) {
     // Fresh names: rewriting one truncated file makes ext4 flush it on every close.
     std::size_t file_no = 0;
     auto read_variant = [&](std::span<const std::uint8_t> bytes) {
-        const auto path = dir / ("v" + std::to_string(file_no++) + ".mov");
-        write_file(path, to_string(bytes));
-        return tmcd::read_start_timecode(path);
+        return tmcd::read_start_timecode(
+            write_file(dir / ("v" + std::to_string(file_no++) + ".mov"), bytes));
     };
     EXPECT_EQ(describe(read_variant(valid)), "01:00:00;00 107892 30 df");
     // "moov" is the last box, so every truncation cuts it short.
