@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <grp.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,21 +28,10 @@ constexpr int report_fd = 3;
 // fresh copy of this executable, which is small, and that copy reports the binary's peak.
 [[noreturn]] void run_as_intermediate() {
     ::unsetenv(measure_env);
-    std::string cmdline;
-    if (FILE* f = std::fopen("/proc/self/cmdline", "rb")) {
-        char chunk[4096];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-            cmdline.append(chunk, n);
-        std::fclose(f);
-    }
+    std::istringstream cmdline(testing_support::read_file("/proc/self/cmdline"));
     std::vector<std::string> words;
-    for (std::size_t start = 0; start < cmdline.size();) {
-        std::size_t end = cmdline.find('\0', start);
-        if (end == std::string::npos) end = cmdline.size();
-        words.push_back(cmdline.substr(start, end - start));
-        start = end + 1;
-    }
+    for (std::string word; std::getline(cmdline, word, '\0');)
+        words.push_back(word);
     if (words.size() < 2) ::_exit(126);
     std::vector<char*> argv;
     for (std::size_t i = 1; i < words.size(); ++i)

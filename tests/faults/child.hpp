@@ -12,6 +12,8 @@
 
 #include <sys/types.h>
 
+#include "support/support.hpp"
+
 namespace faults {
 
 struct ChildOptions {
@@ -21,10 +23,7 @@ struct ChildOptions {
     std::size_t hang_up_after = std::numeric_limits<std::size_t>::max();
 };
 
-struct ChildResult {
-    int status = -1; // exit status, or 128 + signal
-    std::string out; // what arrived before any hang-up
-    std::string err;
+struct ChildResult : testing_support::RunResult {
     long max_rss_kb = 0; // peak resident set of the child (and the children it waited for)
 };
 

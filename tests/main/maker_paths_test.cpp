@@ -33,12 +33,12 @@ printf ']'
 // A card of clips in the media folder, scanned with the stand-in above.
 struct Card : FakeTool {
     Card() : FakeTool("12.57", tag_tool) {}
-    // A clip with the given raw and printed members (JSON object bodies without braces).
-    fs::path clip(const std::string& name, const std::string& raw, const std::string& printed,
-                  const std::string& content = "x") {
-        write_file(media / (name + ".raw"), raw);
-        write_file(media / (name + ".printed"), printed);
-        return write_file(media / name, content);
+    // A clip whose raw and printed members are `members` (a JSON object body without braces).
+    void clip(const std::string& name, const std::string& members,
+              const std::string& content = "x") {
+        write_file(media / (name + ".raw"), members);
+        write_file(media / (name + ".printed"), members);
+        write_file(media / name, content);
     }
     // The clip objects of a scan of the card, by file name.
     std::map<std::string, json> scan() {
@@ -73,8 +73,7 @@ std::string canon_movie(std::uint8_t curve, std::uint8_t gamut) {
 
 TEST(MakerPaths, PanasonicVLogPairsTheGamut) {
     Card card;
-    card.clip("P1000001.MOV", R"("Panasonic:PhotoStyle":"V-Log")",
-              R"("Panasonic:PhotoStyle":"V-Log")");
+    card.clip("P1000001.MOV", R"("Panasonic:PhotoStyle":"V-Log")");
     auto clip = card.scan().at("P1000001.MOV");
     EXPECT_EQ(field(clip, "picture_profile")["value"], "V-Log");
     EXPECT_EQ(
@@ -90,8 +89,7 @@ TEST(MakerPaths, PanasonicVLogPairsTheGamut) {
 
 TEST(MakerPaths, NikonNLogPairsRec2020) {
     Card card;
-    card.clip("DSC_0001.MOV", R"("Nikon:PictureControlName":"N-Log")",
-              R"("Nikon:PictureControlName":"N-Log")");
+    card.clip("DSC_0001.MOV", R"("Nikon:PictureControlName":"N-Log")");
     auto clip = card.scan().at("DSC_0001.MOV");
     EXPECT_EQ(field(clip, "curve")["value"], "N-Log");
     EXPECT_EQ(field(clip, "gamut")["value"], "Rec.2020");
@@ -102,9 +100,9 @@ TEST(MakerPaths, NikonNLogPairsRec2020) {
 TEST(MakerPaths, CanonLogIsAMakerHintUnlessTheMetadataTrackConfirmsIt) {
     Card card;
     const std::string raw = R"("Canon:CanonLogVersion":"V3","Canon:ColorSpace2":"Cinema Gamut")";
-    card.clip("A001C001.MOV", raw, raw);
-    card.clip("A001C002.MOV", raw, raw, canon_movie(7, 2));
-    card.clip("A001C003.MOV", raw, raw, canon_movie(2, 2));
+    card.clip("A001C001.MOV", raw);
+    card.clip("A001C002.MOV", raw, canon_movie(7, 2));
+    card.clip("A001C003.MOV", raw, canon_movie(2, 2));
     auto clips = card.scan();
 
     // Maker notes alone: evidence only.
@@ -136,7 +134,7 @@ TEST(MakerPaths, SonyDocumentOutranksEverySource) {
     Card card;
     const std::string raw = R"("Keys:ViewingGamma":"Rec709","Keys:ViewingGamut":"Rec709",)"
                             R"("Canon:CanonLogVersion":"V3","Nikon:PictureControlName":"N-Log")";
-    card.clip("C0001.MP4", raw, raw);
+    card.clip("C0001.MP4", raw);
     write_file(card.media / "C0001M01.XML",
                "<NonRealTimeMeta><Device manufacturer=\"Sony\" modelName=\"ILME-FX6V\"/>"
                "<Item name=\"CaptureGammaEquation\" value=\"s-log3\"/>"

@@ -2,6 +2,9 @@
 
 #include "support/support.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace testing_support {
 
 namespace {
@@ -94,6 +97,17 @@ std::string to_string(std::span<const std::uint8_t> bytes) {
 std::filesystem::path write_file(const std::filesystem::path& path,
                                  std::span<const std::uint8_t> bytes) {
     return write_file(path, to_string(bytes));
+}
+
+bool write_sparse(const std::filesystem::path& path,
+                  const std::vector<std::pair<std::uint64_t, Bytes>>& parts, std::uint64_t size) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    for (const auto& [offset, bytes] : parts)
+        ok = ok && ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+                       static_cast<ssize_t>(bytes.size());
+    return ::close(fd) == 0 && ok;
 }
 
 } // namespace testing_support

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -54,5 +55,10 @@ std::string to_string(std::span<const std::uint8_t> bytes);
 // Writes `bytes` to `path`, creating parent directories; returns `path`.
 std::filesystem::path write_file(const std::filesystem::path& path,
                                  std::span<const std::uint8_t> bytes);
+
+// Makes `path` a file of `size` bytes holding each part at its offset and holes elsewhere
+// (where the file system keeps sparse files); false when it cannot.
+bool write_sparse(const std::filesystem::path& path,
+                  const std::vector<std::pair<std::uint64_t, Bytes>>& parts, std::uint64_t size);
 
 } // namespace testing_support

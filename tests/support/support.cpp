@@ -22,6 +22,8 @@
 
 namespace testing_support {
 
+using nlohmann::json;
+
 TempDir::TempDir() {
     // Directly under the system's temporary folder rather than in the build tree, so an
     // unprivileged child can reach it wherever the checkout lives (a private home, a 0700
@@ -75,7 +77,7 @@ void write_script(const fs::path& path, std::string_view body) {
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
 }
 
-void write_fake_exiftool(const fs::path& path, std::string_view version, std::string_view body) {
+FakeTool::FakeTool(std::string_view version, std::string_view body) {
     // The options every batch run starts with; the raw run adds "-n" after them.
     const auto fixed = exiftool::batch_arguments({}, exiftool::Numeric::No).size();
     std::string script = "#!/bin/sh\nset -f\n";
@@ -84,12 +86,7 @@ void write_fake_exiftool(const fs::path& path, std::string_view version, std::st
     script += "printf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/calls.log\"\n";
     script += "shift " + std::to_string(fixed) + "\nnumeric=0\n";
     script += "if [ \"$1\" = \"-n\" ]; then numeric=1; shift; fi\n";
-    script += body;
-    write_script(path, script);
-}
-
-FakeTool::FakeTool(std::string_view version, std::string_view body) {
-    write_fake_exiftool(tool, version, body);
+    write_file(tool, script + std::string(body));
     // An unprivileged user runs it too, and logs its calls.
     fs::permissions(tool, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
     fs::permissions(bin, fs::perms::all);
@@ -280,6 +277,13 @@ std::string blocking_open(const std::vector<fs::path>& fifos, const std::functio
     return seen;
 }
 
+std::optional<std::uint64_t> proc_self_number(const std::string& file, std::string_view key) {
+    std::ifstream f("/proc/self/" + file);
+    for (std::string line; std::getline(f, line);)
+        if (line.starts_with(key)) return std::strtoull(line.c_str() + key.size(), nullptr, 10);
+    return std::nullopt;
+}
+
 std::vector<std::string> lines(const std::string& out) {
     std::vector<std::string> result;
     std::size_t start = 0;
@@ -295,13 +299,33 @@ std::vector<std::string> lines(const std::string& out) {
     return result;
 }
 
-std::vector<nlohmann::json> json_lines(const std::string& out) {
-    std::vector<nlohmann::json> docs;
+std::vector<json> json_lines(const std::string& out) {
+    std::vector<json> docs;
     for (const auto& line : lines(out)) {
-        docs.push_back(nlohmann::json::parse(line, nullptr, false));
+        docs.push_back(json::parse(line, nullptr, false));
         if (docs.back().is_discarded()) ADD_FAILURE() << "not a JSON line: " << line;
     }
     return docs;
+}
+
+std::vector<json> complete_scan(const std::string& out, std::size_t media, std::size_t errors,
+                                std::size_t rejected) {
+    auto docs = json_lines(out);
+    std::vector<json> clips;
+    EXPECT_EQ(docs.size(), rejected + media + 2);
+    if (docs.size() != rejected + media + 2) return clips;
+    for (std::size_t i = 0; i < rejected; ++i)
+        EXPECT_EQ(docs[i]["event"], "rejected");
+    EXPECT_EQ(docs[rejected]["event"], "found");
+    EXPECT_EQ(docs[rejected]["count"], media);
+    for (std::size_t i = rejected + 1; i + 1 < docs.size(); ++i) {
+        EXPECT_EQ(docs[i]["event"], "clip");
+        clips.push_back(docs[i]["clip"]);
+    }
+    EXPECT_EQ(docs.back()["event"], "done");
+    EXPECT_EQ(docs.back()["clips"], media);
+    EXPECT_EQ(docs.back()["errors"], errors);
+    return clips;
 }
 
 bool set_immutable(const fs::path& path, bool on) {

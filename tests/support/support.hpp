@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,14 +38,11 @@ std::string read_file(const fs::path& path);
 // Writes an executable shell script.
 void write_script(const fs::path& path, std::string_view body);
 
-// Writes a stand-in exiftool at `path`: it answers "-ver" with `version`, appends each
-// batch call's arguments as one line to calls.log beside it, drops the fixed batch options,
-// sets `numeric` to 1 for the raw run (0 for the printed run) and then runs `body` with the
-// files as "$@". Globbing is off.
-void write_fake_exiftool(const fs::path& path, std::string_view version, std::string_view body);
-
-// A scratch folder with such a stand-in exiftool in bin/ (usable by any user) and a media/
-// folder for the clips.
+// A scratch folder with a stand-in exiftool in bin/ that any user can run, and a media/
+// folder for the clips. The tool answers "-ver" with `version`, appends each batch call's
+// arguments as one line to bin/calls.log, drops the fixed batch options, sets `numeric` to 1
+// for the raw run (0 for the printed run) and then runs the shell code `body` with the files
+// as "$@". Globbing is off.
 struct FakeTool {
     TempDir tmp;
     fs::path bin = tmp / "bin";
@@ -67,7 +65,7 @@ struct RunOptions {
     // Called in the child just before exec, after the environment is set and before the
     // change to `cwd`.
     std::function<void()> in_child;
-    // Close our end of the standard-output pipe after this many bytes have arrived.
+    // Close our end of the standard-output pipe (keeping what came) after this many bytes.
     std::size_t hang_up_after = std::numeric_limits<std::size_t>::max();
 };
 
@@ -93,11 +91,21 @@ std::string as_unprivileged(const std::function<std::string()>& body);
 // Empty text when it never blocked; otherwise what was seen, or why it could not be watched.
 std::string blocking_open(const std::vector<fs::path>& fifos, const std::function<void()>& call);
 
+// The number after `key` (such as "rchar:" or "VmHWM:") in /proc/self/`file`; absent when
+// the file or the key is missing.
+std::optional<std::uint64_t> proc_self_number(const std::string& file, std::string_view key);
+
 // Splits standard output into its lines (without the line feeds).
 std::vector<std::string> lines(const std::string& out);
 
-// Each line of standard output parsed as JSON (discarded values for lines that are not).
+// Each line of standard output parsed as JSON; a line that is not adds a test failure.
 std::vector<nlohmann::json> json_lines(const std::string& out);
+
+// The clip objects of a scan's output, after checking the events around them: nothing lost
+// means `rejected` rejected events, then the found event, one clip event per media file and a
+// done event that counts them all.
+std::vector<nlohmann::json> complete_scan(const std::string& out, std::size_t media,
+                                          std::size_t errors, std::size_t rejected = 0);
 
 // Sets or clears the immutable attribute of a file or directory; false when the file
 // system or the caller cannot.
