@@ -104,31 +104,26 @@ TEST(CndmRead, Tracks) {
     const Bytes head = cat({box("ftyp", ascii("isom")), box("mdat", sample)});
     const auto at = static_cast<std::uint32_t>(12 + 8);
     const auto n = static_cast<std::uint32_t>(sample.size());
+    const Bytes good = sample_track("cndm", at, n); // the track that holds the sample
+    // The head, then a "moov" holding `tracks`.
+    auto movie = [&](const Bytes& tracks) { return cat({head, box("moov", tracks)}); };
     struct Case {
         const char* name;
         Bytes content;
         const char* expected;
     };
     const Case cases[] = {
-        {"one cndm track", cat({head, box("moov", sample_track("cndm", at, n))}),
-         "curve 7 gamut 2"},
+        {"one cndm track", movie(good), "curve 7 gamut 2"},
         {"track without mdia is passed over",
-         cat({head,
-              box("moov", cat({box("trak", box("tkhd", zeros(4))), sample_track("cndm", at, n)}))}),
+         movie(cat({box("trak", box("tkhd", zeros(4))), good})), "curve 7 gamut 2"},
+        {"other formats passed over", movie(cat({sample_track("avc1", 0, 1), good})),
          "curve 7 gamut 2"},
-        {"other formats passed over",
-         cat({head, box("moov", cat({sample_track("avc1", 0, 1), sample_track("cndm", at, n)}))}),
+        {"oversized sample passed over", movie(cat({sample_track("cndm", 0, 1'048'577), good})),
          "curve 7 gamut 2"},
-        {"oversized sample passed over",
-         cat({head,
-              box("moov", cat({sample_track("cndm", 0, 1'048'577), sample_track("cndm", at, n)}))}),
-         "curve 7 gamut 2"},
-        {"first qualifying track decides",
-         cat({head, box("moov", cat({sample_track("cndm", 0, 8), sample_track("cndm", at, n)}))}),
+        {"first qualifying track decides", movie(cat({sample_track("cndm", 0, 8), good})),
          "curve - gamut -"},
-        {"sample beyond the file", cat({head, box("moov", sample_track("cndm", at, 4096))}),
-         "absent"},
-        {"no cndm track", cat({head, box("moov", sample_track("rtmd", at, n))}), "absent"},
+        {"sample beyond the file", movie(sample_track("cndm", at, 4096)), "absent"},
+        {"no cndm track", movie(sample_track("rtmd", at, n)), "absent"},
         {"no moov", head, "absent"},
         {"empty file", {}, "absent"},
     };

@@ -347,9 +347,7 @@ TEST(DetectCache, SameResultsAsFreshListing) {
     for (const char* folder : folders) {
         for (int i = 0; i < 60; ++i) {
             std::string stem = "C" + std::to_string(1000 + i);
-            fs::path clip = tmp / folder / (stem + ".MP4");
-            write_file(clip, "");
-            clips.push_back(clip);
+            clips.push_back(write_file(tmp / folder / (stem + ".MP4"), ""));
             if (i % 3 == 0) write_file(tmp / folder / (stem + ".gcsv"), log_text({.rows = 25}));
             if (i % 4 == 0) write_file(tmp / folder / (stem + ".MP4.BFL"), "");
             if (i % 5 == 0) write_file(tmp / folder / (stem + ".MP4.gcsv"), "broken");
