@@ -140,8 +140,7 @@ TEST(Emit, ReportsRefusalsAndErrorsAndGoesOn) {
 
 TEST(Emit, CopiesFollowThePathRulesOfDiscovery) {
     TempDir t;
-    write_file(t / "A/C0001.MP4", "clip");
-    const auto clip = clip_at(t / "A/C0001.MP4");
+    const auto clip = clip_at(write_file(t / "A/C0001.MP4", "clip"));
     // Interior "." and trailing separators do not count; a path without a file name is an
     // error and writes nothing, at the file-system root least of all.
     const std::vector<std::pair<fs::path, std::string>> cases = {
@@ -175,8 +174,7 @@ TEST(Emit, CopiesFollowThePathRulesOfDiscovery) {
 
 TEST(Emit, NoMetadataWritesNothing) {
     TempDir t;
-    write_file(t / "A/C0001.MP4", "clip");
-    auto clip = clip_at(t / "A/C0001.MP4");
+    auto clip = clip_at(write_file(t / "A/C0001.MP4", "clip"));
     clip.fields = {field("file_size", "4 B", Status::Computed)};
     const auto before = fixtures::snapshot(t.path);
     const auto events =
