@@ -11,16 +11,6 @@ namespace {
 
 const Bytes kUl = u8({0x06, 0x0E, 0x2B, 0x34});
 
-// A local item whose 16-byte label value carries `code`, with label byte 11 = `kind`.
-Bytes item(std::uint16_t tag, std::uint8_t kind, std::uint8_t code) {
-    return cat({be16(tag), be16(16), kUl, zeros(4), u8({0x0E, 0x15, 0x00, kind, code}), zeros(3)});
-}
-
-// A KLV packet: 16-byte key, short-form BER length, value.
-Bytes packet(const Bytes& value) {
-    return cat({kUl, zeros(12), u8({static_cast<std::uint8_t>(value.size())}), value});
-}
-
 std::string describe(const cndm::Cndm& c) {
     auto code = [](const std::optional<std::uint8_t>& v) {
         return v ? std::to_string(*v) : std::string("-");
@@ -31,48 +21,51 @@ std::string describe(const cndm::Cndm& c) {
 } // namespace
 
 TEST(CndmParseSample, Packets) {
-    const Bytes curve7 = item(0xe211, 1, 7);
-    const Bytes gamut2 = item(0xe212, 2, 2);
+    const Bytes curve7 = cndm_item(0xe211, 1, 7);
+    const Bytes gamut2 = cndm_item(0xe212, 2, 2);
     struct Case {
         const char* name;
         Bytes sample;
         const char* expected;
     };
     const Case cases[] = {
-        {"curve and gamut", packet(cat({curve7, gamut2})), "curve 7 gamut 2"},
-        {"items in two packets", cat({packet(curve7), packet(gamut2)}), "curve 7 gamut 2"},
-        {"later item replaces earlier", packet(cat({curve7, item(0xe211, 1, 2)})),
+        {"curve and gamut", klv_packet(cat({curve7, gamut2})), "curve 7 gamut 2"},
+        {"items in two packets", cat({klv_packet(curve7), klv_packet(gamut2)}), "curve 7 gamut 2"},
+        {"later item replaces earlier", klv_packet(cat({curve7, cndm_item(0xe211, 1, 2)})),
          "curve 2 gamut -"},
-        {"other items skipped", packet(cat({be16(0x8001), be16(3), zeros(3), gamut2})),
+        {"other items skipped", klv_packet(cat({be16(0x8001), be16(3), zeros(3), gamut2})),
          "curve - gamut 2"},
-        {"curve tag with gamut label kind", packet(item(0xe211, 2, 7)), "curve - gamut -"},
-        {"gamut tag with curve label kind", packet(item(0xe212, 1, 2)), "curve - gamut -"},
+        {"curve tag with gamut label kind", klv_packet(cndm_item(0xe211, 2, 7)), "curve - gamut -"},
+        {"gamut tag with curve label kind", klv_packet(cndm_item(0xe212, 1, 2)), "curve - gamut -"},
         {"label prefix wrong",
-         packet(cat({be16(0xe211), be16(16), u8({6, 0x0E, 0x2B, 0x35}), zeros(4),
-                     u8({0x0E, 0x15, 0, 1, 7}), zeros(3)})),
+         klv_packet(cat({be16(0xe211), be16(16), u8({6, 0x0E, 0x2B, 0x35}), zeros(4),
+                         u8({0x0E, 0x15, 0, 1, 7}), zeros(3)})),
          "curve - gamut -"},
         {"label byte 10 wrong",
-         packet(cat({be16(0xe211), be16(16), kUl, zeros(4), u8({0x0E, 0x15, 1, 1, 7}), zeros(3)})),
+         klv_packet(
+             cat({be16(0xe211), be16(16), kUl, zeros(4), u8({0x0E, 0x15, 1, 1, 7}), zeros(3)})),
          "curve - gamut -"},
         {"item length not 16",
-         packet(cat({be16(0xe211), be16(17), kUl, zeros(4), u8({0x0E, 0x15, 0, 1, 7}), zeros(4)})),
+         klv_packet(
+             cat({be16(0xe211), be16(17), kUl, zeros(4), u8({0x0E, 0x15, 0, 1, 7}), zeros(4)})),
          "curve - gamut -"},
         {"long-form length 0x82", cat({kUl, zeros(12), u8({0x82}), be16(40), curve7, gamut2}),
          "curve 7 gamut 2"},
         {"long-form length bytes missing", cat({kUl, zeros(12), u8({0x84, 0, 0})}),
          "curve - gamut -"},
         {"length 0x85 stops, earlier codes stand",
-         cat({packet(curve7), kUl, zeros(12), u8({0x85}), gamut2}), "curve 7 gamut -"},
-        {"length 0x80 stops", cat({packet(curve7), kUl, zeros(12), u8({0x80}), gamut2}),
+         cat({klv_packet(curve7), kUl, zeros(12), u8({0x85}), gamut2}), "curve 7 gamut -"},
+        {"length 0x80 stops", cat({klv_packet(curve7), kUl, zeros(12), u8({0x80}), gamut2}),
          "curve 7 gamut -"},
         {"length beyond the sample is cut to its end",
          cat({kUl, zeros(12), u8({0x7f}), curve7, gamut2}), "curve 7 gamut 2"},
         {"item running past the packet leaves it",
-         cat({kUl, zeros(12), u8({19}), Bytes(curve7.begin(), curve7.end() - 1), packet(gamut2)}),
+         cat({kUl, zeros(12), u8({19}), Bytes(curve7.begin(), curve7.end() - 1),
+              klv_packet(gamut2)}),
          "curve - gamut 2"},
-        {"garbage before the first label skipped", cat({ascii("junk\x06\x0e"), packet(gamut2)}),
+        {"garbage before the first label skipped", cat({ascii("junk\x06\x0e"), klv_packet(gamut2)}),
          "curve - gamut 2"},
-        {"garbage between packets stops", cat({packet(curve7), ascii("x"), packet(gamut2)}),
+        {"garbage between packets stops", cat({klv_packet(curve7), ascii("x"), klv_packet(gamut2)}),
          "curve 7 gamut -"},
         {"too short after the label", cat({kUl, zeros(12)}), "curve - gamut -"},
         {"no label", ascii("no label anywhere in here"), "curve - gamut -"},
@@ -84,8 +77,8 @@ TEST(CndmParseSample, Packets) {
 }
 
 TEST(CndmParseSample, EveryTruncationEndsCleanly) {
-    const Bytes sample = cat({ascii("zz"), packet(item(0xe211, 1, 7)),
-                              cat({kUl, zeros(12), u8({0x81, 20}), item(0xe212, 2, 2)})});
+    const Bytes sample = cat({ascii("zz"), klv_packet(cndm_item(0xe211, 1, 7)),
+                              cat({kUl, zeros(12), u8({0x81, 20}), cndm_item(0xe212, 2, 2)})});
     EXPECT_EQ(describe(cndm::parse_sample(sample)), "curve 7 gamut 2");
     for (std::size_t n = 0; n < sample.size(); ++n) {
         const cndm::Cndm c = cndm::parse_sample(std::span(sample).first(n));
@@ -106,53 +99,38 @@ TEST(CndmNames, DisplayNames) {
     }
 }
 
-namespace {
-
-std::string read_bytes(const Bytes& content) {
-    TempDir dir;
-    write_file(dir / "clip.mp4", to_string(content));
-    const auto c = cndm::read(dir / "clip.mp4");
-    return c ? describe(*c) : "absent";
-}
-
-} // namespace
-
 TEST(CndmRead, Tracks) {
-    const Bytes sample = packet(cat({item(0xe211, 1, 7), item(0xe212, 2, 2)}));
+    const Bytes sample = klv_packet(cat({cndm_item(0xe211, 1, 7), cndm_item(0xe212, 2, 2)}));
     const Bytes head = cat({box("ftyp", ascii("isom")), box("mdat", sample)});
     const auto at = static_cast<std::uint32_t>(12 + 8);
     const auto n = static_cast<std::uint32_t>(sample.size());
+    const Bytes good = sample_track("cndm", at, n); // the track that holds the sample
+    // The head, then a "moov" holding `tracks`.
+    auto movie = [&](const Bytes& tracks) { return cat({head, box("moov", tracks)}); };
     struct Case {
         const char* name;
         Bytes content;
         const char* expected;
     };
     const Case cases[] = {
-        {"one cndm track", cat({head, box("moov", sample_track("cndm", at, n))}),
-         "curve 7 gamut 2"},
+        {"one cndm track", movie(good), "curve 7 gamut 2"},
         {"track without mdia is passed over",
-         cat({head,
-              box("moov", cat({box("trak", box("tkhd", zeros(4))), sample_track("cndm", at, n)}))}),
+         movie(cat({box("trak", box("tkhd", zeros(4))), good})), "curve 7 gamut 2"},
+        {"other formats passed over", movie(cat({sample_track("avc1", 0, 1), good})),
          "curve 7 gamut 2"},
-        {"other formats passed over",
-         cat({head, box("moov", cat({sample_track("avc1", 0, 1), sample_track("cndm", at, n)}))}),
+        {"oversized sample passed over", movie(cat({sample_track("cndm", 0, 1'048'577), good})),
          "curve 7 gamut 2"},
-        {"oversized sample passed over",
-         cat({head,
-              box("moov", cat({sample_track("cndm", 0, 1'048'577), sample_track("cndm", at, n)}))}),
-         "curve 7 gamut 2"},
-        {"first qualifying track decides",
-         cat({head, box("moov", cat({sample_track("cndm", 0, 8), sample_track("cndm", at, n)}))}),
+        {"first qualifying track decides", movie(cat({sample_track("cndm", 0, 8), good})),
          "curve - gamut -"},
-        {"sample beyond the file", cat({head, box("moov", sample_track("cndm", at, 4096))}),
-         "absent"},
-        {"no cndm track", cat({head, box("moov", sample_track("rtmd", at, n))}), "absent"},
+        {"sample beyond the file", movie(sample_track("cndm", at, 4096)), "absent"},
+        {"no cndm track", movie(sample_track("rtmd", at, n)), "absent"},
         {"no moov", head, "absent"},
         {"empty file", {}, "absent"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(read_bytes(c.content), c.expected) << c.name;
-
     TempDir dir;
+    for (const Case& c : cases) {
+        const auto found = cndm::read(write_file(dir / "clip.mp4", c.content));
+        EXPECT_EQ(found ? describe(*found) : "absent", c.expected) << c.name;
+    }
     EXPECT_FALSE(cndm::read(dir / "missing.mp4"));
 }

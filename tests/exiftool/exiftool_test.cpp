@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 
-using testing_support::TempDir;
-using testing_support::write_file;
-using testing_support::write_script;
+using namespace testing_support;
 using Files = std::vector<std::string>;
 using exiftool::ProcessOutput;
 
@@ -171,8 +169,8 @@ TEST(ExiftoolProcess, LocateVersionAndStartFailures) {
         EXPECT_NE(found, (tmp / "absent").string()); // falls through to the fixed places
     }
     EXPECT_EQ(exiftool::version((tmp / "absent").string()), std::nullopt);
-    write_file(tmp / "plain", "not executable");
-    auto r = exiftool::run((tmp / "plain").string(), {"x.mov"}, exiftool::Numeric::Yes);
+    const auto plain = write_file(tmp / "plain", "not executable");
+    auto r = exiftool::run(plain.string(), {"x.mov"}, exiftool::Numeric::Yes);
     EXPECT_EQ(error_of(r), "exiftool: Permission denied (os error 13)");
     auto missing = exiftool::read_batch((tmp / "absent").string(), {"x.mov", "y.mov"});
     EXPECT_EQ(tags_json(missing.at("y.mov")),

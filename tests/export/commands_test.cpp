@@ -6,11 +6,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::lines;
-using testing_support::read_file;
-using testing_support::run_core;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 // A scratch copy of the sample media: media/A001/C0001.MP4, C0002.MOV, notes.txt and
 // media/clip with space.avi.
@@ -62,9 +58,9 @@ TEST(ExportCommand, OutDirMirrorsAndSurvivesAClosedOutput) {
     const auto media = copy_samples(t);
     const auto out_dir = t / "out";
     // Standard output closed: the sidecars are still written and the status stays 0.
-    const auto r = testing_support::run(
-        "/bin/sh", {"-c", "\"$0\" export \"$1\" --out-dir \"$2\" >&-; echo \"status $?\"",
-                    ZUN_BINARY, media.string(), out_dir.string()});
+    const auto r =
+        run("/bin/sh", {"-c", "\"$0\" export \"$1\" --out-dir \"$2\" >&-; echo \"status $?\"",
+                        ZUN_BINARY, media.string(), out_dir.string()});
     EXPECT_EQ(r.out, "status 0\n") << r.err;
     EXPECT_TRUE(fs::is_regular_file(out_dir / "A001/C0001.MP4.zun-metadata.json"));
     EXPECT_TRUE(fs::is_regular_file(out_dir / "A001/C0002.MOV.zun-metadata.json"));
@@ -104,7 +100,7 @@ TEST(ResolveCsvCommand, StopsWith101WithoutOutOrWhenUnwritable) {
                 "; exec \"$0\" \"$@\"",
             ZUN_BINARY};
         limited.insert(limited.end(), c.args.begin(), c.args.end());
-        const auto r = testing_support::run("/bin/sh", limited);
+        const auto r = run("/bin/sh", limited);
         EXPECT_EQ(r.status, 101) << c.args.back();
         EXPECT_EQ(r.out, "") << c.args.back();
         EXPECT_NE(r.err.find(c.diagnostic), std::string::npos) << r.err;

@@ -12,9 +12,7 @@ namespace fs = std::filesystem;
 using fixtures::clip_at;
 using fixtures::field;
 using model::Status;
-using testing_support::read_file;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 TEST(Verdict, NeedsAValuedFieldBesidesFileSize) {
     struct Case {
@@ -142,8 +140,7 @@ TEST(Emit, ReportsRefusalsAndErrorsAndGoesOn) {
 
 TEST(Emit, CopiesFollowThePathRulesOfDiscovery) {
     TempDir t;
-    write_file(t / "A/C0001.MP4", "clip");
-    const auto clip = clip_at(t / "A/C0001.MP4");
+    const auto clip = clip_at(write_file(t / "A/C0001.MP4", "clip"));
     // Interior "." and trailing separators do not count; a path without a file name is an
     // error and writes nothing, at the file-system root least of all.
     const std::vector<std::pair<fs::path, std::string>> cases = {
@@ -177,8 +174,7 @@ TEST(Emit, CopiesFollowThePathRulesOfDiscovery) {
 
 TEST(Emit, NoMetadataWritesNothing) {
     TempDir t;
-    write_file(t / "A/C0001.MP4", "clip");
-    auto clip = clip_at(t / "A/C0001.MP4");
+    auto clip = clip_at(write_file(t / "A/C0001.MP4", "clip"));
     clip.fields = {field("file_size", "4 B", Status::Computed)};
     const auto before = fixtures::snapshot(t.path);
     const auto events =

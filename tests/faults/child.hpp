@@ -12,6 +12,8 @@
 
 #include <sys/types.h>
 
+#include "support/support.hpp"
+
 namespace faults {
 
 struct ChildOptions {
@@ -21,35 +23,14 @@ struct ChildOptions {
     std::size_t hang_up_after = std::numeric_limits<std::size_t>::max();
 };
 
-struct ChildResult {
-    int status = -1; // exit status, or 128 + signal
-    std::string out; // what arrived before any hang-up
-    std::string err;
+struct ChildResult : testing_support::RunResult {
     long max_rss_kb = 0; // peak resident set of the child (and the children it waited for)
 };
 
 // Runs the zun-metadata-core binary with `args`, standard input on /dev/null and the
 // environment changes of `env` (an empty value unsets). Waits for it to end. As another
 // user, copies of the executables run from a scratch folder, which is also the working folder.
-ChildResult run_binary(const std::vector<std::string>& args,
-                       const std::map<std::string, std::string>& env, const ChildOptions& options);
-
-// Sets or clears the immutable attribute of a file or directory; false when the file
-// system or the caller cannot.
-bool set_immutable(const std::filesystem::path& path, bool on);
-
-// Clears the immutable attribute again when it dies, so the scratch tree can be removed.
-struct ImmutableGuard {
-    std::filesystem::path path;
-    bool active = false;
-    explicit ImmutableGuard(std::filesystem::path p) : path(std::move(p)) {
-        active = set_immutable(path, true);
-    }
-    ~ImmutableGuard() {
-        if (active) set_immutable(path, false);
-    }
-    ImmutableGuard(const ImmutableGuard&) = delete;
-    ImmutableGuard& operator=(const ImmutableGuard&) = delete;
-};
+ChildResult run_binary(const std::vector<std::string>& args, std::map<std::string, std::string> env,
+                       const ChildOptions& options);
 
 } // namespace faults

@@ -13,11 +13,7 @@
 #include <sys/stat.h>
 
 using nlohmann::json;
-using testing_support::lines;
-using testing_support::read_file;
-using testing_support::run_core;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
@@ -51,65 +47,10 @@ done
 printf ']\n'
 )";
 
-struct Fixture {
-    TempDir tmp;
-    fs::path bin = tmp / "bin";
-    fs::path tool = bin / "exiftool";
-    fs::path media = tmp / "media";
-    Fixture() {
-        testing_support::write_fake_exiftool(tool, "12.76", fake_tool);
-        // Usable by an unprivileged user too.
-        fs::permissions(tool, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
-        fs::permissions(bin, fs::perms::all);
-    }
-    std::map<std::string, std::string> env(const std::string& mode = "",
-                                           const std::string& target = "",
-                                           const std::string& bytes = "") const {
-        return {{"ZUN_EXIFTOOL", tool.string()},
-                {"FAKE_MODE", mode},
-                {"FAKE_TARGET", target},
-                {"FAKE_BYTES", bytes}};
-    }
-    std::string calls() const { return read_file(bin / "calls.log"); }
-    // `count` small media files c00.mov, c01.mov, ... in `dir`.
-    std::vector<fs::path> clips(const fs::path& dir, int count) const {
-        std::vector<fs::path> out;
-        for (int i = 0; i < count; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "c%02d.mov", i);
-            out.push_back(dir / name);
-            write_file(out.back(), "not really a movie");
-        }
-        return out;
-    }
-};
-
-std::vector<json> parse_lines(const std::string& out) {
-    std::vector<json> docs;
-    for (const auto& line : lines(out))
-        docs.push_back(json::parse(line, nullptr, false));
-    return docs;
-}
-
-// The clip objects of a scan's output, after checking the found and done events around them:
-// nothing lost means one clip line per media file and a done event that counts them all.
-std::vector<json> complete_scan(const std::string& out, std::size_t media, std::size_t errors) {
-    auto docs = parse_lines(out);
-    std::vector<json> clips;
-    EXPECT_GE(docs.size(), media + 2);
-    if (docs.size() < media + 2) return clips;
-    const json& found = docs[docs.size() - media - 2];
-    EXPECT_EQ(found["event"], "found");
-    EXPECT_EQ(found["count"], media);
-    for (std::size_t i = docs.size() - media - 1; i + 1 < docs.size(); ++i) {
-        EXPECT_EQ(docs[i]["event"], "clip");
-        clips.push_back(docs[i]["clip"]);
-    }
-    const json& done = docs.back();
-    EXPECT_EQ(done["event"], "done");
-    EXPECT_EQ(done["clips"], media);
-    EXPECT_EQ(done["errors"], errors);
-    return clips;
+// The stand-in's variables: FAKE_MODE for the files matching FAKE_TARGET.
+std::map<std::string, std::string> fault(const std::string& mode, const std::string& target,
+                                         const std::string& bytes = "") {
+    return {{"FAKE_MODE", mode}, {"FAKE_TARGET", target}, {"FAKE_BYTES", bytes}};
 }
 
 // Environment that makes a child's peak memory follow what it holds. glibc raises its mmap
@@ -128,9 +69,9 @@ std::map<std::string, std::string> exact_peak_memory(std::map<std::string, std::
 } // namespace
 
 TEST(Faults, ToolKilledMidBatchFailsOnlyThatBatch) {
-    Fixture f;
-    auto files = f.clips(f.media, 40); // batches 0-15, 16-31, 32-39
-    auto r = run_core({"scan", f.media.string()}, f.env("kill", "*/c20.mov"));
+    FakeTool f("12.76", fake_tool);
+    auto files = media_files(f.media, 40); // batches 0-15, 16-31, 32-39
+    auto r = run_core({"scan", f.media.string()}, f.env(fault("kill", "*/c20.mov")));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     auto clips = complete_scan(r.out, 40, 16);
@@ -157,17 +98,17 @@ TEST(Faults, HugeToolOutputIsReadWithBoundedMemory) {
     // such value costs about ten times its size at the peak.
     constexpr std::size_t huge = 4'000'000;
     constexpr long huge_kb = static_cast<long>(huge / 1000);
-    Fixture f;
-    auto files = f.clips(f.media, 40);
+    FakeTool f("12.76", fake_tool);
+    auto files = media_files(f.media, 40);
     const std::string bytes = std::to_string(huge);
     auto none = faults::run_binary({"scan", f.media.string()}, exact_peak_memory(f.env()), {});
     // One huge value, then one in each of the three batches: the peak must stay that of one
     // batch, since a batch's output and its clips are released before the next one.
     auto one = faults::run_binary({"scan", f.media.string()},
-                                  exact_peak_memory(f.env("huge", "*/c03.mov", bytes)), {});
+                                  exact_peak_memory(f.env(fault("huge", "*/c03.mov", bytes))), {});
     auto three = faults::run_binary(
         {"scan", f.media.string()},
-        exact_peak_memory(f.env("huge", "*/c03.mov */c20.mov */c35.mov", bytes)), {});
+        exact_peak_memory(f.env(fault("huge", "*/c03.mov */c20.mov */c35.mov", bytes))), {});
     auto holds_huge_value = [&](const json& clip) {
         for (const auto& tag : clip["tags"])
             if (tag["name"] == "Comment")
@@ -209,10 +150,10 @@ TEST(Faults, FileRemovedOrTruncatedAfterDiscovery) {
         {"", fs::file_size(sample), json::array({"exiftool", "zun-tmcd"})},
     };
     for (const auto& c : cases) {
-        Fixture f;
-        auto files = f.clips(f.media, 3);
+        FakeTool f("12.76", fake_tool);
+        auto files = media_files(f.media, 3);
         fs::copy_file(sample, files[1], fs::copy_options::overwrite_existing);
-        auto r = run_core({"scan", f.media.string()}, f.env(c.mode, "*/c01.mov"));
+        auto r = run_core({"scan", f.media.string()}, f.env(fault(c.mode, "*/c01.mov")));
         ASSERT_EQ(r.status, 0) << c.mode;
         auto clips = complete_scan(r.out, 3, 0);
         ASSERT_EQ(clips.size(), 3u) << c.mode;
@@ -230,12 +171,12 @@ TEST(Faults, FileRemovedOrTruncatedAfterDiscovery) {
 }
 
 TEST(Faults, UnreadableFoldersAreSkippedForAnUnprivilegedUser) {
-    Fixture f;
+    FakeTool f("12.76", fake_tool);
     fs::permissions(f.tmp.path, fs::perms::all);
-    auto readable = f.clips(f.media / "A", 2);
-    f.clips(f.media / "B", 2);
-    f.clips(f.media / "C" / "D", 1);
-    f.clips(f.media / "E", 1);
+    auto readable = media_files(f.media / "A", 2);
+    media_files(f.media / "B", 2);
+    media_files(f.media / "C" / "D", 1);
+    media_files(f.media / "E", 1);
     // B cannot be listed or entered; C can be entered but not listed; E can be listed but
     // not entered: its entry keeps the type the listing gave, but the file's size cannot be read.
     fs::permissions(f.media / "B", fs::perms::none);
@@ -248,13 +189,10 @@ TEST(Faults, UnreadableFoldersAreSkippedForAnUnprivilegedUser) {
                                 f.env(), {.as_user = nobody});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    auto docs = parse_lines(r.out);
-    ASSERT_FALSE(docs.empty());
-    EXPECT_EQ(docs[0]["event"], "rejected");
-    EXPECT_EQ(docs[0]["path"], (f.media / "B").string());
-    EXPECT_EQ(docs[0]["reason"], "no_media");
-    auto clips = complete_scan(r.out, 4, 0);
+    auto clips = complete_scan(r.out, 4, 0, 1);
     ASSERT_EQ(clips.size(), 4u);
+    EXPECT_EQ(lines(r.out)[0], R"({"event":"rejected","path":")" + (f.media / "B").string() +
+                                   R"(","reason":"no_media"})");
     const std::vector<std::pair<fs::path, int>> expected = {{readable[0], 18},
                                                             {readable[1], 18},
                                                             {f.media / "E" / "c00.mov", 0},
@@ -267,27 +205,24 @@ TEST(Faults, UnreadableFoldersAreSkippedForAnUnprivilegedUser) {
 }
 
 TEST(Faults, ReaderHangingUpDoesNotStopTheScan) {
-    Fixture f;
-    auto files = f.clips(f.media, 40);
+    FakeTool f("12.76", fake_tool);
+    auto files = media_files(f.media, 40);
     // Hang up after the found event: every later line meets a closed pipe.
     auto r = faults::run_binary({"scan", f.media.string()}, f.env(),
                                 {.as_user = std::nullopt, .hang_up_after = 1});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     // The last batch was still read, by both runs.
-    const std::string calls = f.calls();
-    std::size_t last = 0, count = 0;
-    while ((last = calls.find(files.back().string(), last)) != std::string::npos) {
-        ++count;
-        ++last;
-    }
+    std::size_t count = 0;
+    for (const auto& call : f.calls())
+        count += call.find(files.back().string()) != std::string::npos;
     EXPECT_EQ(count, 2u);
 }
 
 TEST(Faults, ExportIntoPartlyReadOnlyTargets) {
-    Fixture f;
-    auto in_a = f.clips(f.media / "A", 2);
-    auto in_b = f.clips(f.media / "B", 2);
+    FakeTool f("12.76", fake_tool);
+    auto in_a = media_files(f.media / "A", 2);
+    auto in_b = media_files(f.media / "B", 2);
     auto first = run_core({"export", f.media.string()}, f.env());
     ASSERT_EQ(first.status, 0);
     ASSERT_EQ(lines(first.out).size(), 4u);
@@ -303,13 +238,13 @@ TEST(Faults, ExportIntoPartlyReadOnlyTargets) {
     fs::remove(sidecar(in_a[1]));
 
     // A refuses every new entry; in B only the existing sidecar of c01 cannot be replaced.
-    faults::ImmutableGuard lock_a(f.media / "A");
-    faults::ImmutableGuard lock_b1(sidecar(in_b[1]));
+    ImmutableGuard lock_a(f.media / "A");
+    ImmutableGuard lock_b1(sidecar(in_b[1]));
     if (!lock_a.active || !lock_b1.active)
         GTEST_SKIP() << "the immutable attribute is not available here";
     auto r = run_core({"export", f.media.string()}, f.env());
     EXPECT_EQ(r.status, 0);
-    auto docs = parse_lines(r.out);
+    auto docs = json_lines(r.out);
     ASSERT_EQ(docs.size(), 4u);
     const std::string denied = "Error(\"Operation not permitted (os error 1)\")";
     const std::vector<std::pair<fs::path, std::string>> expected = {
@@ -338,9 +273,9 @@ TEST(Faults, PrintingScanMemoryDoesNotGrowWithClips) {
     GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine, so peak memory means "
                     "nothing here; the plain build runs this check";
 #endif
-    Fixture f;
-    f.clips(f.media / "small", 200);
-    f.clips(f.media / "large", 2000);
+    FakeTool f("12.76", fake_tool);
+    media_files(f.media / "small", 200);
+    media_files(f.media / "large", 2000);
     auto small = faults::run_binary({"scan", (f.media / "small").string()}, f.env(), {});
     auto large = faults::run_binary({"scan", (f.media / "large").string()}, f.env(), {});
     ASSERT_EQ(small.status, 0);

@@ -30,27 +30,21 @@ done
 printf ']'
 )";
 
-struct Card {
-    TempDir tmp;
-    fs::path tool = tmp / "exiftool";
-    Card() { write_fake_exiftool(tool, "12.57", tag_tool); }
-    // A clip with the given raw and printed members (JSON object bodies without braces).
-    fs::path clip(const std::string& name, const std::string& raw, const std::string& printed,
-                  const std::string& content = "x") {
-        fs::path path = tmp / "card" / name;
-        write_file(path, content);
-        write_file(path.string() + ".raw", raw);
-        write_file(path.string() + ".printed", printed);
-        return path;
+// A card of clips in the media folder, scanned with the stand-in above.
+struct Card : FakeTool {
+    Card() : FakeTool("12.57", tag_tool) {}
+    // A clip whose raw and printed members are `members` (a JSON object body without braces).
+    void clip(const std::string& name, const std::string& members,
+              const std::string& content = "x") {
+        write_file(media / (name + ".raw"), members);
+        write_file(media / (name + ".printed"), members);
+        write_file(media / name, content);
     }
     // The clip objects of a scan of the card, by file name.
     std::map<std::string, json> scan() {
-        auto r = run_core({"scan", (tmp / "card").string()}, {{"ZUN_EXIFTOOL", tool.string()}});
         std::map<std::string, json> clips;
-        for (const auto& line : lines(r.out)) {
-            json doc = json::parse(line);
+        for (const json& doc : json_lines(run_core({"scan", media.string()}, env()).out))
             if (doc["event"] == "clip") clips[doc["clip"]["name"]] = doc["clip"];
-        }
         return clips;
     }
 };
@@ -68,29 +62,18 @@ std::string compact(const json& value) {
 
 // A QuickTime file whose only track is a Canon metadata track with the given codes.
 std::string canon_movie(std::uint8_t curve, std::uint8_t gamut) {
-    const Bytes ul = u8({0x06, 0x0E, 0x2B, 0x34});
-    auto item = [&](std::uint16_t tag, std::uint8_t kind, std::uint8_t code) {
-        return cat(
-            {be16(tag), be16(16), ul, zeros(4), u8({0x0E, 0x15, 0x00, kind, code}), zeros(3)});
-    };
-    const Bytes items = cat({item(0xe211, 1, curve), item(0xe212, 2, gamut)});
-    const Bytes sample = cat({ul, zeros(12), u8({static_cast<std::uint8_t>(items.size())}), items});
-    const Bytes head = cat({box("ftyp", ascii("qt  ")), box("mdat", sample)});
-    const Bytes stbl =
-        box("stbl",
-            cat({box("stsd", cat({be32(0), be32(1), be32(16), ascii("cndm")})),
-                 box("stco", cat({be32(0), be32(1), be32(static_cast<std::uint32_t>(12 + 8))})),
-                 box("stsz",
-                     cat({be32(0), be32(static_cast<std::uint32_t>(sample.size())), be32(1)}))}));
-    return to_string(cat({head, box("moov", box("trak", box("mdia", box("minf", stbl))))}));
+    const Bytes sample =
+        klv_packet(cat({cndm_item(0xe211, 1, curve), cndm_item(0xe212, 2, gamut)}));
+    const auto size = static_cast<std::uint32_t>(sample.size());
+    return to_string(cat({box("ftyp", ascii("qt  ")), box("mdat", sample),
+                          box("moov", sample_track("cndm", 12 + 8, size))}));
 }
 
 } // namespace
 
 TEST(MakerPaths, PanasonicVLogPairsTheGamut) {
     Card card;
-    card.clip("P1000001.MOV", R"("Panasonic:PhotoStyle":"V-Log")",
-              R"("Panasonic:PhotoStyle":"V-Log")");
+    card.clip("P1000001.MOV", R"("Panasonic:PhotoStyle":"V-Log")");
     auto clip = card.scan().at("P1000001.MOV");
     EXPECT_EQ(field(clip, "picture_profile")["value"], "V-Log");
     EXPECT_EQ(
@@ -106,8 +89,7 @@ TEST(MakerPaths, PanasonicVLogPairsTheGamut) {
 
 TEST(MakerPaths, NikonNLogPairsRec2020) {
     Card card;
-    card.clip("DSC_0001.MOV", R"("Nikon:PictureControlName":"N-Log")",
-              R"("Nikon:PictureControlName":"N-Log")");
+    card.clip("DSC_0001.MOV", R"("Nikon:PictureControlName":"N-Log")");
     auto clip = card.scan().at("DSC_0001.MOV");
     EXPECT_EQ(field(clip, "curve")["value"], "N-Log");
     EXPECT_EQ(field(clip, "gamut")["value"], "Rec.2020");
@@ -118,9 +100,9 @@ TEST(MakerPaths, NikonNLogPairsRec2020) {
 TEST(MakerPaths, CanonLogIsAMakerHintUnlessTheMetadataTrackConfirmsIt) {
     Card card;
     const std::string raw = R"("Canon:CanonLogVersion":"V3","Canon:ColorSpace2":"Cinema Gamut")";
-    card.clip("A001C001.MOV", raw, raw);
-    card.clip("A001C002.MOV", raw, raw, canon_movie(7, 2));
-    card.clip("A001C003.MOV", raw, raw, canon_movie(2, 2));
+    card.clip("A001C001.MOV", raw);
+    card.clip("A001C002.MOV", raw, canon_movie(7, 2));
+    card.clip("A001C003.MOV", raw, canon_movie(2, 2));
     auto clips = card.scan();
 
     // Maker notes alone: evidence only.
@@ -152,8 +134,8 @@ TEST(MakerPaths, SonyDocumentOutranksEverySource) {
     Card card;
     const std::string raw = R"("Keys:ViewingGamma":"Rec709","Keys:ViewingGamut":"Rec709",)"
                             R"("Canon:CanonLogVersion":"V3","Nikon:PictureControlName":"N-Log")";
-    card.clip("C0001.MP4", raw, raw);
-    write_file(card.tmp / "card" / "C0001M01.XML",
+    card.clip("C0001.MP4", raw);
+    write_file(card.media / "C0001M01.XML",
                "<NonRealTimeMeta><Device manufacturer=\"Sony\" modelName=\"ILME-FX6V\"/>"
                "<Item name=\"CaptureGammaEquation\" value=\"s-log3\"/>"
                "<Item name=\"CaptureColorPrimaries\" value=\"S-Gamut3-Cine\"/></NonRealTimeMeta>");

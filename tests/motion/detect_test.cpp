@@ -161,7 +161,7 @@ TEST(Detect, UnreadableProject) {
     TempDir tmp;
     write_file(tmp / "A.gyroflow", complete_project);
     fs::permissions(tmp / "A.gyroflow", fs::perms::none);
-    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+    auto failure = as_unprivileged([&]() -> std::string {
         auto m = motion::detect(tmp / "A.MP4", {});
         if (!m.project) return "project not reported";
         return m.project->valid_json ? "unreadable project counted as valid JSON" : "";
@@ -347,9 +347,7 @@ TEST(DetectCache, SameResultsAsFreshListing) {
     for (const char* folder : folders) {
         for (int i = 0; i < 60; ++i) {
             std::string stem = "C" + std::to_string(1000 + i);
-            fs::path clip = tmp / folder / (stem + ".MP4");
-            write_file(clip, "");
-            clips.push_back(clip);
+            clips.push_back(write_file(tmp / folder / (stem + ".MP4"), ""));
             if (i % 3 == 0) write_file(tmp / folder / (stem + ".gcsv"), log_text({.rows = 25}));
             if (i % 4 == 0) write_file(tmp / folder / (stem + ".MP4.BFL"), "");
             if (i % 5 == 0) write_file(tmp / folder / (stem + ".MP4.gcsv"), "broken");

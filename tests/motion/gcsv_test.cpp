@@ -19,14 +19,15 @@ std::string log_json(const std::optional<model::GyroLog>& log) {
     return log ? json_writer::compact(model::to_json(*log)) : "absent";
 }
 
-std::optional<model::GyroLog> parse_text(const TempDir& tmp, std::string_view content) {
-    write_file(tmp / "C0001.gcsv", content);
-    return motion::parse_gcsv(tmp / "C0001.gcsv");
+// The log parsed from a file holding `content`.
+std::optional<model::GyroLog> parse_text(std::string_view content) {
+    TempDir tmp;
+    return motion::parse_gcsv(write_file(tmp / "C0001.gcsv", content));
 }
 
 TEST(Gcsv, TwoThousandRowsAtOneKilohertz) {
     TempDir tmp;
-    auto log = parse_text(tmp, log_text({}));
+    auto log = motion::parse_gcsv(write_file(tmp / "C0001.gcsv", log_text({})));
     EXPECT_EQ(log_json(log), R"({"duration_s":1.999,"kind":"GCSV","path":")" +
                                  (tmp / "C0001.gcsv").string() +
                                  R"(","rate_hz":1000.0,"samples":2000,"vendor":"potatocam"})");
@@ -72,8 +73,7 @@ TEST(Gcsv, AcceptedVariants) {
          "potatocam"},
     };
     for (const auto& c : cases) {
-        TempDir tmp;
-        auto log = parse_text(tmp, log_text(c.shape));
+        auto log = parse_text(log_text(c.shape));
         ASSERT_TRUE(log) << c.what;
         EXPECT_EQ(log->samples, c.samples) << c.what;
         EXPECT_DOUBLE_EQ(log->duration_s, c.duration) << c.what;
@@ -130,17 +130,14 @@ TEST(Gcsv, RejectedLogs) {
          log_text({.vendor = "vendor," + std::string(5000, 'v')})},
         {"a row of a million commas", log_text({}) + std::string(1'000'000, ',') + "\n"},
     };
-    for (const auto& c : cases) {
-        TempDir tmp;
-        EXPECT_EQ(log_json(parse_text(tmp, c.content)), "absent") << c.what;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(log_json(parse_text(c.content)), "absent") << c.what;
 }
 
 TEST(Gcsv, RepeatedTimestampIsNotGoingBack) {
     std::string content = log_text({});
     content.replace(content.find("\n1000,") + 1, 4, "999");
-    TempDir tmp;
-    auto log = parse_text(tmp, content);
+    auto log = parse_text(content);
     ASSERT_TRUE(log);
     EXPECT_EQ(log->samples, 2000u);
 }
@@ -154,8 +151,7 @@ TEST(Gcsv, CharactersSplitAcrossReadChunks) {
         std::string content = head + std::string(filler, 'x') + vendor +
                               "\xC3\xA9ra\xE3\x80\x80\xE3\x80\x80\n" +
                               log_text({.magic = "", .vendor = ""});
-        TempDir tmp;
-        auto log = parse_text(tmp, content);
+        auto log = parse_text(content);
         ASSERT_TRUE(log) << shift;
         EXPECT_EQ(log->vendor, "Cam\xC3\xA9ra") << shift;
         EXPECT_EQ(log->samples, 2000u);
@@ -180,19 +176,10 @@ TEST(Gcsv, UnreadableFile) {
     write_file(tmp / "C0001.gcsv", log_text({}));
     ASSERT_TRUE(motion::parse_gcsv(tmp / "C0001.gcsv")); // readable, it parses
     fs::permissions(tmp / "C0001.gcsv", fs::perms::none);
-    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+    auto failure = as_unprivileged([&]() -> std::string {
         return motion::parse_gcsv(tmp / "C0001.gcsv") ? "unreadable log parsed" : "";
     });
     EXPECT_EQ(failure, "");
-}
-
-// Peak resident memory of this process in KiB, from /proc; 0 when unknown.
-long peak_rss_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return 0;
 }
 
 TEST(Gcsv, LargeLogIsStreamed) {
@@ -200,27 +187,24 @@ TEST(Gcsv, LargeLogIsStreamed) {
     fs::path path = tmp / "big.gcsv";
     // Several times the growth allowed below, so holding the log would show.
     const std::uint64_t rows = 600'000;
-    constexpr long allowed_growth_kib = 4 * 1024;
+    constexpr std::uint64_t allowed_growth_kib = 4 * 1024;
     {
         std::ofstream out(path, std::ios::binary);
         out << log_text({.rows = 0});
-        std::string row;
-        for (std::uint64_t i = 0; i < rows; ++i) {
-            row = std::to_string(i) + ",39,86,183,-1137,-15689,-2986\n";
-            out << row;
-        }
+        for (std::uint64_t i = 0; i < rows; ++i)
+            out << i << ",39,86,183,-1137,-15689,-2986\n";
     }
     auto size = fs::file_size(path);
     ASSERT_GT(size, 4u * allowed_growth_kib * 1024);
-    long before = peak_rss_kib();
+    const auto before = proc_self_number("status", "VmHWM:");
     auto log = motion::parse_gcsv(path);
-    long after = peak_rss_kib();
+    const auto after = proc_self_number("status", "VmHWM:");
     ASSERT_TRUE(log);
     EXPECT_EQ(log->samples, rows);
     EXPECT_DOUBLE_EQ(log->duration_s, 0.001 * static_cast<double>(rows - 1));
     // The peak grows by far less than the file: it is never held in memory.
-    if (before > 0) {
-        EXPECT_LT(after - before, allowed_growth_kib);
+    if (before && after) {
+        EXPECT_LT(*after - *before, allowed_growth_kib);
     }
 }
 

@@ -41,39 +41,36 @@ TEST(Useless, PlaceholderTexts) {
         EXPECT_FALSE(normalize::useless(t)) << t;
 }
 
-TEST(Num, NumbersAndLeadingNumericPrefixes) {
+TEST(Num, NumbersAndLeadingNumericPrefixesNeverThePrintedText) {
     struct Case {
-        Json raw;
+        RawTag tag;
         std::optional<double> want;
     };
     const Case cases[] = {
-        {Json(" 29.97 "), 29.97},
-        {Json("-0.5EV"), -0.5},
-        {Json("25.000 fps"), 25.0},
-        {Json("1/50"), 1.0},
-        {Json("-.5"), -0.5},
-        {Json("7."), 7.0},
-        {Json("1.2.3"), std::nullopt},
-        {Json("1-2"), std::nullopt},
-        {Json("-"), std::nullopt},
-        {Json(""), std::nullopt},
-        {Json("f/2.8"), std::nullopt},
-        {Json("ISO 800"), std::nullopt},
-        {Json(std::string(400, '9')), std::nullopt}, // beyond any double
-        {Json(true), std::nullopt},
-        {Json(nullptr), std::nullopt},
-        {Json::array({1}), std::nullopt},
-        {Json(800), 800.0},
-        {Json(-3), -3.0},
-        {Json(std::uint64_t{18446744073709551615u}), 18446744073709551615.0},
-        {Json(0.0125), 0.0125},
+        {tag(Json(" 29.97 ")), 29.97},
+        {tag(Json("-0.5EV")), -0.5},
+        {tag(Json("25.000 fps")), 25.0},
+        {tag(Json("1/50")), 1.0},
+        {tag(Json("-.5")), -0.5},
+        {tag(Json("7.")), 7.0},
+        {tag(Json("1.2.3")), std::nullopt},
+        {tag(Json("1-2")), std::nullopt},
+        {tag(Json("-")), std::nullopt},
+        {tag(Json("")), std::nullopt},
+        {tag(Json("f/2.8")), std::nullopt},
+        {tag(Json("ISO 800")), std::nullopt},
+        {tag(Json(std::string(400, '9'))), std::nullopt}, // beyond any double
+        {tag(Json(true)), std::nullopt},
+        {tag(Json(nullptr)), std::nullopt},
+        {tag(Json::array({1})), std::nullopt},
+        {tag(Json(800)), 800.0},
+        {tag(Json(-3)), -3.0},
+        {tag(Json(std::uint64_t{18446744073709551615u})), 18446744073709551615.0},
+        {tag(Json(0.0125)), 0.0125},
+        {tag(Json(4), "f/2.8"), 4.0},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(normalize::num(tag(c.raw)), c.want) << c.raw.dump();
-}
-
-TEST(Num, IgnoresPrintedText) {
-    EXPECT_EQ(normalize::num(tag(Json(4), "f/2.8")), 4.0);
+        EXPECT_EQ(normalize::num(c.tag), c.want) << c.tag.raw.dump();
 }
 
 TEST(TrimNum, RoundsExactValueTiesToEvenAndTrims) {

@@ -7,11 +7,7 @@
 
 namespace {
 
-const Field* find(const std::vector<Field>& fields, std::string_view id) {
-    for (const Field& f : fields)
-        if (f.id == id) return &f;
-    return nullptr;
-}
+using model::find_field;
 
 std::vector<Field> build(const std::vector<RawTag>& tags, const sony::Sony& sony) {
     return normalize::build_fields(tags, std::nullopt, std::nullopt, sony, 0, "");
@@ -28,56 +24,56 @@ TEST(SonyFill, ExiftoolValuesAreNeverReplaced) {
     sony::Sony s = model_only();
     s.rtmd.iris_fnumber = 4.0;
     const auto f = build({t("ExifIFD", "FNumber", 2.8), t("Keys", "Aperture", 3.5)}, s);
-    const Field* aperture = find(f, "aperture");
+    const Field* aperture = find_field(f, "aperture");
     ASSERT_TRUE(aperture);
     EXPECT_EQ(aperture->value, "f/2.8");
     EXPECT_EQ(aperture->status, Status::SourcesDiffer);
     EXPECT_EQ(aperture->primary->source, "exiftool");
     EXPECT_EQ(aperture->alternates.size(), 1u);
-    ASSERT_TRUE(find(f, "iris_number"));
-    EXPECT_EQ(find(f, "iris_number")->value, "4.00");
+    ASSERT_TRUE(find_field(f, "iris_number"));
+    EXPECT_EQ(find_field(f, "iris_number")->value, "4.00");
 
     // A start timecode that exiftool printed as a duration leaves the field to the LTC start.
     s.ltc_start = 0x04030201u;
     const auto g = build({t("MXF", "StartTimecode", 3723.16, "1:02:03")}, s);
-    EXPECT_EQ(find(g, "timecode")->value, "01:02:03:04");
-    EXPECT_EQ(find(g, "timecode")->primary->source, "zun-sony");
+    EXPECT_EQ(find_field(g, "timecode")->value, "01:02:03:04");
+    EXPECT_EQ(find_field(g, "timecode")->primary->source, "zun-sony");
 }
 
 TEST(SonyFill, FillsGapsWithDecodedValues) {
     sony::Sony s = model_only();
     s.rtmd.iris_fnumber = 4.0;
-    const auto f = build({}, s);
-    const Field* aperture = find(f, "aperture");
+    const auto g = build({}, s);
+    const Field* aperture = find_field(g, "aperture");
     EXPECT_EQ(aperture->value, "f/4");
     EXPECT_EQ(aperture->note, std::nullopt);
     EXPECT_EQ(aperture->primary->source, "zun-sony");
     EXPECT_EQ(aperture->primary->group, "Sony NRT");
     EXPECT_EQ(aperture->primary->tag, "rtmd 0x8000");
     EXPECT_EQ(aperture->primary->kind, Kind::Decoded);
-    EXPECT_EQ(find(f, "iris_number")->note, "first_frame");
-    EXPECT_EQ(find(f, "lens")->note, "sony_no_lens");
-    EXPECT_EQ(find(f, "wb_temp")->note, "sony_no_kelvin");
-    EXPECT_EQ(find(f, "focus_mode")->note, "sony_no_focusmode");
-    EXPECT_EQ(find(f, "focus_mode")->status, Status::Unavailable);
-    EXPECT_EQ(find(f, "camera_model")->value, "ILME-FX6V");
+    EXPECT_EQ(find_field(g, "iris_number")->note, "first_frame");
+    EXPECT_EQ(find_field(g, "lens")->note, "sony_no_lens");
+    EXPECT_EQ(find_field(g, "wb_temp")->note, "sony_no_kelvin");
+    EXPECT_EQ(find_field(g, "focus_mode")->note, "sony_no_focusmode");
+    EXPECT_EQ(find_field(g, "focus_mode")->status, Status::Unavailable);
+    EXPECT_EQ(find_field(g, "camera_model")->value, "ILME-FX6V");
 }
 
 TEST(SonyFill, ReasonNotesOnlyWithoutValueOrNote) {
     const auto f = build({t("ExifIFD", "LensModel", "FE 24mm F1.4 GM"),
                           t("Nikon", "FocusMode", "AF-C"), t("Canon", "ColorTemperature", 5600)},
                          model_only());
-    EXPECT_EQ(find(f, "lens")->note, std::nullopt);
-    EXPECT_EQ(find(f, "focus_mode")->value, "AF-C");
-    EXPECT_EQ(find(f, "focus_mode")->note, std::nullopt);
-    EXPECT_EQ(find(f, "wb_temp")->note, std::nullopt);
+    EXPECT_EQ(find_field(f, "lens")->note, std::nullopt);
+    EXPECT_EQ(find_field(f, "focus_mode")->value, "AF-C");
+    EXPECT_EQ(find_field(f, "focus_mode")->note, std::nullopt);
+    EXPECT_EQ(find_field(f, "wb_temp")->note, std::nullopt);
 
     sony::Sony bare;
     bare.origin = "sidecar";
     bare.capture_gamma = "s-log3";
     const auto g = build({}, bare);
-    EXPECT_EQ(find(g, "lens")->note, std::nullopt);
-    EXPECT_EQ(find(g, "focus_mode")->note, std::nullopt);
+    EXPECT_EQ(find_field(g, "lens")->note, std::nullopt);
+    EXPECT_EQ(find_field(g, "focus_mode")->note, std::nullopt);
 }
 
 TEST(SonyFill, DisplayTexts) {
@@ -130,7 +126,7 @@ TEST(SonyFill, DisplayTexts) {
         sony::Sony s = model_only();
         c.set(s);
         const auto f = build({}, s);
-        const Field* field = find(f, c.id);
+        const Field* field = find_field(f, c.id);
         const std::string label = std::string(c.id) + " " + c.raw.dump();
         if (!c.value) {
             // Either absent or left as the engine's unavailable row.
@@ -152,7 +148,7 @@ TEST(SonyFill, WhiteBalanceAlternate) {
     s.rtmd.wb_mode = "Automatic";
     s.rtmd.white_balance = 4;
     auto f = build({}, s);
-    const Field* wb = find(f, "wb_mode");
+    const Field* wb = find_field(f, "wb_mode");
     EXPECT_EQ(wb->value, "Auto");
     EXPECT_EQ(wb->note, "first_frame");
     ASSERT_EQ(wb->alternates.size(), 1u);
@@ -162,8 +158,8 @@ TEST(SonyFill, WhiteBalanceAlternate) {
 
     s.rtmd.white_balance = 3;
     f = build({}, s);
-    EXPECT_EQ(find(f, "wb_mode")->alternates.at(0).printed, std::nullopt);
-    EXPECT_EQ(find(f, "wb_mode")->alternates.at(0).raw, Json(3));
+    EXPECT_EQ(find_field(f, "wb_mode")->alternates.at(0).printed, std::nullopt);
+    EXPECT_EQ(find_field(f, "wb_mode")->alternates.at(0).raw, Json(3));
 }
 
 TEST(SonyFill, SidecarGroupAndAppendOrder) {
@@ -182,15 +178,15 @@ TEST(SonyFill, SidecarGroupAndAppendOrder) {
         if (field.primary && field.primary->source == "zun-sony") {
             EXPECT_EQ(field.primary->group, "Sony NRT sidecar") << field.id;
         }
-    EXPECT_EQ(find(f, "timecode")->value, "01:00:00:00");
-    EXPECT_EQ(find(f, "timecode")->primary->tag, "LtcChange (frame 0)");
-    EXPECT_EQ(find(f, "timecode")->primary->raw, Json(1));
+    EXPECT_EQ(find_field(f, "timecode")->value, "01:00:00:00");
+    EXPECT_EQ(find_field(f, "timecode")->primary->tag, "LtcChange (frame 0)");
+    EXPECT_EQ(find_field(f, "timecode")->primary->raw, Json(1));
 
     // The container timecode is kept over the document's.
     const auto g = normalize::build_fields(
         {}, tmcd::StartTimecode{"10:00:00:00", 864000, 24, false}, std::nullopt, s, 0, "");
-    EXPECT_EQ(find(g, "timecode")->value, "10:00:00:00");
-    EXPECT_EQ(find(g, "timecode")->primary->source, "zun-tmcd");
+    EXPECT_EQ(find_field(g, "timecode")->value, "10:00:00:00");
+    EXPECT_EQ(find_field(g, "timecode")->primary->source, "zun-tmcd");
 }
 
 // One realistic Sony FX3 clip, every field as the front-end receives it.

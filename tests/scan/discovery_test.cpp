@@ -6,8 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
@@ -76,10 +75,7 @@ TEST(Discovery, CollectRejectsAndRemovesDuplicatesByComponents) {
         scan::collect({D + "/b.mov", D, D + "//a.mov", D + "/./b.mov", (d / "c.txt").string(),
                        (tmp.path / "missing").string(), (tmp.path / "empty").string(),
                        (tmp.path / "only-hidden").string(), (tmp.path / "dangling").string()});
-    std::vector<std::string> media;
-    for (const auto& m : got.media)
-        media.push_back(m);
-    EXPECT_EQ(media, (std::vector<std::string>{D + "/b.mov", D + "/a.mov"}));
+    EXPECT_EQ(got.media, (std::vector<std::string>{D + "/b.mov", D + "/a.mov"}));
     ASSERT_EQ(got.rejected.size(), 5u);
     EXPECT_EQ(got.rejected[0].reason, "unsupported_type");
     EXPECT_EQ(got.rejected[0].path, (d / "c.txt").string());
@@ -94,10 +90,7 @@ TEST(Discovery, LeadingDotSlashMakesASecondEntry) {
     write_file(tmp.path / "a.mov", "x");
     ASSERT_EQ(::chdir(tmp.path.c_str()), 0);
     auto got = scan::collect({"a.mov", "./a.mov", ".//a.mov", "."});
-    std::vector<std::string> media;
-    for (const auto& m : got.media)
-        media.push_back(m);
-    EXPECT_EQ(media, (std::vector<std::string>{"a.mov", "./a.mov"}));
+    EXPECT_EQ(got.media, (std::vector<std::string>{"a.mov", "./a.mov"}));
     EXPECT_TRUE(got.rejected.empty());
     ASSERT_EQ(::chdir("/"), 0);
 }
@@ -109,7 +102,7 @@ TEST(Discovery, UnreadableDirectoryIsSkippedSilently) {
     write_file(tmp.path / "only-locked" / "inner" / "c.mov", "x");
     fs::permissions(tmp.path / "locked", fs::perms::none);
     fs::permissions(tmp.path / "only-locked" / "inner", fs::perms::none);
-    auto failure = testing_support::as_unprivileged([&]() -> std::string {
+    auto failure = as_unprivileged([&]() -> std::string {
         auto got = scan::collect({tmp.path.string(), (tmp.path / "only-locked").string()});
         if (got.media.size() != 1 || got.media[0] != (tmp.path / "ok" / "a.mov").string())
             return "expected only ok/a.mov, got " + std::to_string(got.media.size()) + " files";

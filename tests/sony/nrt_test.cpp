@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "sony/sony.hpp"
+#include "support/bytes.hpp"
 
 namespace {
+
+using testing_support::ascii;
 
 constexpr std::string_view k_document = R"(<?xml version="1.0" encoding="UTF-8"?>
 <NonRealTimeMeta xmlns="urn:schemas-professionalDisc:nonRealTimeMeta:ver.2.20" lastUpdate="2024-01-01">
@@ -162,28 +165,24 @@ TEST(DisplayNames, CurveAndGamut) {
     EXPECT_FALSE(sony::gamma_implied_gamut("s-log2"));
 }
 
-std::vector<std::uint8_t> bytes_of(std::string_view s) {
-    return {s.begin(), s.end()};
-}
-
 TEST(ParseEmbedded, FindsDocumentInsideBinary) {
     std::string buffer("\x00\x01junk", 6);
     buffer += with("ILME-FX3", "FX\xFF");
     buffer += "<Device modelName=\"after-end\"/>";
-    const auto s = sony::parse_embedded(bytes_of(buffer));
+    const auto s = sony::parse_embedded(ascii(buffer));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->origin, "embedded");
     EXPECT_EQ(s->model_name, "FX\xEF\xBF\xBD"); // invalid byte replaced by U+FFFD
 
     // Without the closing element the document runs to the end of the buffer.
-    const auto open = sony::parse_embedded(bytes_of("<NonRealTimeMeta><Device modelName=\"m\">"));
+    const auto open = sony::parse_embedded(ascii("<NonRealTimeMeta><Device modelName=\"m\">"));
     ASSERT_TRUE(open);
     EXPECT_EQ(open->model_name, "m");
 
     // Elements after the closing element are not part of the document.
-    EXPECT_FALSE(sony::parse_embedded(
-        bytes_of("<NonRealTimeMeta></NonRealTimeMeta><Device modelName=\"m\">")));
-    EXPECT_FALSE(sony::parse_embedded(bytes_of("<NonRealTimeMet")));
+    EXPECT_FALSE(
+        sony::parse_embedded(ascii("<NonRealTimeMeta></NonRealTimeMeta><Device modelName=\"m\">")));
+    EXPECT_FALSE(sony::parse_embedded(ascii("<NonRealTimeMet")));
     EXPECT_FALSE(sony::parse_embedded({}));
 }
 

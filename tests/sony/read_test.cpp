@@ -1,4 +1,3 @@
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,12 +10,7 @@
 
 namespace {
 
-namespace ts = testing_support;
-using ts::ascii;
-using ts::be32;
-using ts::box;
-using ts::Bytes;
-using ts::cat;
+using namespace testing_support;
 
 std::string doc(std::string_view model) {
     return "<?xml version=\"1.0\"?>\n<NonRealTimeMeta>\n<Device manufacturer=\"Sony\" "
@@ -37,17 +31,18 @@ struct Mp4 {
 
 // ftyp, the extra top-level boxes, mdat, then moov with a video track, a track
 // without "mdia" and, when there is a sample, the rtmd track.
-Bytes build(const Mp4& m) {
+std::string build(const Mp4& m) {
     const Bytes head = cat({box("ftyp", ascii("isom\0\0\0\0")), m.top});
     const Bytes data = m.sample.value_or(Bytes{1, 2, 3});
     const auto offset = static_cast<std::uint32_t>(head.size() + 8) + m.offset_shift;
-    Bytes tracks = cat({ts::sample_track("avc1", 0, 4), box("trak", box("tkhd", ts::zeros(8)))});
+    Bytes tracks = cat({sample_track("avc1", 0, 4), box("trak", box("tkhd", zeros(8)))});
     if (m.sample) {
-        tracks = cat({tracks, ts::sample_track("rtmd", offset,
-                                               m.sample_size.value_or(
-                                                   static_cast<std::uint32_t>(data.size())))});
+        tracks =
+            cat({tracks,
+                 sample_track("rtmd", offset,
+                              m.sample_size.value_or(static_cast<std::uint32_t>(data.size())))});
     }
-    return cat({head, box("mdat", data), box("moov", cat({m.in_moov, tracks}))});
+    return to_string(cat({head, box("mdat", data), box("moov", cat({m.in_moov, tracks}))}));
 }
 
 Bytes meta_with(std::string_view text) {
@@ -58,215 +53,147 @@ Bytes udta_with(std::string_view text) {
     return box("udta", box("XMLs", ascii(text)));
 }
 
-struct Fixture {
-    ts::TempDir dir;
-    std::filesystem::path write(std::string_view name, const Bytes& bytes) {
-        ts::write_file(dir / name, ts::to_string(bytes));
-        return dir / name;
-    }
-    std::filesystem::path write(std::string_view name, std::string_view text) {
-        ts::write_file(dir / name, text);
-        return dir / name;
-    }
+// The files of a folder (name and content), the first of them the clip, and what sony::read
+// gives for it: "origin model ISO" with "-" for an absent member, or "absent".
+struct ReadCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    const char* expected;
 };
 
+void expect_reads(const std::vector<ReadCase>& cases) {
+    for (const auto& c : cases) {
+        TempDir dir;
+        for (const auto& [name, content] : c.files)
+            write_file(dir / name, content);
+        const auto s = sony::read(dir / c.files.front().first);
+        std::string got = "absent";
+        if (s)
+            got = s->origin + " " + s->model_name.value_or("-") + " " +
+                  (s->rtmd.iso ? std::to_string(*s->rtmd.iso) : "-");
+        EXPECT_EQ(got, c.expected) << c.name;
+    }
+}
+
 TEST(SonyRead, SidecarBesideContainerGetsTheSample) {
-    Fixture f;
-    const auto clip = f.write("C0001.MP4", build({.sample = k_sample}));
-    f.write("C0001M01.XML", doc("side"));
-    const auto s = sony::read(clip);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->origin, "sidecar");
-    EXPECT_EQ(s->model_name, "side");
-    EXPECT_EQ(s->rtmd.iso, 800u);
+    expect_reads({{"MP4 with a sample and a sidecar",
+                   {{"C0001.MP4", build({.sample = k_sample})}, {"C0001M01.XML", doc("side")}},
+                   "sidecar side 800"}});
 }
 
 TEST(SonyRead, SidecarLookup) {
+    const std::string clip = "not a container";
     const std::string padded_doc = doc("big") + std::string(5 << 20, ' ');
-    const struct {
-        const char* name;
-        const char* clip;
-        std::vector<std::pair<std::string, std::string>> files;
-        std::optional<std::string> model;
-    } cases[] = {
-        {"lower-case extension", "C0001.MXF", {{"C0001M01.xml", doc("lower")}}, "lower"},
+    expect_reads({
+        {"lower-case extension",
+         {{"C0001.MXF", clip}, {"C0001M01.xml", doc("lower")}},
+         "sidecar lower -"},
         {"upper-case first",
-         "C0001.MXF",
-         {{"C0001M01.XML", doc("upper")}, {"C0001M01.xml", doc("lower")}},
-         "upper"},
+         {{"C0001.MXF", clip}, {"C0001M01.XML", doc("upper")}, {"C0001M01.xml", doc("lower")}},
+         "sidecar upper -"},
         {"invalid UTF-8 falls back",
-         "C0001.MXF",
-         {{"C0001M01.XML", "\xFF" + doc("bad")}, {"C0001M01.xml", doc("lower")}},
-         "lower"},
-        {"last extension only", "a.b.mxf", {{"a.bM01.XML", doc("stem")}}, "stem"},
-        {"no M01 suffix", "C0001.MXF", {{"C0001.XML", doc("x")}}, std::nullopt},
+         {{"C0001.MXF", clip},
+          {"C0001M01.XML", "\xFF" + doc("bad")},
+          {"C0001M01.xml", doc("lower")}},
+         "sidecar lower -"},
+        {"last extension only", {{"a.b.mxf", clip}, {"a.bM01.XML", doc("stem")}}, "sidecar stem -"},
+        {"no M01 suffix", {{"C0001.MXF", clip}, {"C0001.XML", doc("x")}}, "absent"},
         {"no usable members",
-         "C0001.MXF",
-         {{"C0001M01.XML", "<NonRealTimeMeta><Device manufacturer=\"Sony\"/>"}},
-         std::nullopt},
-        {"oversized sidecar", "C0001.MXF", {{"C0001M01.XML", padded_doc}}, std::nullopt},
-        {"nothing beside", "C0001.MXF", {}, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Fixture f;
-        const auto clip = f.write(c.clip, std::string_view("not a container"));
-        for (const auto& [name, text] : c.files)
-            f.write(name, text);
-        const auto s = sony::read(clip);
-        ASSERT_EQ(s.has_value(), c.model.has_value());
-        if (s) {
-            EXPECT_EQ(s->model_name, c.model);
-            EXPECT_EQ(s->origin, "sidecar");
-            EXPECT_FALSE(s->rtmd.iso.has_value());
-        }
-    }
+         {{"C0001.MXF", clip},
+          {"C0001M01.XML", "<NonRealTimeMeta><Device manufacturer=\"Sony\"/>"}},
+         "absent"},
+        {"oversized sidecar", {{"C0001.MXF", clip}, {"C0001M01.XML", padded_doc}}, "absent"},
+        {"nothing beside", {{"C0001.MXF", clip}}, "absent"},
+    });
 }
 
 TEST(SonyRead, EmbeddedDocument) {
     const std::string big_meta_doc = doc("big-meta") + std::string(5 << 20, ' ');
-    const struct {
-        const char* name;
-        const char* clip;
-        Mp4 mp4;
-        bool sidecar;
-        std::optional<std::string> model;
-        std::optional<std::string> origin;
-    } cases[] = {
-        {"top-level meta", "a.mp4", {.top = meta_with(doc("meta"))}, true, "meta", "embedded"},
-        {"inside moov", "a.MOV", {.in_moov = udta_with(doc("moov"))}, true, "moov", "embedded"},
-        {"first meta without the document is passed over",
-         "a.m4v",
-         {.top = cat({meta_with("nothing"), meta_with(doc("second"))})},
-         false,
-         "second",
-         "embedded"},
-        {"meta wins over moov",
-         "a.mp4",
-         {.top = meta_with(doc("meta")), .in_moov = udta_with(doc("moov"))},
-         false,
-         "meta",
-         "embedded"},
-        {"unusable meta document, moov searched",
-         "a.mp4",
-         {.top = meta_with("<NonRealTimeMeta><Device manufacturer=\"S\"/>"),
-          .in_moov = udta_with(doc("moov"))},
-         false,
-         "moov",
-         "embedded"},
-        {"5 MiB meta skipped",
-         "a.mp4",
-         {.top = meta_with(big_meta_doc)},
-         false,
-         std::nullopt,
-         std::nullopt},
-        {"5 MiB meta skipped, moov found",
-         "a.mp4",
-         {.top = meta_with(big_meta_doc), .in_moov = udta_with(doc("moov"))},
-         false,
-         "moov",
-         "embedded"},
-        {"not a container extension",
-         "a.mxf",
-         {.top = meta_with(doc("meta"))},
-         false,
-         std::nullopt,
-         std::nullopt},
-        {"rtmd track without any document", "a.mp4", {}, false, std::nullopt, std::nullopt},
+    const std::pair<std::string, std::string> sidecar = {"aM01.XML", doc("side")};
+    // A container with the sample.
+    auto mp4 = [](Mp4 m) {
+        m.sample = k_sample;
+        return build(m);
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Fixture f;
-        Mp4 mp4 = c.mp4;
-        mp4.sample = k_sample;
-        const auto clip = f.write(c.clip, build(mp4));
-        if (c.sidecar) f.write("aM01.XML", doc("side"));
-        const auto s = sony::read(clip);
-        ASSERT_EQ(s.has_value(), c.model.has_value());
-        if (!s) continue;
-        EXPECT_EQ(s->model_name, c.model);
-        EXPECT_EQ(s->origin, c.origin);
-        EXPECT_EQ(s->rtmd.iso, 800u);
-    }
+    expect_reads({
+        {"top-level meta",
+         {{"a.mp4", mp4({.top = meta_with(doc("meta"))})}, sidecar},
+         "embedded meta 800"},
+        {"inside moov",
+         {{"a.MOV", mp4({.in_moov = udta_with(doc("moov"))})}, sidecar},
+         "embedded moov 800"},
+        {"first meta without the document is passed over",
+         {{"a.m4v", mp4({.top = cat({meta_with("nothing"), meta_with(doc("second"))})})}},
+         "embedded second 800"},
+        {"meta wins over moov",
+         {{"a.mp4", mp4({.top = meta_with(doc("meta")), .in_moov = udta_with(doc("moov"))})}},
+         "embedded meta 800"},
+        {"unusable meta document, moov searched",
+         {{"a.mp4", mp4({.top = meta_with("<NonRealTimeMeta><Device manufacturer=\"S\"/>"),
+                         .in_moov = udta_with(doc("moov"))})}},
+         "embedded moov 800"},
+        {"5 MiB meta skipped", {{"a.mp4", mp4({.top = meta_with(big_meta_doc)})}}, "absent"},
+        {"5 MiB meta skipped, moov found",
+         {{"a.mp4", mp4({.top = meta_with(big_meta_doc), .in_moov = udta_with(doc("moov"))})}},
+         "embedded moov 800"},
+        {"not a container extension", {{"a.mxf", mp4({.top = meta_with(doc("meta"))})}}, "absent"},
+        {"rtmd track without any document", {{"a.mp4", mp4({})}}, "absent"},
+    });
 }
 
 TEST(SonyRead, UnusableSampleLeavesRtmdEmpty) {
-    const struct {
-        const char* name;
-        Mp4 mp4;
-    } cases[] = {
+    const std::pair<const char*, Mp4> cases[] = {
         {"declared size zero", {.sample = k_sample, .sample_size = 0}},
         {"declared size above 1 MiB", {.sample = k_sample, .sample_size = (1u << 20) + 1}},
         {"declared size past the end", {.sample = k_sample, .sample_size = 4096}},
         {"offset past the end", {.sample = k_sample, .offset_shift = 100000}},
         {"no rtmd track", {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Fixture f;
-        Mp4 mp4 = c.mp4;
+    for (auto [name, mp4] : cases) {
         mp4.top = meta_with(doc("meta"));
-        const auto s = sony::read(f.write("a.mp4", build(mp4)));
-        ASSERT_TRUE(s);
-        EXPECT_EQ(s->model_name, "meta");
-        EXPECT_FALSE(s->rtmd.iso.has_value());
+        expect_reads({{name, {{"a.mp4", build(mp4)}}, "embedded meta -"}});
     }
 }
 
 TEST(SonyRead, MalformedContainersFallBackToTheSidecar) {
-    const Bytes good = build({.in_moov = udta_with(doc("moov")), .sample = k_sample});
-    const Bytes truncated(good.begin(), good.end() - 10);
-    const struct {
-        const char* name;
-        Bytes bytes;
-    } cases[] = {
+    const std::string good = build({.in_moov = udta_with(doc("moov")), .sample = k_sample});
+    const std::pair<std::string, Bytes> cases[] = {
         {"empty", {}},
         {"seven bytes", {0, 0, 0, 8, 'f', 't', 'y'}},
-        {"truncated moov", truncated},
-        {"moov larger than the file", ts::raw_box(0x7FFFFFFF, "moov", ascii(doc("moov")))},
+        {"truncated moov", ascii(good.substr(0, good.size() - 10))},
+        {"moov larger than the file", raw_box(0x7FFFFFFF, "moov", ascii(doc("moov")))},
         {"64-bit size past the end",
-         cat({be32(1), ascii("moov"), ts::be64(~0ull), ascii(doc("moov"))})},
-        {"size below header", cat({ts::raw_box(4, "moov", ascii(doc("moov")))})},
-        {"meta larger than the file", ts::raw_box(4000, "meta", ascii(doc("meta")))},
+         cat({be32(1), ascii("moov"), be64(~0ull), ascii(doc("moov"))})},
+        {"size below header", cat({raw_box(4, "moov", ascii(doc("moov")))})},
+        {"meta larger than the file", raw_box(4000, "meta", ascii(doc("meta")))},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Fixture f;
-        const auto clip = f.write("a.mp4", c.bytes);
-        EXPECT_FALSE(sony::read(clip).has_value());
-        f.write("aM01.xml", doc("side"));
-        const auto s = sony::read(clip);
-        ASSERT_TRUE(s);
-        EXPECT_EQ(s->origin, "sidecar");
-        EXPECT_FALSE(s->rtmd.iso.has_value());
+    for (const auto& [name, bytes] : cases) {
+        const std::pair<std::string, std::string> clip = {"a.mp4", to_string(bytes)};
+        expect_reads({{name.c_str(), {clip}, "absent"},
+                      {name.c_str(), {clip, {"aM01.xml", doc("side")}}, "sidecar side -"}});
     }
 }
 
 TEST(SonyRead, MissingPathsGiveNothing) {
-    Fixture f;
-    EXPECT_FALSE(sony::read(f.dir / "missing.mp4"));
-    std::filesystem::create_directory(f.dir / "dir.mp4");
-    EXPECT_FALSE(sony::read(f.dir / "dir.mp4"));
-    std::filesystem::create_directory(f.dir / "xM01.XML");
-    f.write("xM01.xml", doc("lower"));
-    EXPECT_EQ(sony::read(f.dir / "x.mxf")->model_name, "lower");
+    TempDir dir;
+    EXPECT_FALSE(sony::read(dir / "missing.mp4"));
+    std::filesystem::create_directory(dir / "dir.mp4");
+    EXPECT_FALSE(sony::read(dir / "dir.mp4"));
+    std::filesystem::create_directory(dir / "xM01.XML");
+    write_file(dir / "xM01.xml", doc("lower"));
+    EXPECT_EQ(sony::read(dir / "x.mxf")->model_name, "lower");
     EXPECT_FALSE(sony::read(""));
 }
 
 TEST(SonyRead, SkipsHugeMediaDataBySeeking) {
     // A sparse 3 GiB "mdat" with a 64-bit size before "moov": only its header is read.
-    Fixture f;
+    TempDir dir;
     const std::uint64_t media = 3ull << 30;
-    const auto clip = f.write(
-        "big.mp4", cat({box("ftyp", ascii("isom")), be32(1), ascii("mdat"), ts::be64(media + 16)}));
-    std::error_code ec;
-    std::filesystem::resize_file(clip, std::filesystem::file_size(clip) + media, ec);
-    ASSERT_FALSE(ec);
-    {
-        std::ofstream out(clip, std::ios::binary | std::ios::app);
-        const std::string moov = ts::to_string(box("moov", udta_with(doc("far"))));
-        out.write(moov.data(), static_cast<std::streamsize>(moov.size()));
-    }
+    const Bytes head = cat({box("ftyp", ascii("isom")), be32(1), ascii("mdat"), be64(media + 16)});
+    const Bytes moov = box("moov", udta_with(doc("far")));
+    const auto clip = dir / "big.mp4";
+    ASSERT_TRUE(write_sparse(clip, {{0, head}, {head.size() + media, moov}},
+                             head.size() + media + moov.size()));
     const auto s = sony::read(clip);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->model_name, "far");

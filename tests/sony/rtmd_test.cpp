@@ -5,17 +5,18 @@
 #include <gtest/gtest.h>
 
 #include "sony/sony.hpp"
+#include "support/bytes.hpp"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace testing_support;
 
 // A sample whose first entry follows the 2-byte offset plus `gap` filler bytes.
 struct Sample {
     Bytes bytes;
     explicit Sample(std::uint16_t gap = 0) {
         const auto offset = static_cast<std::uint16_t>(2 + gap);
-        bytes = {static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset)};
+        bytes = be16(offset);
         bytes.resize(offset, 0xAA);
     }
     Sample& raw(const Bytes& b) {
@@ -23,10 +24,7 @@ struct Sample {
         return *this;
     }
     Sample& entry(std::uint16_t tag, const Bytes& value) {
-        return raw({static_cast<std::uint8_t>(tag >> 8), static_cast<std::uint8_t>(tag),
-                    static_cast<std::uint8_t>(value.size() >> 8),
-                    static_cast<std::uint8_t>(value.size())})
-            .raw(value);
+        return raw(cat({be16(tag), be16(static_cast<std::uint16_t>(value.size())), value}));
     }
     // Terminator, also keeps the last entry clear of the "p + 4 < size" loop bound.
     Sample& end() { return raw({0, 0, 0, 0}); }

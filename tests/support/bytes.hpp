@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -37,11 +39,26 @@ Bytes co64(std::uint64_t offset);
 Bytes stsz(std::uint32_t size);
 Bytes stsd(std::string_view format);
 
-// A track (trak > mdia > minf > stbl) whose one sample of `size` bytes in `format` lies at
-// `offset` in the file.
+// A track (trak > mdia > minf > stbl) holding the sample tables `tables`.
+Bytes track(const Bytes& tables);
+// A track whose one sample of `size` bytes in `format` lies at `offset` in the file.
 Bytes sample_track(std::string_view format, std::uint32_t offset, std::uint32_t size);
 
-// The bytes as a string, for write_file.
+// Canon metadata: a local item whose 16-byte label value carries `code`, with label byte 11 =
+// `kind`; a KLV packet (16-byte key, short-form BER length) around `value`.
+Bytes cndm_item(std::uint16_t tag, std::uint8_t kind, std::uint8_t code);
+Bytes klv_packet(const Bytes& value);
+
+// The bytes as a string.
 std::string to_string(std::span<const std::uint8_t> bytes);
+
+// Writes `bytes` to `path`, creating parent directories; returns `path`.
+std::filesystem::path write_file(const std::filesystem::path& path,
+                                 std::span<const std::uint8_t> bytes);
+
+// Makes `path` a file of `size` bytes holding each part at its offset and holes elsewhere
+// (where the file system keeps sparse files); false when it cannot.
+bool write_sparse(const std::filesystem::path& path,
+                  const std::vector<std::pair<std::uint64_t, Bytes>>& parts, std::uint64_t size);
 
 } // namespace testing_support

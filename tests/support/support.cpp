@@ -2,13 +2,18 @@
 
 #include "exiftool/exiftool.hpp"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <linux/fs.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,6 +21,8 @@
 #include <unistd.h>
 
 namespace testing_support {
+
+using nlohmann::json;
 
 TempDir::TempDir() {
     // Directly under the system's temporary folder rather than in the build tree, so an
@@ -43,10 +50,21 @@ TempDir::~TempDir() {
     fs::remove_all(path, ec);
 }
 
-void write_file(const fs::path& path, std::string_view bytes) {
+fs::path write_file(const fs::path& path, std::string_view bytes) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+std::vector<fs::path> media_files(const fs::path& dir, int count) {
+    std::vector<fs::path> out;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "c%02d.mov", i);
+        out.push_back(write_file(dir / name, "not really a movie"));
+    }
+    return out;
 }
 
 std::string read_file(const fs::path& path) {
@@ -59,7 +77,7 @@ void write_script(const fs::path& path, std::string_view body) {
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
 }
 
-void write_fake_exiftool(const fs::path& path, std::string_view version, std::string_view body) {
+FakeTool::FakeTool(std::string_view version, std::string_view body) {
     // The options every batch run starts with; the raw run adds "-n" after them.
     const auto fixed = exiftool::batch_arguments({}, exiftool::Numeric::No).size();
     std::string script = "#!/bin/sh\nset -f\n";
@@ -68,29 +86,45 @@ void write_fake_exiftool(const fs::path& path, std::string_view version, std::st
     script += "printf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/calls.log\"\n";
     script += "shift " + std::to_string(fixed) + "\nnumeric=0\n";
     script += "if [ \"$1\" = \"-n\" ]; then numeric=1; shift; fi\n";
-    script += body;
-    write_script(path, script);
+    write_file(tool, script + std::string(body));
+    // An unprivileged user runs it too, and logs its calls.
+    fs::permissions(tool, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    fs::permissions(bin, fs::perms::all);
+}
+
+std::map<std::string, std::string> FakeTool::env(std::map<std::string, std::string> vars) const {
+    vars["ZUN_EXIFTOOL"] = tool.string();
+    return vars;
+}
+
+std::vector<std::string> FakeTool::calls() const {
+    return lines(read_file(bin / "calls.log"));
 }
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env, const fs::path& cwd) {
+              const std::map<std::string, std::string>& env, const fs::path& cwd,
+              const RunOptions& options) {
     RunResult result;
     int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) return result;
+    if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        return result;
+    }
     pid_t pid = fork();
     if (pid == 0) {
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
         for (const auto& [key, value] : env) {
             if (value.empty())
                 unsetenv(key.c_str());
             else
                 setenv(key.c_str(), value.c_str(), 1);
         }
+        if (options.in_child) options.in_child();
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
@@ -102,10 +136,15 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (pid < 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        return result;
+    }
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open_count = 2;
-    char buf[65536];
+    std::vector<char> buf(1 << 16);
     while (open_count > 0) {
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
@@ -113,18 +152,22 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
+            ssize_t n = read(fds[i].fd, buf.data(), buf.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n > 0) sinks[i]->append(buf.data(), static_cast<std::size_t>(n));
+            const bool hang_up = i == 0 && result.out.size() >= options.hang_up_after;
+            if (n <= 0 || hang_up) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 --open_count;
             }
         }
     }
+    for (const auto& fd : fds)
+        if (fd.fd >= 0) close(fd.fd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
@@ -234,6 +277,13 @@ std::string blocking_open(const std::vector<fs::path>& fifos, const std::functio
     return seen;
 }
 
+std::optional<std::uint64_t> proc_self_number(const std::string& file, std::string_view key) {
+    std::ifstream f("/proc/self/" + file);
+    for (std::string line; std::getline(f, line);)
+        if (line.starts_with(key)) return std::strtoull(line.c_str() + key.size(), nullptr, 10);
+    return std::nullopt;
+}
+
 std::vector<std::string> lines(const std::string& out) {
     std::vector<std::string> result;
     std::size_t start = 0;
@@ -247,6 +297,48 @@ std::vector<std::string> lines(const std::string& out) {
         start = nl + 1;
     }
     return result;
+}
+
+std::vector<json> json_lines(const std::string& out) {
+    std::vector<json> docs;
+    for (const auto& line : lines(out)) {
+        docs.push_back(json::parse(line, nullptr, false));
+        if (docs.back().is_discarded()) ADD_FAILURE() << "not a JSON line: " << line;
+    }
+    return docs;
+}
+
+std::vector<json> complete_scan(const std::string& out, std::size_t media, std::size_t errors,
+                                std::size_t rejected) {
+    auto docs = json_lines(out);
+    std::vector<json> clips;
+    EXPECT_EQ(docs.size(), rejected + media + 2);
+    if (docs.size() != rejected + media + 2) return clips;
+    for (std::size_t i = 0; i < rejected; ++i)
+        EXPECT_EQ(docs[i]["event"], "rejected");
+    EXPECT_EQ(docs[rejected]["event"], "found");
+    EXPECT_EQ(docs[rejected]["count"], media);
+    for (std::size_t i = rejected + 1; i + 1 < docs.size(); ++i) {
+        EXPECT_EQ(docs[i]["event"], "clip");
+        clips.push_back(docs[i]["clip"]);
+    }
+    EXPECT_EQ(docs.back()["event"], "done");
+    EXPECT_EQ(docs.back()["clips"], media);
+    EXPECT_EQ(docs.back()["errors"], errors);
+    return clips;
+}
+
+bool set_immutable(const fs::path& path, bool on) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
 }
 
 } // namespace testing_support

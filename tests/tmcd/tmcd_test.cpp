@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace testing_support;
 using tmcd::DropFrame;
@@ -91,78 +88,53 @@ std::string describe(const std::optional<tmcd::StartTimecode>& tc) {
 
 std::string read_bytes(const Bytes& content) {
     TempDir dir;
-    write_file(dir / "clip.mov", to_string(content));
-    return describe(tmcd::read_start_timecode(dir / "clip.mov"));
+    return describe(tmcd::read_start_timecode(write_file(dir / "clip.mov", content)));
 }
 
 } // namespace
 
 TEST(TmcdRead, TrackSelectionAndLayouts) {
     const Bytes video = trak(hdlr("vide"), cat({box("stsd", zeros(60)), stco(kSecond)}));
+    const Bytes tc24 = tc_trak(24, 0, stco(kFirst));
+    const Bytes tc30 = tc_trak(30, 1, stco(kSecond));
+    const char* at24 = "01:00:00:00 86400 24 ndf"; // the counter at kFirst, 24 fps
+    const char* at30 = "01:00:00;00 107892 30 df"; // the counter at kSecond, 30 fps drop frame
+    // The head, then a "moov" holding `tracks`.
+    auto movie = [&](const Bytes& tracks) { return cat({kHead, box("moov", tracks)}); };
     struct Case {
         const char* name;
         Bytes content;
         const char* expected;
     };
     const Case cases[] = {
-        {"plain 24 fps", cat({kHead, box("moov", tc_trak(24, 0, stco(kFirst)))}),
-         "01:00:00:00 86400 24 ndf"},
-        {"drop frame 30 via co64", cat({kHead, box("moov", tc_trak(30, 1, co64(kSecond)))}),
-         "01:00:00;00 107892 30 df"},
-        {"flags other than bit 0 ignored",
-         cat({kHead, box("moov", tc_trak(24, 0xfffffffe, stco(kFirst)))}),
-         "01:00:00:00 86400 24 ndf"},
-        {"moov size 0 runs to the end",
-         cat({kHead, raw_box(0, "moov", tc_trak(24, 0, stco(kFirst)))}),
-         "01:00:00:00 86400 24 ndf"},
-        {"moov with 64-bit size", cat({kHead, large_box("moov", tc_trak(24, 0, stco(kFirst)))}),
-         "01:00:00:00 86400 24 ndf"},
+        {"plain 24 fps", movie(tc24), at24},
+        {"drop frame 30 via co64", movie(tc_trak(30, 1, co64(kSecond))), at30},
+        {"flags other than bit 0 ignored", movie(tc_trak(24, 0xfffffffe, stco(kFirst))), at24},
+        {"moov size 0 runs to the end", cat({kHead, raw_box(0, "moov", tc24)}), at24},
+        {"moov with 64-bit size", cat({kHead, large_box("moov", tc24)}), at24},
         {"moov before the media data", moov_first(be32(90'000)), "01:00:00:00 90000 25 ndf"},
-        {"video track first", cat({kHead, box("moov", cat({video, tc_trak(24, 0, stco(kFirst))}))}),
-         "01:00:00:00 86400 24 ndf"},
-        {"trak without mdia first is fatal",
-         cat({kHead, box("moov",
-                         cat({box("trak", box("tkhd", zeros(4))), tc_trak(24, 0, stco(kFirst))}))}),
+        {"video track first", movie(cat({video, tc24})), at24},
+        {"trak without mdia first is fatal", movie(cat({box("trak", box("tkhd", zeros(4))), tc24})),
          "absent"},
-        {"missing stsd is fatal",
-         cat({kHead,
-              box("moov", cat({trak(hdlr("tmcd"), stco(kFirst)), tc_trak(24, 0, stco(kFirst))}))}),
-         "absent"},
-        {"short hdlr skipped",
-         cat({kHead,
-              box("moov", cat({trak(box("hdlr", zeros(11)), {}), tc_trak(24, 0, stco(kFirst))}))}),
-         "01:00:00:00 86400 24 ndf"},
+        {"missing stsd is fatal", movie(cat({trak(hdlr("tmcd"), stco(kFirst)), tc24})), "absent"},
+        {"short hdlr skipped", movie(cat({trak(box("hdlr", zeros(11)), {}), tc24})), at24},
         {"stsd of 40 bytes skipped",
-         cat({kHead, box("moov", cat({trak(hdlr("tmcd"), cat({box("stsd", zeros(40)), stco(0)})),
-                                      tc_trak(30, 1, stco(kSecond))}))}),
-         "01:00:00;00 107892 30 df"},
-        {"zero frames skipped",
-         cat({kHead,
-              box("moov", cat({tc_trak(0, 0, stco(kFirst)), tc_trak(30, 1, stco(kSecond))}))}),
-         "01:00:00;00 107892 30 df"},
+         movie(cat({trak(hdlr("tmcd"), cat({box("stsd", zeros(40)), stco(0)})), tc30})), at30},
+        {"zero frames skipped", movie(cat({tc_trak(0, 0, stco(kFirst)), tc30})), at30},
         {"stco without entries skipped, co64 ignored",
-         cat({kHead, box("moov", cat({tc_trak(24, 0, cat({stco(kFirst, 0), co64(kFirst)})),
-                                      tc_trak(30, 1, stco(kSecond))}))}),
-         "01:00:00;00 107892 30 df"},
-        {"first timecode track wins",
-         cat({kHead,
-              box("moov", cat({tc_trak(24, 0, stco(kFirst)), tc_trak(30, 1, stco(kSecond))}))}),
-         "01:00:00:00 86400 24 ndf"},
+         movie(cat({tc_trak(24, 0, cat({stco(kFirst, 0), co64(kFirst)})), tc30})), at30},
+        {"first timecode track wins", movie(cat({tc24, tc30})), at24},
         {"negative counter",
          cat({box("mdat", be32(0xffffffff)), box("moov", tc_trak(24, 0, stco(8)))}),
          "00:00:00:00 -1 24 ndf"},
-        {"child of size 4 ends the moov walk",
-         cat({kHead, box("moov", cat({raw_box(4, "free", {}), tc_trak(24, 0, stco(kFirst))}))}),
+        {"child of size 4 ends the moov walk", movie(cat({raw_box(4, "free", {}), tc24})),
          "absent"},
-        {"chunk offset past the end", cat({kHead, box("moov", tc_trak(24, 0, stco(100'000)))}),
-         "absent"},
+        {"chunk offset past the end", movie(tc_trak(24, 0, stco(100'000))), "absent"},
         {"sample cut by the end of file", moov_first(u8({0, 1})), "absent"},
-        {"no timecode track", cat({kHead, box("moov", video)}), "absent"},
+        {"no timecode track", movie(video), "absent"},
         {"no moov", kHead, "absent"},
-        {"moov past the end of the file",
-         cat({kHead, raw_box(5000, "moov", tc_trak(24, 0, stco(kFirst)))}), "absent"},
-        {"top-level size below header",
-         cat({raw_box(3, "ftyp", {}), box("moov", tc_trak(24, 0, stco(kFirst)))}), "absent"},
+        {"moov past the end of the file", cat({kHead, raw_box(5000, "moov", tc24)}), "absent"},
+        {"top-level size below header", cat({raw_box(3, "ftyp", {}), box("moov", tc24)}), "absent"},
         {"empty file", {}, "absent"},
         {"seven bytes", zeros(7), "absent"},
     };
@@ -184,9 +156,8 @@ TEST(TmcdRead, TruncatedAndCorruptedInputEndCleanly) {
     // Fresh names: rewriting one truncated file makes ext4 flush it on every close.
     std::size_t file_no = 0;
     auto read_variant = [&](std::span<const std::uint8_t> bytes) {
-        const auto path = dir / ("v" + std::to_string(file_no++) + ".mov");
-        write_file(path, to_string(bytes));
-        return tmcd::read_start_timecode(path);
+        return tmcd::read_start_timecode(
+            write_file(dir / ("v" + std::to_string(file_no++) + ".mov"), bytes));
     };
     EXPECT_EQ(describe(read_variant(valid)), "01:00:00;00 107892 30 df");
     // "moov" is the last box, so every truncation cuts it short.
@@ -204,48 +175,27 @@ TEST(TmcdRead, TruncatedAndCorruptedInputEndCleanly) {
     }
 }
 
-namespace {
-
-// Bytes this process has read through read-like system calls so far (Linux), if known.
-std::optional<std::uint64_t> bytes_read_so_far() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:") return value;
-    return std::nullopt;
-}
-
-bool write_at(int fd, const Bytes& bytes, std::uint64_t offset) {
-    return ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
-           static_cast<ssize_t>(bytes.size());
-}
-
-} // namespace
-
 TEST(TmcdRead, HugeSparseFileCostsOnlyHeaderReads) {
     TempDir dir;
     const auto path = dir / "huge.mov";
     const std::uint64_t mdat_size = 20'000'000'000ull;
     const Bytes moov = box("moov", tc_trak(24, 0, co64(16 + 16)));
-    int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    bool ok = write_at(fd, box("ftyp", cat({ascii("qt  "), zeros(4)})), 0) &&
-              write_at(fd, cat({be32(1), ascii("mdat"), be64(mdat_size), be32(86'400)}), 16) &&
-              write_at(fd, moov, 16 + mdat_size);
+    ASSERT_TRUE(write_sparse(path,
+                             {{0, box("ftyp", cat({ascii("qt  "), zeros(4)}))},
+                              {16, cat({be32(1), ascii("mdat"), be64(mdat_size), be32(86'400)})},
+                              {16 + mdat_size, moov}},
+                             16 + mdat_size + moov.size()));
     struct stat st {};
-    ok = ok && ::fstat(fd, &st) == 0;
-    ::close(fd);
-    ASSERT_TRUE(ok);
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
     ASSERT_EQ(static_cast<std::uint64_t>(st.st_size), 16 + mdat_size + moov.size());
     if (static_cast<std::uint64_t>(st.st_blocks) * 512 > 64u << 20)
         GTEST_SKIP() << "file system does not keep the file sparse";
 
-    const auto before = bytes_read_so_far();
+    const auto before = proc_self_number("io", "rchar:");
     const io::Counts io_before = io::counts();
     auto tc = tmcd::read_start_timecode(path);
     const io::Counts io_after = io::counts();
-    const auto after = bytes_read_so_far();
+    const auto after = proc_self_number("io", "rchar:");
     ASSERT_TRUE(tc);
     EXPECT_EQ(tc->text, "01:00:00:00");
     // The headers before and after the media data, the "moov" payload and the sample.
@@ -261,18 +211,12 @@ TEST(TmcdRead, OversizedMoovIsRefusedWithoutReadingIt) {
     TempDir dir;
     const auto path = dir / "bigmoov.mov";
     const std::uint64_t payload = (256ull << 20) + 1;
-    int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    const Bytes track = tc_trak(24, 0, stco(0));
-    bool ok =
-        write_at(fd, cat({be32(static_cast<std::uint32_t>(payload + 8)), ascii("moov"), track}),
-                 0) &&
-        ::ftruncate(fd, static_cast<off_t>(payload + 8)) == 0;
-    ::close(fd);
-    ASSERT_TRUE(ok);
-    const auto before = bytes_read_so_far();
+    const Bytes head =
+        raw_box(static_cast<std::uint32_t>(payload + 8), "moov", tc_trak(24, 0, stco(0)));
+    ASSERT_TRUE(write_sparse(path, {{0, head}}, payload + 8));
+    const auto before = proc_self_number("io", "rchar:");
     EXPECT_FALSE(tmcd::read_start_timecode(path));
-    const auto after = bytes_read_so_far();
+    const auto after = proc_self_number("io", "rchar:");
     if (before && after) {
         EXPECT_LT(*after - *before, 4096u);
     }
