@@ -612,9 +612,9 @@ std::optional<Header> parse(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::string> codec_family(const Label& label) {
     // Registered labels: 06 0E 2B 34 04 01 01 vv, then the coding node.
-    constexpr Label kLabels = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x00,
-                               0x04, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00};
-    if (!same(label.data(), kLabels, 11)) return std::nullopt;
+    constexpr Label labels = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x00,
+                              0x04, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00};
+    if (!same(label.data(), labels, 11)) return std::nullopt;
     const std::uint8_t kind = label[11]; // 01 uncompressed, 02 compressed
     const std::uint8_t scheme = label[12];
     const std::uint8_t variant = label[13];
@@ -640,12 +640,12 @@ std::string to_text(const Rational& rate) {
 }
 
 std::string label_text(const Label& label) {
-    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr char hex_digits[] = "0123456789abcdef";
     std::string out;
     for (std::size_t i = 0; i < label.size(); ++i) {
         if (i > 0 && i % 4 == 0) out += '.';
-        out += kHex[label[i] >> 4];
-        out += kHex[label[i] & 0x0F];
+        out += hex_digits[label[i] >> 4];
+        out += hex_digits[label[i] & 0x0F];
     }
     return out;
 }

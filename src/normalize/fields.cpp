@@ -145,8 +145,9 @@ std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
     std::vector<DecodedSource> out;
     const auto source = [](std::string_view tag, std::optional<std::string> printed,
                            std::string raw) {
-        return SourceRef{"zun-mxf",        "MXF",        std::string(tag), std::move(printed),
-                         model::Json(raw), Kind::Decoded};
+        return SourceRef{
+            "zun-mxf",    "MXF", std::string(tag), std::move(printed), model::Json(std::move(raw)),
+            Kind::Decoded};
     };
     if (const auto& rate = header.sample_rate;
         rate && rate->numerator > 0 && rate->denominator > 0) {
