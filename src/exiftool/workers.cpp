@@ -1,0 +1,306 @@
+// Persistent exiftool workers: one `-stay_open` process per core, each fed whole batches
+// through its argument file on standard input, with read_batch's two runs as the fallback.
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+
+#include "exiftool/exiftool.hpp"
+
+namespace exiftool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Each worker's process runs this, so a real exiftool prints its version and then reads
+// commands, while a stand-in that only knows "-ver" prints a version and exits.
+const std::vector<std::string> worker_start = {"-ver", "-stay_open", "True", "-@", "-"};
+
+std::string ready_line(std::uint64_t id) {
+    return "{ready" + std::to_string(id) + "}\n";
+}
+
+std::string end_marker(std::uint64_t id) {
+    return "{zun-end" + std::to_string(id) + "}";
+}
+
+// Whether `text` ends in `line` as a whole line of its own.
+bool ends_in_line(const std::string& text, const std::string& line) {
+    if (!text.ends_with(line)) return false;
+    return text.size() == line.size() || text[text.size() - line.size() - 1] == '\n';
+}
+
+// Bytes an argument file drops from the front of a line (Perl's \s, and the two further
+// white-space characters of Latin-1) or that make it a comment.
+bool lost_at_line_start(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '#' || c == 0x85 || c == 0xa0;
+}
+
+// Sends the probe: the version, then a numbered -execute.
+void send_probe(Pool& pool, Worker& worker) {
+    worker.command = pool.next_command++;
+    worker.ticket.reset();
+    worker.sent = Clock::now();
+    worker.child.to_send += "-ver\n-execute" + std::to_string(worker.command) + "\n";
+}
+
+// A started worker with its probe under way; absent when it cannot be started.
+std::optional<Worker> start_worker(Pool& pool) {
+    auto started = io::start_child(pool.tool, worker_start);
+    auto* child = std::get_if<io::Child>(&started);
+    if (!child) return std::nullopt;
+    Worker worker;
+    worker.child = std::move(*child);
+    send_probe(pool, worker);
+    return worker;
+}
+
+bool is_busy(const Worker& worker) {
+    return worker.command != 0;
+}
+
+// Whether the command in flight has been answered in full: "{readyN}" on standard output and,
+// after a batch, the marker on standard error.
+bool answered(const Worker& worker) {
+    if (!ends_in_line(worker.child.out, ready_line(worker.command))) return false;
+    return !worker.ticket || ends_in_line(worker.child.err, end_marker(worker.command) + "\n");
+}
+
+// Whether the command in flight can no longer be answered: the worker's standard output has
+// ended (it exited), or the deadline has passed.
+bool failed(const Pool& pool, const Worker& worker, Clock::time_point now) {
+    return worker.child.out_ended || now - worker.sent >= pool.deadline;
+}
+
+// Removes `line` from the end of `text` when it ends there.
+void drop_tail(std::string& text, const std::string& line) {
+    if (ends_in_line(text, line)) text.resize(text.size() - line.size());
+}
+
+// Files the worker's answer (or what it wrote before failing) with its batch.
+void finish_job(Pool& pool, Worker& worker, Clock::time_point now) {
+    auto it = pool.jobs.find(*worker.ticket);
+    if (it == pool.jobs.end()) return;
+    Job& job = it->second;
+    drop_tail(worker.child.out, ready_line(worker.command));
+    drop_tail(worker.child.err, end_marker(worker.command) + "\n");
+    job.output.out = std::move(worker.child.out);
+    job.output.err = std::move(worker.child.err);
+    job.took = std::chrono::duration_cast<std::chrono::nanoseconds>(now - job.sent);
+    job.finished = true;
+}
+
+// One round: waits until some worker has written or can be written to (or the nearest
+// deadline), then settles every command that was answered or failed. A failed worker is
+// ended; one that failed a batch is replaced, one that failed its probe is not.
+void advance(Pool& pool) {
+    std::vector<io::Child*> children;
+    Clock::time_point nearest = Clock::time_point::max();
+    for (Worker& worker : pool.workers)
+        if (is_busy(worker)) {
+            children.push_back(&worker.child);
+            nearest = std::min(nearest, worker.sent + pool.deadline);
+        }
+    if (children.empty()) return;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(nearest - Clock::now());
+    const int timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
+        left.count(), 0, std::chrono::milliseconds::rep{1} << 30));
+    if (io::pump(children, timeout) != 0) {
+        // poll itself failed; nothing can be waited for, so every command in flight fails.
+        for (Worker& worker : pool.workers)
+            if (is_busy(worker)) worker.sent = Clock::now() - pool.deadline;
+    }
+    const auto now = Clock::now();
+    std::vector<Worker> replacements;
+    for (auto it = pool.workers.begin(); it != pool.workers.end();) {
+        Worker& worker = *it;
+        const bool done = is_busy(worker) && answered(worker);
+        if (!is_busy(worker) || (!done && !failed(pool, worker, now))) {
+            ++it;
+            continue;
+        }
+        const bool was_batch = worker.ticket.has_value();
+        if (was_batch) finish_job(pool, worker, now);
+        if (done) {
+            worker.command = 0;
+            worker.ticket.reset();
+            worker.child.out.clear();
+            worker.child.err.clear();
+            ++it;
+            continue;
+        }
+        (void)io::stop(worker.child);
+        it = pool.workers.erase(it);
+        if (was_batch)
+            if (auto fresh = start_worker(pool)) replacements.push_back(std::move(*fresh));
+    }
+    for (Worker& worker : replacements)
+        pool.workers.push_back(std::move(worker));
+}
+
+Worker* idle_worker(Pool& pool) {
+    for (Worker& worker : pool.workers)
+        if (!is_busy(worker)) return &worker;
+    return nullptr;
+}
+
+} // namespace
+
+std::chrono::milliseconds answer_deadline() {
+    constexpr std::chrono::milliseconds fallback{600'000};
+    const char* env = std::getenv("ZUN_EXIFTOOL_DEADLINE_MS");
+    if (!env) return fallback;
+    const std::string_view text(env);
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0) return fallback;
+    return std::chrono::milliseconds(value);
+}
+
+std::optional<std::vector<std::string>> worker_arguments(const std::vector<std::string>& files) {
+    std::vector<std::string> passed;
+    passed.reserve(files.size());
+    for (const auto& file : files) {
+        std::string name = safe_file_argument(file);
+        if (name.empty() || name.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+        if (lost_at_line_start(static_cast<unsigned char>(name[0]))) {
+            if (name.find('/') != std::string::npos) return std::nullopt;
+            name.insert(0, "./");
+        }
+        passed.push_back(std::move(name));
+    }
+    return passed;
+}
+
+std::string worker_command(const std::vector<std::string>& passed, std::uint64_t id) {
+    std::vector<std::string> args = batch_arguments({}, Numeric::No);
+    args.emplace_back("-l");
+    args.insert(args.end(), passed.begin(), passed.end());
+    args.insert(args.end(), {"-echo4", end_marker(id), "-execute" + std::to_string(id)});
+    std::string lines;
+    for (const auto& arg : args)
+        lines += arg + "\n";
+    return lines;
+}
+
+std::optional<std::pair<Objects, Objects>> split_values(const Objects& objects) {
+    std::pair<Objects, Objects> split;
+    split.first.reserve(objects.size());
+    split.second.reserve(objects.size());
+    for (const auto& object : objects) {
+        model::Json raw = model::Json::object();
+        model::Json printed = model::Json::object();
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (it.key() == "SourceFile") {
+                raw[it.key()] = it.value();
+                printed[it.key()] = it.value();
+                continue;
+            }
+            const model::Json& value = it.value();
+            if (!value.is_object()) return std::nullopt;
+            const auto val = value.find("val");
+            if (val == value.end()) return std::nullopt;
+            const auto num = value.find("num");
+            raw[it.key()] = num != value.end() ? *num : *val;
+            printed[it.key()] = *val;
+        }
+        split.first.push_back(std::move(raw));
+        split.second.push_back(std::move(printed));
+    }
+    return split;
+}
+
+Pool start_pool(const std::string& tool, std::size_t count) {
+    Pool pool;
+    pool.tool = tool;
+    pool.deadline = answer_deadline();
+    for (std::size_t i = 0; i < count; ++i) {
+        auto worker = start_worker(pool);
+        if (!worker) {
+            pool.workers.clear();
+            return pool;
+        }
+        pool.workers.push_back(std::move(*worker));
+    }
+    // A probe that fails removes its worker; then none of them is used.
+    while (pool.workers.size() == count &&
+           std::any_of(pool.workers.begin(), pool.workers.end(), is_busy))
+        advance(pool);
+    if (pool.workers.size() != count) pool.workers.clear();
+    return pool;
+}
+
+bool submit(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {
+    Worker* worker = idle_worker(pool);
+    if (!worker) return false;
+    auto passed = worker_arguments(files);
+    if (!passed) return false;
+    worker->command = pool.next_command++;
+    worker->ticket = ticket;
+    worker->sent = Clock::now();
+    worker->child.out.clear();
+    worker->child.err.clear();
+    worker->child.to_send = worker_command(*passed, worker->command);
+    Job& job = pool.jobs[ticket];
+    job.passed = std::move(*passed);
+    job.sent = worker->sent;
+    return true;
+}
+
+BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {
+    if (!pool.jobs.contains(ticket) && worker_arguments(files)) {
+        // Waits for a worker to be free (a replacement may still be answering its probe).
+        while (!pool.workers.empty() && !idle_worker(pool))
+            advance(pool);
+        (void)submit(pool, ticket, files);
+    }
+    if (auto it = pool.jobs.find(ticket); it != pool.jobs.end()) {
+        auto working = [&] {
+            return std::any_of(pool.workers.begin(), pool.workers.end(),
+                               [&](const Worker& w) { return w.ticket == ticket; });
+        };
+        while (!it->second.finished && working())
+            advance(pool);
+        Job job = std::move(it->second);
+        pool.jobs.erase(it);
+        auto parsed = parse_output(ProcessResult(std::move(job.output)));
+        if (auto* failure = std::get_if<std::string>(&parsed))
+            return {combine(*failure, *failure, files, job.passed), job.took};
+        if (auto split = split_values(std::get<Objects>(parsed)))
+            return {combine(std::move(split->first), std::move(split->second), files, job.passed),
+                    job.took};
+    }
+    const auto start = Clock::now();
+    BatchResult result = read_batch(pool.tool, files);
+    return {std::move(result),
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start)};
+}
+
+void stop_pool(Pool& pool) {
+    for (Worker& worker : pool.workers)
+        worker.child.to_send += "-stay_open\nFalse\n";
+    const auto deadline = Clock::now() + pool.deadline;
+    for (;;) {
+        std::vector<io::Child*> running;
+        for (Worker& worker : pool.workers)
+            if (!worker.child.out_ended || !worker.child.err_ended)
+                running.push_back(&worker.child);
+        const auto now = Clock::now();
+        if (running.empty() || now >= deadline) break;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        if (io::pump(running, static_cast<int>(std::min<std::chrono::milliseconds::rep>(
+                                  left.count(), std::chrono::milliseconds::rep{1} << 30))) != 0)
+            break;
+        // What a worker writes while it closes down is of no use.
+        for (io::Child* child : running) {
+            child->out.clear();
+            child->err.clear();
+        }
+    }
+    for (Worker& worker : pool.workers)
+        (void)io::stop(worker.child);
+    pool.workers.clear();
+    pool.jobs.clear();
+}
+
+} // namespace exiftool
