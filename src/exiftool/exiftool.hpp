@@ -115,18 +115,20 @@ struct Worker {
 };
 
 // The workers of one scan and the batches handed to them, by ticket. Workers still running
-// when the value dies are ended by their process ids.
+// when the value dies are ended by their process ids; the guard ends them should this process
+// die first (it is declared last, so it goes first, while the workers' ids are still theirs).
 struct Pool {
     std::string tool;
     std::chrono::milliseconds deadline{0};
     std::vector<Worker> workers;
     std::map<std::uint64_t, Job> jobs;
     std::uint64_t next_command = 1;
+    std::optional<io::Child> guard;
 };
 
 // Starts `count` workers of `tool` and probes each with "-ver" and a numbered -execute. A pool
 // without workers when any of them fails to answer within the deadline (the others are ended
-// too): every batch is then read by read_batch.
+// too) or the guard cannot be started: every batch is then read by read_batch.
 Pool start_pool(const std::string& tool, std::size_t count);
 
 // Hands batch `ticket` over `files` to an idle worker. False, with nothing sent, when no

@@ -44,11 +44,14 @@ void send_probe(Pool& pool, Worker& worker) {
     worker.child.to_send += "-ver\n-execute" + std::to_string(worker.command) + "\n";
 }
 
-// A started worker with its probe under way; absent when it cannot be started.
+// A started worker, known to the guard, with its probe under way; absent when it cannot be
+// started.
 std::optional<Worker> start_worker(Pool& pool) {
+    if (!pool.guard) return std::nullopt;
     auto started = io::start_child(pool.tool, worker_start);
     auto* child = std::get_if<io::Child>(&started);
     if (!child) return std::nullopt;
+    if (io::guard_add(*pool.guard, child->pid) != 0) return std::nullopt; // ended by ~Child
     Worker worker;
     worker.child = std::move(*child);
     send_probe(pool, worker);
@@ -57,6 +60,12 @@ std::optional<Worker> start_worker(Pool& pool) {
 
 bool is_busy(const Worker& worker) {
     return worker.command != 0;
+}
+
+// Ends the worker's process by its id and reaps it, the guard told first.
+void end_worker(Pool& pool, Worker& worker) {
+    if (pool.guard && worker.child.pid > 0) (void)io::guard_forget(*pool.guard, worker.child.pid);
+    (void)io::stop(worker.child);
 }
 
 // Whether the command in flight has been answered in full: "{readyN}" on standard output and,
@@ -129,7 +138,7 @@ void advance(Pool& pool) {
             ++it;
             continue;
         }
-        (void)io::stop(worker.child);
+        end_worker(pool, worker);
         it = pool.workers.erase(it);
         if (was_batch)
             if (auto fresh = start_worker(pool)) replacements.push_back(std::move(*fresh));
@@ -214,10 +223,11 @@ Pool start_pool(const std::string& tool, std::size_t count) {
     Pool pool;
     pool.tool = tool;
     pool.deadline = answer_deadline();
+    pool.guard = io::start_guard();
     for (std::size_t i = 0; i < count; ++i) {
         auto worker = start_worker(pool);
         if (!worker) {
-            pool.workers.clear();
+            stop_pool(pool);
             return pool;
         }
         pool.workers.push_back(std::move(*worker));
@@ -226,7 +236,7 @@ Pool start_pool(const std::string& tool, std::size_t count) {
     while (pool.workers.size() == count &&
            std::any_of(pool.workers.begin(), pool.workers.end(), is_busy))
         advance(pool);
-    if (pool.workers.size() != count) pool.workers.clear();
+    if (pool.workers.size() != count) stop_pool(pool);
     return pool;
 }
 
@@ -298,9 +308,11 @@ void stop_pool(Pool& pool) {
         }
     }
     for (Worker& worker : pool.workers)
-        (void)io::stop(worker.child);
+        end_worker(pool, worker);
     pool.workers.clear();
     pool.jobs.clear();
+    if (pool.guard) (void)io::stop(*pool.guard);
+    pool.guard.reset();
 }
 
 } // namespace exiftool

@@ -627,6 +627,54 @@ int stop(Child& child) {
     return killed != 0 ? killed : reaped;
 }
 
+int send_all(Child& child, std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (child.in.fd < 0) return EPIPE;
+        int error = 0;
+        const ssize_t n = write_without_sigpipe(child.in.fd, bytes, error);
+        if (n >= 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK) return error;
+        pollfd ready = {child.in.fd, POLLOUT, 0};
+        if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+std::optional<Child> start_guard() {
+    // "+ PID" adds an id, "- PID" forgets it; at the end of its input (this process closed
+    // the pipe or died) the guard ends what it still holds.
+    static const char* const script = "ids=\n"
+                                      "while read -r op id; do\n"
+                                      "  case $op in\n"
+                                      "    +) ids=\"$ids $id\" ;;\n"
+                                      "    -) rest=; for k in $ids; do\n"
+                                      "         [ \"$k\" = \"$id\" ] || rest=\"$rest $k\"; done\n"
+                                      "       ids=$rest ;;\n"
+                                      "  esac\n"
+                                      "done\n"
+                                      "[ -z \"$ids\" ] || kill -KILL $ids 2>/dev/null\n";
+    auto started = start_child("/bin/sh", {"-c", script});
+    auto* guard = std::get_if<Child>(&started);
+    if (!guard) return std::nullopt;
+    // It never writes; its output pipes are of no use.
+    (void)close(guard->out_pipe);
+    (void)close(guard->err_pipe);
+    guard->out_ended = true;
+    guard->err_ended = true;
+    return std::move(*guard);
+}
+
+int guard_add(Child& guard, pid_t pid) {
+    return send_all(guard, "+ " + std::to_string(pid) + "\n");
+}
+
+int guard_forget(Child& guard, pid_t pid) {
+    return send_all(guard, "- " + std::to_string(pid) + "\n");
+}
+
 std::size_t online_cores() {
     const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
     return count > 0 ? static_cast<std::size_t>(count) : 1;

@@ -246,6 +246,22 @@ int pump(const std::vector<Child*>& children, int timeout_ms);
 // exited already, and reaps it. 0, or the errno of a failed kill or wait.
 int stop(Child& child);
 
+// Writes all of `bytes` to the child's standard input, waiting while its pipe is full, without
+// a SIGPIPE for us: 0 or the errno.
+int send_all(Child& child, std::string_view bytes);
+
+// A guard process (a small /bin/sh loop) that ends, by SIGKILL, every process it was told
+// about and not told to forget when this process dies and its pipe to the guard closes,
+// however this process ends. Absent when it cannot be started.
+std::optional<Child> start_guard();
+
+// Tells the guard to end `pid` should this process die (0 or the errno).
+int guard_add(Child& guard, pid_t pid);
+
+// Tells the guard to forget `pid`: to be called before `pid` is reaped, while the id is still
+// that process's own. 0 or the errno.
+int guard_forget(Child& guard, pid_t pid);
+
 // The number of online processor cores, at least 1.
 std::size_t online_cores();
 
