@@ -102,7 +102,9 @@ std::optional<std::pair<Objects, Objects>> split_values(const Objects& objects);
 struct Job {
     std::vector<std::string> passed; // the names sent
     bool finished = false;
-    ProcessOutput output; // standard output before "{readyN}", standard error before the marker
+    // parse_output of its standard output before "{readyN}" and standard error before the
+    // marker (or of what it wrote before it failed)
+    std::variant<Objects, std::string> parsed;
     std::chrono::steady_clock::time_point sent;
     std::chrono::nanoseconds took{0}; // from sending to the answer (or the failure)
 };
@@ -144,8 +146,8 @@ struct BatchRead {
 // The entries of batch `ticket` over `files`, waiting for its worker (a batch not handed over
 // yet goes to the next idle one). A worker that exits, answers only in part or misses the
 // deadline fails this batch alone, with the error text parse_output gives for what it wrote,
-// and is replaced. Read by read_batch instead when no worker is left, the names cannot travel
-// or the answer cannot be split exactly.
+// and is replaced; so is one whose answer is not JSON. Read by read_batch instead when no worker is
+// left, the names cannot travel or the answer cannot be split exactly.
 BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files);
 
 // Tells every worker "-stay_open False" and waits for it to exit; one that does not within

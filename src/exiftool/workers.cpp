@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "exiftool/exiftool.hpp"
+#include "text/text.hpp"
 
 namespace exiftool {
 
@@ -86,22 +87,26 @@ void drop_tail(std::string& text, const std::string& line) {
     if (ends_in_line(text, line)) text.resize(text.size() - line.size());
 }
 
-// Files the worker's answer (or what it wrote before failing) with its batch.
-void finish_job(Pool& pool, Worker& worker, Clock::time_point now) {
+// Files the worker's answer (or what it wrote before failing) with its batch. False when the
+// worker wrote something that is not JSON: its output can no longer be trusted.
+bool finish_job(Pool& pool, Worker& worker, Clock::time_point now) {
     auto it = pool.jobs.find(*worker.ticket);
-    if (it == pool.jobs.end()) return;
+    if (it == pool.jobs.end()) return false;
     Job& job = it->second;
     drop_tail(worker.child.out, ready_line(worker.command));
     drop_tail(worker.child.err, end_marker(worker.command) + "\n");
-    job.output.out = std::move(worker.child.out);
-    job.output.err = std::move(worker.child.err);
+    const bool blank = text::trim(worker.child.out).empty();
+    job.parsed =
+        parse_output(ProcessOutput{std::move(worker.child.out), std::move(worker.child.err)});
     job.took = std::chrono::duration_cast<std::chrono::nanoseconds>(now - job.sent);
     job.finished = true;
+    return blank || std::holds_alternative<Objects>(job.parsed);
 }
 
 // One round: waits until some worker has written or can be written to (or the nearest
-// deadline), then settles every command that was answered or failed. A failed worker is
-// ended; one that failed a batch is replaced, one that failed its probe is not.
+// deadline), then settles every command that was answered or failed. A failed worker, or one
+// whose answer was not JSON, is ended; one that failed a batch is replaced, one that failed its
+// probe is not.
 void advance(Pool& pool) {
     std::vector<io::Child*> children;
     Clock::time_point nearest = Clock::time_point::max();
@@ -129,8 +134,8 @@ void advance(Pool& pool) {
             continue;
         }
         const bool was_batch = worker.ticket.has_value();
-        if (was_batch) finish_job(pool, worker, now);
-        if (done) {
+        const bool trusted = was_batch ? finish_job(pool, worker, now) : true;
+        if (done && trusted) {
             worker.command = 0;
             worker.ticket.reset();
             worker.child.out.clear();
@@ -273,7 +278,7 @@ BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::strin
             advance(pool);
         Job job = std::move(it->second);
         pool.jobs.erase(it);
-        auto parsed = parse_output(ProcessResult(std::move(job.output)));
+        const auto& parsed = job.parsed;
         if (auto* failure = std::get_if<std::string>(&parsed))
             return {combine(*failure, *failure, files, job.passed), job.took};
         if (auto split = split_values(std::get<Objects>(parsed)))
