@@ -128,14 +128,22 @@ struct Pool {
     std::optional<io::Child> guard;
 };
 
-// Starts `count` workers of `tool` and probes each with "-ver" and a numbered -execute. A pool
-// without workers when any of them fails to answer within the deadline (the others are ended
-// too) or the guard cannot be started: every batch is then read by read_batch.
+// Starts a worker of `tool` and probes it with "-ver" and a numbered -execute; once it has
+// answered, starts `count` - 1 more, whose probes are answered while batches run (one that
+// fails its probe is ended). A pool without workers when the first fails to answer within the
+// deadline or the guard cannot be started: every batch is then read by read_batch.
 Pool start_pool(const std::string& tool, std::size_t count);
 
 // Hands batch `ticket` over `files` to an idle worker. False, with nothing sent, when no
 // worker is idle or a name cannot travel (worker_arguments).
 bool submit(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files);
+
+// Whether batch `ticket` was handed to a worker and is not answered yet.
+bool in_flight(const Pool& pool, std::uint64_t ticket);
+
+// Waits until some worker has written something, answered or failed (or the nearest deadline),
+// and settles what it can; returns at once when no worker is busy.
+void wait(Pool& pool);
 
 // A batch's entries and the tool time they took.
 struct BatchRead {

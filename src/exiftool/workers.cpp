@@ -164,10 +164,10 @@ std::chrono::milliseconds answer_deadline() {
     constexpr std::chrono::milliseconds fallback{600'000};
     const char* env = std::getenv("ZUN_EXIFTOOL_DEADLINE_MS");
     if (!env) return fallback;
-    const std::string_view text(env);
+    const std::string_view digits(env);
     std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value == 0) return fallback;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || value == 0) return fallback;
     return std::chrono::milliseconds(value);
 }
 
@@ -229,20 +229,28 @@ Pool start_pool(const std::string& tool, std::size_t count) {
     pool.tool = tool;
     pool.deadline = answer_deadline();
     pool.guard = io::start_guard();
-    for (std::size_t i = 0; i < count; ++i) {
-        auto worker = start_worker(pool);
-        if (!worker) {
-            stop_pool(pool);
-            return pool;
-        }
-        pool.workers.push_back(std::move(*worker));
-    }
-    // A probe that fails removes its worker; then none of them is used.
-    while (pool.workers.size() == count &&
-           std::any_of(pool.workers.begin(), pool.workers.end(), is_busy))
+    if (count == 0) return pool;
+    // The first worker decides whether the tool can work this way at all; the others start
+    // once it has, and take batches as soon as they have answered their own probes.
+    if (auto first = start_worker(pool)) pool.workers.push_back(std::move(*first));
+    while (!pool.workers.empty() && is_busy(pool.workers.front()))
         advance(pool);
-    if (pool.workers.size() != count) stop_pool(pool);
+    if (pool.workers.empty()) {
+        stop_pool(pool);
+        return pool;
+    }
+    for (std::size_t i = 1; i < count; ++i)
+        if (auto worker = start_worker(pool)) pool.workers.push_back(std::move(*worker));
     return pool;
+}
+
+bool in_flight(const Pool& pool, std::uint64_t ticket) {
+    auto it = pool.jobs.find(ticket);
+    return it != pool.jobs.end() && !it->second.finished;
+}
+
+void wait(Pool& pool) {
+    advance(pool);
 }
 
 bool submit(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {

@@ -150,9 +150,15 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
     std::size_t next_submit = 0;
     for (std::size_t batch_index = 0; batch_index < batches; ++batch_index) {
         next_submit = std::max(next_submit, batch_index);
-        while (next_submit < std::min(batches, batch_index + ahead) &&
-               exiftool::submit(pool, next_submit, files_of(next_submit)))
-            ++next_submit;
+        // Workers that come free (or answer their probe) take the next batches while this one
+        // is awaited.
+        for (;;) {
+            while (next_submit < std::min(batches, batch_index + ahead) &&
+                   exiftool::submit(pool, next_submit, files_of(next_submit)))
+                ++next_submit;
+            if (!exiftool::in_flight(pool, batch_index)) break;
+            exiftool::wait(pool);
+        }
         const std::vector<std::string> files = files_of(batch_index);
         const std::size_t first = batch_index * batch_size;
         const std::size_t count = files.size();

@@ -101,3 +101,39 @@ TEST(ExiftoolWorkers, SameOutputAsTheTwoRunsPerBatch) {
     EXPECT_GE(probes, 1u);
     EXPECT_EQ(runs, 2u);
 }
+
+TEST(ExiftoolWorkers, StandInThatOnlyKnowsVerSeesTodaysCallsAfterOneProbe) {
+    TempDir t;
+    testing_support::write_fake_exiftool(t / "bin/fake", "12.76",
+                                         "printf '['; sep=''\n"
+                                         "for f; do printf '%s{\"SourceFile\":\"%s\"}' \"$sep\" "
+                                         "\"$f\"; sep=,; done; printf ']\\n'\n");
+    // Logs every start, the probe included, before the stand-in sees it.
+    write_script(t / "bin/exiftool",
+                 "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/starts\"\n"
+                 "exec \"$(dirname \"$0\")/fake\" \"$@\"\n");
+    std::vector<std::string> expected = {"-ver", "-ver -stay_open True -@ -"};
+    const std::string fixed = "-json -G1 -a -u -q -q -api largefilesupport=1";
+    for (int batch = 0; batch < 3; ++batch) {
+        std::string files;
+        for (int i = batch * 16; i < std::min(batch * 16 + 16, 40); ++i) {
+            const auto clip = t / "media" / ("c" + std::to_string(100 + i) + ".mov");
+            write_file(clip, "x");
+            files += " " + clip.string();
+        }
+        expected.push_back(fixed + " -n" + files);
+        expected.push_back(fixed + files);
+    }
+    const auto r = run_core({"scan", (t / "media").string()},
+                            {{"ZUN_EXIFTOOL", (t / "bin/exiftool").string()}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"clips\":40,\"errors\":0,\"event\":\"done\""), std::string::npos);
+    // The two runs of a batch start together, in either order.
+    auto starts = lines(read_file(t / "bin/starts"));
+    ASSERT_EQ(starts.size(), expected.size());
+    for (std::size_t i = 2; i + 1 < starts.size(); i += 2)
+        if (starts[i] > starts[i + 1]) std::swap(starts[i], starts[i + 1]);
+    for (std::size_t i = 2; i + 1 < expected.size(); i += 2)
+        if (expected[i] > expected[i + 1]) std::swap(expected[i], expected[i + 1]);
+    EXPECT_EQ(starts, expected);
+}
