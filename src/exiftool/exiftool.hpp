@@ -96,7 +96,7 @@ std::string worker_command(const std::vector<std::string>& passed, std::uint64_t
 // The raw objects (each tag's "num", else its "val") and the printed objects (each tag's
 // "val") of one -l run, in the shape the separate -n and printed runs give; absent when a
 // tag is not an object with a "val" member.
-std::optional<std::pair<Objects, Objects>> split_values(const Objects& objects);
+std::optional<std::pair<Objects, Objects>> split_values(Objects objects);
 
 // A batch handed to a worker.
 struct Job {

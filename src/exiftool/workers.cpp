@@ -197,26 +197,29 @@ std::string worker_command(const std::vector<std::string>& passed, std::uint64_t
     return lines;
 }
 
-std::optional<std::pair<Objects, Objects>> split_values(const Objects& objects) {
+std::optional<std::pair<Objects, Objects>> split_values(Objects objects) {
     std::pair<Objects, Objects> split;
     split.first.reserve(objects.size());
     split.second.reserve(objects.size());
-    for (const auto& object : objects) {
+    for (auto& object : objects) {
+        if (!object.is_object()) return std::nullopt;
         model::Json raw = model::Json::object();
         model::Json printed = model::Json::object();
-        for (auto it = object.begin(); it != object.end(); ++it) {
-            if (it.key() == "SourceFile") {
-                raw[it.key()] = it.value();
-                printed[it.key()] = it.value();
+        // Keys arrive in order, so each goes in at the end of the maps being built.
+        auto& raw_map = raw.get_ref<model::Json::object_t&>();
+        auto& printed_map = printed.get_ref<model::Json::object_t&>();
+        for (auto& [key, value] : object.get_ref<model::Json::object_t&>()) {
+            if (key == "SourceFile") {
+                raw_map.emplace_hint(raw_map.end(), key, value);
+                printed_map.emplace_hint(printed_map.end(), key, std::move(value));
                 continue;
             }
-            const model::Json& value = it.value();
             if (!value.is_object()) return std::nullopt;
             const auto val = value.find("val");
             if (val == value.end()) return std::nullopt;
             const auto num = value.find("num");
-            raw[it.key()] = num != value.end() ? *num : *val;
-            printed[it.key()] = *val;
+            raw_map.emplace_hint(raw_map.end(), key, num != value.end() ? std::move(*num) : *val);
+            printed_map.emplace_hint(printed_map.end(), key, std::move(*val));
         }
         split.first.push_back(std::move(raw));
         split.second.push_back(std::move(printed));
@@ -289,7 +292,7 @@ BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::strin
         const auto& parsed = job.parsed;
         if (auto* failure = std::get_if<std::string>(&parsed))
             return {combine(*failure, *failure, files, job.passed), job.took};
-        if (auto split = split_values(std::get<Objects>(parsed)))
+        if (auto split = split_values(std::move(std::get<Objects>(job.parsed))))
             return {combine(std::move(split->first), std::move(split->second), files, job.passed),
                     job.took};
     }
