@@ -116,6 +116,18 @@ std::vector<std::size_t> match_arguments(std::string_view file_name,
 BatchResult combine(const std::variant<Objects, std::string>& raw,
                     const std::variant<Objects, std::string>& printed,
                     const std::vector<std::string>& files) {
+    // The tool reports files under the names we passed it, which differ from the
+    // caller's for paths that had to be protected from being read as options.
+    std::vector<std::string> passed;
+    passed.reserve(files.size());
+    for (const auto& f : files)
+        passed.push_back(safe_file_argument(f));
+    return combine(raw, printed, files, passed);
+}
+
+BatchResult combine(const std::variant<Objects, std::string>& raw,
+                    const std::variant<Objects, std::string>& printed,
+                    const std::vector<std::string>& files, const std::vector<std::string>& passed) {
     BatchResult result;
     const std::string* failure = std::get_if<std::string>(&raw);
     if (!failure) failure = std::get_if<std::string>(&printed);
@@ -124,12 +136,7 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
             result.insert_or_assign(f, Entry(*failure));
         return result;
     }
-    // The tool reports files under the names we passed it, which differ from the
-    // caller's for paths that had to be protected from being read as options.
-    std::vector<std::string> passed;
-    passed.reserve(files.size());
-    for (const auto& f : files)
-        passed.push_back(safe_file_argument(f));
+    if (passed.size() != files.size()) return result;
 
     // Both runs report the files in argument order, so the n-th raw object of a name goes
     // with the n-th printed object of that name (names repeat when the tool writes several

@@ -2,6 +2,9 @@
 // run it over a batch of files and turn its JSON output into raw tags.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +56,12 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
                     const std::variant<Objects, std::string>& printed,
                     const std::vector<std::string>& files);
 
+// Like combine, for a run that was passed the names `passed` (one per caller path) instead
+// of safe_file_argument of each.
+BatchResult combine(const std::variant<Objects, std::string>& raw,
+                    const std::variant<Objects, std::string>& printed,
+                    const std::vector<std::string>& files, const std::vector<std::string>& passed);
+
 // Runs the raw and the printed run over `files` (the caller's path bytes, handed to the tool
 // unchanged apart from safe_file_argument) at the same time and files the tags by combine.
 BatchResult read_batch(const std::string& tool, const std::vector<std::string>& files);
@@ -63,5 +72,94 @@ BatchResult read_batch(const std::string& tool, const std::vector<std::string>& 
 // Empty when none matches.
 std::vector<std::size_t> match_arguments(std::string_view file_name,
                                          const std::vector<std::string>& arguments);
+
+// ---- Persistent workers ----
+// A worker is one `TOOL -ver -stay_open True -@ -` process that reads one command at a time
+// from its standard input: a batch's arguments with -l (each value printed and, where it
+// differs, numeric) in place of the raw and printed pair, a marker echoed to its standard
+// error, and a numbered -execute whose "{readyN}" ends its output.
+
+// How long a worker may take over one command: $ZUN_EXIFTOOL_DEADLINE_MS when it is a
+// positive whole number, else ten minutes.
+std::chrono::milliseconds answer_deadline();
+
+// The names a worker is sent for `files`: safe_file_argument of each, and "./" before a name
+// without a folder part that begins with white space or "#" (an argument file drops leading
+// white space and skips lines that begin with "#"). Absent when a name cannot travel in an
+// argument file unchanged: a line break or carriage return in it, or such a first byte before
+// a folder part, where "./" would change the folder the tool reports.
+std::optional<std::vector<std::string>> worker_arguments(const std::vector<std::string>& files);
+
+// The argument-file lines of one batch command over the names `passed`, numbered `id`.
+std::string worker_command(const std::vector<std::string>& passed, std::uint64_t id);
+
+// The raw objects (each tag's "num", else its "val") and the printed objects (each tag's
+// "val") of one -l run, in the shape the separate -n and printed runs give; absent when a
+// tag is not an object with a "val" member.
+std::optional<std::pair<Objects, Objects>> split_values(Objects objects);
+
+// A batch handed to a worker.
+struct Job {
+    std::vector<std::string> passed; // the names sent
+    bool finished = false;
+    // parse_output of its standard output before "{readyN}" and standard error before the
+    // marker (or of what it wrote before it failed)
+    std::variant<Objects, std::string> parsed;
+    std::chrono::steady_clock::time_point sent;
+    std::chrono::nanoseconds took{0}; // from sending to the answer (or the failure)
+};
+
+struct Worker {
+    io::Child child;
+    std::uint64_t command = 0;           // the number of the command in flight; 0 when idle
+    std::optional<std::uint64_t> ticket; // the batch in flight; none while the probe runs
+    std::chrono::steady_clock::time_point sent;
+};
+
+// The workers of one scan and the batches handed to them, by ticket. Workers still running
+// when the value dies are ended by their process ids; the guard ends them should this process
+// die first (it is declared last, so it goes first, while the workers' ids are still theirs).
+struct Pool {
+    std::string tool;
+    std::chrono::milliseconds deadline{0};
+    std::vector<Worker> workers;
+    std::map<std::uint64_t, Job> jobs;
+    std::uint64_t next_command = 1;
+    std::optional<io::Child> guard;
+};
+
+// Starts a worker of `tool` and probes it with "-ver" and a numbered -execute; once it has
+// answered, starts `count` - 1 more, whose probes are answered while batches run (one that
+// fails its probe is ended). A pool without workers when the first fails to answer within the
+// deadline or the guard cannot be started: every batch is then read by read_batch.
+Pool start_pool(const std::string& tool, std::size_t count);
+
+// Hands batch `ticket` over `files` to an idle worker. False, with nothing sent, when no
+// worker is idle or a name cannot travel (worker_arguments).
+bool submit(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files);
+
+// Whether batch `ticket` was handed to a worker and is not answered yet.
+bool in_flight(const Pool& pool, std::uint64_t ticket);
+
+// Waits until some worker has written something, answered or failed (or the nearest deadline),
+// and settles what it can; returns at once when no worker is busy.
+void wait(Pool& pool);
+
+// A batch's entries and the tool time they took.
+struct BatchRead {
+    BatchResult result;
+    std::chrono::nanoseconds took{0};
+};
+
+// The entries of batch `ticket` over `files`, waiting for its worker (a batch not handed over
+// yet goes to the next idle one). A worker that exits, answers only in part or misses the
+// deadline fails this batch alone, with the error text parse_output gives for what it wrote,
+// and is replaced; so is one whose answer is not JSON. Read by read_batch instead when no worker is
+// left, the names cannot travel or the answer cannot be split exactly.
+BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files);
+
+// Tells every worker "-stay_open False" and waits for it to exit; one that does not within
+// the deadline is ended. The pool is empty afterwards.
+void stop_pool(Pool& pool);
 
 } // namespace exiftool

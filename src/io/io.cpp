@@ -9,6 +9,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -325,9 +327,10 @@ struct SpawnSetup {
         if (actions_ready) posix_spawn_file_actions_destroy(&actions);
         if (attr_ready) posix_spawnattr_destroy(&attr);
     }
-    // Standard input from /dev/null, output and error into the pipes, and default handling
-    // of the signals this process ignores (SIGPIPE, SIGXFSZ). 0 or the error number.
-    int prepare(int out_fd, int err_fd) {
+    // Standard input from `in_fd` (/dev/null when negative), output and error into the pipes,
+    // and default handling of the signals this process ignores (SIGPIPE, SIGXFSZ). 0 or the
+    // error number.
+    int prepare(int in_fd, int out_fd, int err_fd) {
         if (int rc = posix_spawn_file_actions_init(&actions); rc != 0) return rc;
         actions_ready = true;
         if (int rc = posix_spawnattr_init(&attr); rc != 0) return rc;
@@ -336,15 +339,31 @@ struct SpawnSetup {
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
         sigaddset(&defaults, SIGXFSZ);
-        for (int rc : {posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0),
-                       posix_spawn_file_actions_adddup2(&actions, out_fd, 1),
-                       posix_spawn_file_actions_adddup2(&actions, err_fd, 2),
-                       posix_spawnattr_setsigdefault(&attr, &defaults),
-                       posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF)})
+        for (int rc :
+             {in_fd < 0 ? posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0)
+                        : posix_spawn_file_actions_adddup2(&actions, in_fd, 0),
+              posix_spawn_file_actions_adddup2(&actions, out_fd, 1),
+              posix_spawn_file_actions_adddup2(&actions, err_fd, 2),
+              posix_spawnattr_setsigdefault(&attr, &defaults),
+              posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF)})
             if (rc != 0) return rc;
         return 0;
     }
 };
+
+// Spawns `program` with `args`, its standard input from `in_fd` (/dev/null when negative)
+// and its output and error into the write ends of the two pipes. 0 or the error number.
+int spawn(const std::string& program, const std::vector<std::string>& args, int in_fd, int out_fd,
+          int err_fd, pid_t& pid) {
+    SpawnSetup setup;
+    if (int rc = setup.prepare(in_fd, out_fd, err_fd); rc != 0) return rc;
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    return ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+}
 
 } // namespace
 
@@ -355,19 +374,7 @@ Running start(const std::string& program, const std::vector<std::string>& args) 
     int rc = cloexec_pipe(out_pipe);
     if (rc == 0) rc = cloexec_pipe(err_pipe);
     pid_t pid = -1;
-    if (rc == 0) {
-        SpawnSetup setup;
-        rc = setup.prepare(out_pipe[1], err_pipe[1]);
-        if (rc == 0) {
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(program.c_str()));
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            rc = ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(),
-                               environ);
-        }
-    }
+    if (rc == 0) rc = spawn(program, args, -1, out_pipe[1], err_pipe[1], pid);
     close_raw(out_pipe[1]);
     close_raw(err_pipe[1]);
     if (rc != 0) {
@@ -440,6 +447,237 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     std::vector<Running> runs;
     runs.push_back(start(program, args));
     return std::move(finish_all(runs).front());
+}
+
+namespace {
+
+// Reaps `pid`, retrying interrupted waits: 0 or the errno.
+int reap(pid_t pid) {
+    int status = 0;
+    for (;;) {
+        if (::waitpid(pid, &status, 0) >= 0) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
+int set_nonblocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
+    return 0;
+}
+
+// One write of what the pipe takes now. A write to a pipe whose reader has gone raises
+// SIGPIPE, which would end a process that does not ignore it: the signal is blocked for the
+// write and a SIGPIPE the write raised is taken back before it is unblocked. The count
+// written, or -1 with the errno in `error`.
+ssize_t write_without_sigpipe(int fd, std::string_view bytes, int& error) {
+    sigset_t pipe_only;
+    sigset_t previous;
+    sigset_t pending;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    if (int rc = ::pthread_sigmask(SIG_BLOCK, &pipe_only, &previous); rc != 0) {
+        error = rc;
+        return -1;
+    }
+    const bool was_pending = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    ssize_t n;
+    do {
+        n = ::write(fd, bytes.data(), bytes.size());
+    } while (n < 0 && errno == EINTR);
+    error = n < 0 ? errno : 0;
+    if (error == EPIPE && !was_pending && ::sigpending(&pending) == 0 &&
+        sigismember(&pending, SIGPIPE) == 1) {
+        int taken = 0;
+        (void)::sigwait(&pipe_only, &taken); // pending, so this returns at once
+    }
+    (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return n;
+}
+
+} // namespace
+
+Child::~Child() {
+    (void)stop(*this);
+}
+
+Child::Child(Child&& other) noexcept
+    : pid(other.pid), in(std::move(other.in)), out_pipe(std::move(other.out_pipe)),
+      err_pipe(std::move(other.err_pipe)), to_send(std::move(other.to_send)),
+      out(std::move(other.out)), err(std::move(other.err)), out_ended(other.out_ended),
+      err_ended(other.err_ended), in_broken(other.in_broken) {
+    other.pid = -1;
+}
+
+Child& Child::operator=(Child&& other) noexcept {
+    if (this != &other) {
+        (void)stop(*this);
+        pid = other.pid;
+        other.pid = -1;
+        in = std::move(other.in);
+        out_pipe = std::move(other.out_pipe);
+        err_pipe = std::move(other.err_pipe);
+        to_send = std::move(other.to_send);
+        out = std::move(other.out);
+        err = std::move(other.err);
+        out_ended = other.out_ended;
+        err_ended = other.err_ended;
+        in_broken = other.in_broken;
+    }
+    return *this;
+}
+
+std::variant<Child, std::string> start_child(const std::string& program,
+                                             const std::vector<std::string>& args) {
+    int in_pipe[2] = {-1, -1};
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    int rc = cloexec_pipe(in_pipe);
+    if (rc == 0) rc = cloexec_pipe(out_pipe);
+    if (rc == 0) rc = cloexec_pipe(err_pipe);
+    for (int fd : {in_pipe[1], out_pipe[0], err_pipe[0]})
+        if (rc == 0) rc = set_nonblocking(fd);
+    pid_t pid = -1;
+    if (rc == 0) rc = spawn(program, args, in_pipe[0], out_pipe[1], err_pipe[1], pid);
+    close_raw(in_pipe[0]);
+    close_raw(out_pipe[1]);
+    close_raw(err_pipe[1]);
+    if (rc != 0) {
+        close_raw(in_pipe[1]);
+        close_raw(out_pipe[0]);
+        close_raw(err_pipe[0]);
+        return error_text(rc);
+    }
+    Child child;
+    child.pid = pid;
+    child.in = Fd(in_pipe[1]);
+    child.out_pipe = Fd(out_pipe[0]);
+    child.err_pipe = Fd(err_pipe[0]);
+    return child;
+}
+
+int pump(const std::vector<Child*>& children, int timeout_ms) {
+    std::vector<pollfd> fds;
+    // Per entry of `fds`: the child, and which pipe (0 input, 1 output, 2 error).
+    std::vector<std::pair<Child*, int>> owners;
+    for (Child* child : children) {
+        if (child->in.fd >= 0 && !child->to_send.empty()) {
+            fds.push_back({child->in.fd, POLLOUT, 0});
+            owners.emplace_back(child, 0);
+        }
+        if (child->out_pipe.fd >= 0) {
+            fds.push_back({child->out_pipe.fd, POLLIN, 0});
+            owners.emplace_back(child, 1);
+        }
+        if (child->err_pipe.fd >= 0) {
+            fds.push_back({child->err_pipe.fd, POLLIN, 0});
+            owners.emplace_back(child, 2);
+        }
+    }
+    if (::poll(fds.data(), fds.size(), timeout_ms) < 0) return errno == EINTR ? 0 : errno;
+    char buffer[1 << 16];
+    for (std::size_t k = 0; k < fds.size(); ++k) {
+        if (fds[k].revents == 0) continue;
+        Child& child = *owners[k].first;
+        if (owners[k].second == 0) {
+            int error = 0;
+            const ssize_t n = write_without_sigpipe(child.in.fd, child.to_send, error);
+            if (n > 0) {
+                child.to_send.erase(0, static_cast<std::size_t>(n));
+            } else if (n < 0 && error != EAGAIN && error != EWOULDBLOCK) {
+                child.to_send.clear();
+                child.in_broken = true;
+                (void)close(child.in);
+            }
+            continue;
+        }
+        Fd& pipe = owners[k].second == 1 ? child.out_pipe : child.err_pipe;
+        std::string& sink = owners[k].second == 1 ? child.out : child.err;
+        ssize_t n;
+        do {
+            n = ::read(pipe.fd, buffer, sizeof buffer);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            sink.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            (void)close(pipe);
+            (owners[k].second == 1 ? child.out_ended : child.err_ended) = true;
+        }
+    }
+    return 0;
+}
+
+int stop(Child& child) {
+    (void)close(child.in);
+    (void)close(child.out_pipe);
+    (void)close(child.err_pipe);
+    if (child.pid <= 0) return 0;
+    const pid_t pid = child.pid;
+    child.pid = -1;
+    int status = 0;
+    pid_t done;
+    do {
+        done = ::waitpid(pid, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done == pid) return 0;
+    if (done < 0) return errno;
+    // Still running: ended by its own id, which stays its own until it is reaped here.
+    const int killed = ::kill(pid, SIGKILL) == 0 ? 0 : errno;
+    const int reaped = reap(pid);
+    return killed != 0 ? killed : reaped;
+}
+
+int send_all(Child& child, std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (child.in.fd < 0) return EPIPE;
+        int error = 0;
+        const ssize_t n = write_without_sigpipe(child.in.fd, bytes, error);
+        if (n >= 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK) return error;
+        pollfd ready = {child.in.fd, POLLOUT, 0};
+        if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+std::optional<Child> start_guard() {
+    // "+ PID" adds an id, "- PID" forgets it; at the end of its input (this process closed
+    // the pipe or died) the guard ends what it still holds.
+    static const char* const script = "ids=\n"
+                                      "while read -r op id; do\n"
+                                      "  case $op in\n"
+                                      "    +) ids=\"$ids $id\" ;;\n"
+                                      "    -) rest=; for k in $ids; do\n"
+                                      "         [ \"$k\" = \"$id\" ] || rest=\"$rest $k\"; done\n"
+                                      "       ids=$rest ;;\n"
+                                      "  esac\n"
+                                      "done\n"
+                                      "[ -z \"$ids\" ] || kill -KILL $ids 2>/dev/null\n";
+    auto started = start_child("/bin/sh", {"-c", script});
+    auto* guard = std::get_if<Child>(&started);
+    if (!guard) return std::nullopt;
+    // It never writes; its output pipes are of no use.
+    (void)close(guard->out_pipe);
+    (void)close(guard->err_pipe);
+    guard->out_ended = true;
+    guard->err_ended = true;
+    return std::move(*guard);
+}
+
+int guard_add(Child& guard, pid_t pid) {
+    return send_all(guard, "+ " + std::to_string(pid) + "\n");
+}
+
+int guard_forget(Child& guard, pid_t pid) {
+    return send_all(guard, "- " + std::to_string(pid) + "\n");
+}
+
+std::size_t online_cores() {
+    const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return count > 0 ? static_cast<std::size_t>(count) : 1;
 }
 
 } // namespace io

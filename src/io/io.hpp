@@ -204,4 +204,65 @@ std::vector<ProcessResult> finish_all(std::vector<Running>& runs);
 // Starts one process and collects it.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args);
 
+// ---- Long-lived child processes ----
+
+// A child process with pipes to its standard input, output and error, ended (killed by its
+// process id and reaped) when the value dies. Our three ends are non-blocking and closed on
+// exec, so no other child inherits them. `to_send` holds what is still to be written to its
+// input; `out` and `err` collect what it has written.
+struct Child {
+    pid_t pid = -1;
+    Fd in{-1};
+    Fd out_pipe{-1};
+    Fd err_pipe{-1};
+    std::string to_send;
+    std::string out;
+    std::string err;
+    bool out_ended = false; // end of its standard output (or a read error) seen
+    bool err_ended = false;
+    bool in_broken = false; // its standard input can no longer be written
+
+    Child() = default;
+    ~Child();
+    Child(Child&& other) noexcept;
+    Child& operator=(Child&& other) noexcept;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+};
+
+// Starts `program` directly (no shell) with `args` like `start`, with a pipe to its standard
+// input. The child, or the system's description of why it could not start.
+std::variant<Child, std::string> start_child(const std::string& program,
+                                             const std::vector<std::string>& args);
+
+// Waits at most `timeout_ms` (-1: without limit) until one of `children` can be written to
+// or has something to read, then writes as much of each one's `to_send` as its input takes
+// and reads what each has written, without ever blocking on one pipe. A child whose input is
+// gone (it exited) gets `in_broken` and an empty `to_send`, without a SIGPIPE for us. Returns
+// 0, also when the wait was interrupted, or the errno of a failed poll.
+int pump(const std::vector<Child*>& children, int timeout_ms);
+
+// Closes our ends of the child's pipes, ends it by its process id (SIGKILL) unless it has
+// exited already, and reaps it. 0, or the errno of a failed kill or wait.
+int stop(Child& child);
+
+// Writes all of `bytes` to the child's standard input, waiting while its pipe is full, without
+// a SIGPIPE for us: 0 or the errno.
+int send_all(Child& child, std::string_view bytes);
+
+// A guard process (a small /bin/sh loop) that ends, by SIGKILL, every process it was told
+// about and not told to forget when this process dies and its pipe to the guard closes,
+// however this process ends. Absent when it cannot be started.
+std::optional<Child> start_guard();
+
+// Tells the guard to end `pid` should this process die (0 or the errno).
+int guard_add(Child& guard, pid_t pid);
+
+// Tells the guard to forget `pid`: to be called before `pid` is reaped, while the id is still
+// that process's own. 0 or the errno.
+int guard_forget(Child& guard, pid_t pid);
+
+// The number of online processor cores, at least 1.
+std::size_t online_cores();
+
 } // namespace io

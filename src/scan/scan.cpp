@@ -2,6 +2,7 @@
 // and one clip per media file reported to the event sink.
 #include "scan/scan.hpp"
 
+#include <algorithm>
 #include <chrono>
 
 #include "boxes/boxes.hpp"
@@ -21,6 +22,9 @@ namespace scan {
 namespace {
 
 constexpr std::size_t batch_size = 16;
+
+// The most persistent exiftool workers a scan starts.
+constexpr std::size_t max_workers = 8;
 
 using Clock = std::chrono::steady_clock;
 
@@ -142,15 +146,46 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
     std::uint64_t errors = 0;
     // Each folder is listed once per scan for the motion companions, not once per clip.
     motion::DirCache folders;
-    for (std::size_t first = 0; first < found.media.size(); first += batch_size) {
-        const std::size_t count = std::min(batch_size, found.media.size() - first);
+    const std::size_t batches = (found.media.size() + batch_size - 1) / batch_size;
+    auto files_of = [&](std::size_t batch) {
+        const std::size_t first = batch * batch_size;
         const auto begin = found.media.begin() + static_cast<std::ptrdiff_t>(first);
-        const std::vector<std::string> files(begin, begin + static_cast<std::ptrdiff_t>(count));
+        const auto count = std::min(batch_size, found.media.size() - first);
+        return std::vector<std::string>(begin, begin + static_cast<std::ptrdiff_t>(count));
+    };
+    // One persistent worker per core reads the batches, several at a time; the clips are
+    // still made and reported in order, batch after batch.
+    exiftool::Pool pool;
+    if (tool && batches > 0)
+        pool = exiftool::start_pool(*tool, std::min({io::online_cores(), batches, max_workers}));
+    const std::size_t ahead = std::max<std::size_t>(pool.workers.size(), 1);
+    std::size_t next_submit = 0;
+    for (std::size_t batch_index = 0; batch_index < batches; ++batch_index) {
+        next_submit = std::max(next_submit, batch_index);
+        // Workers that come free (or answer their probe) take the next batches while this one
+        // is awaited.
+        for (;;) {
+            while (next_submit < std::min(batches, batch_index + ahead) &&
+                   exiftool::submit(pool, next_submit, files_of(next_submit)))
+                ++next_submit;
+            if (!exiftool::in_flight(pool, batch_index)) break;
+            exiftool::wait(pool);
+        }
+        const std::vector<std::string> files = files_of(batch_index);
+        const std::size_t first = batch_index * batch_size;
+        const std::size_t count = files.size();
 
-        const auto batch_start = Clock::now();
         exiftool::BatchResult batch;
-        if (tool) batch = exiftool::read_batch(*tool, files);
-        const model::u128 share = elapsed_ms(batch_start) / count;
+        model::u128 share = 0;
+        if (tool) {
+            exiftool::BatchRead read = exiftool::collect(pool, batch_index, files);
+            batch = std::move(read.result);
+            share = static_cast<model::u128>(read.took.count()) / 1'000'000 / count;
+        }
+        // The worker that read it takes the next batch while this one's clips are made.
+        while (next_submit < std::min(batches, batch_index + 1 + ahead) &&
+               exiftool::submit(pool, next_submit, files_of(next_submit)))
+            ++next_submit;
 
         for (std::size_t i = first; i < first + count; ++i) {
             model::Clip clip = process_file(found.media[i], batch, tool, folders);
@@ -162,6 +197,7 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
         }
     }
     sink(ScanEvent(Done{made, errors, elapsed_ms(start)}));
+    exiftool::stop_pool(pool);
     return clips;
 }
 

@@ -198,3 +198,63 @@ TEST(ExiftoolProcess, ChattyToolCannotDeadlockAndRunsOverlap) {
     EXPECT_EQ(tags_json(batch.at("f.mov")),
               R"([{"group":"A","name":"B","printed":"yes","raw":"yes"}])");
 }
+
+TEST(ExiftoolWorkers, NamesInTheArgumentFile) {
+    using Passed = std::optional<Files>;
+    const std::pair<Files, Passed> cases[] = {
+        {{"/m/a.mov", "rel/b.mov", "d/#c.mov", "d/ e.mov"},
+         Files{"/m/a.mov", "rel/b.mov", "d/#c.mov", "d/ e.mov"}},
+        // Option-like names as today; a dropped or commenting first byte gets "./".
+        {{"-x.mov", "-d/y.mov", " x.mov", "#x.mov", "\tx.mov", "\xa0x.mov"},
+         Files{"./-x.mov", "./-d/y.mov", "./ x.mov", "./#x.mov", "./\tx.mov", "./\xa0x.mov"}},
+        // "./" before a folder part would change the folder the tool reports.
+        {{"/m/a.mov", "#d/x.mov"}, std::nullopt},
+        {{" d/x.mov"}, std::nullopt},
+        // Line breaks cannot travel at all.
+        {{"/m/a\nb.mov"}, std::nullopt},
+        {{"/m/a\rb.mov"}, std::nullopt},
+        {{""}, std::nullopt},
+    };
+    for (const auto& [files, expected] : cases)
+        EXPECT_EQ(exiftool::worker_arguments(files), expected) << files.front();
+    EXPECT_EQ(exiftool::worker_command({"./-x.mov", "/m/a b.mov"}, 7),
+              "-json\n-G1\n-a\n-u\n-q\n-q\n-api\nlargefilesupport=1\n-l\n./-x.mov\n/m/a b.mov\n"
+              "-echo4\n{zun-end7}\n-execute7\n");
+}
+
+TEST(ExiftoolWorkers, SplitValuesGivesTheTwoRunsShapes) {
+    // Each tag's "num" (when present) is the raw value and its "val" the printed one; values
+    // of every JSON type keep their type.
+    auto objects = exiftool::parse_output(output(R"J([
+        {"SourceFile":"/m/a.mov",
+         "QuickTime:Duration":{"desc":"Duration","num":1.5,"val":"1.50 s"},
+         "File:FileType":{"desc":"File Type","val":"MOV"},
+         "XMP-dc:Subject":{"desc":"Subject","val":["one","two"]},
+         "QuickTime:Wide":{"desc":"Wide","val":"(Binary data 0 bytes)"},
+         "Composite:Flag":{"desc":"Flag","num":true,"val":"Yes"},
+         "Track1:Rate":{"desc":"Rate","val":25}},
+        {"SourceFile":"/m/b.mov","ExifTool:Error":{"desc":"Error","val":"File is empty"}}])J"));
+    ASSERT_TRUE(std::holds_alternative<exiftool::Objects>(objects));
+    auto split = exiftool::split_values(std::get<exiftool::Objects>(objects));
+    ASSERT_TRUE(split.has_value());
+    const Files files = {"/m/a.mov", "/m/b.mov"};
+    auto batch = exiftool::combine(split->first, split->second, files);
+    EXPECT_EQ(tags_json(batch.at("/m/a.mov")),
+              R"J([{"group":"Composite","name":"Flag","printed":"Yes","raw":true},)J"
+              R"J({"group":"File","name":"FileType","printed":"MOV","raw":"MOV"},)J"
+              R"J({"group":"QuickTime","name":"Duration","printed":"1.50 s","raw":1.5},)J"
+              R"J({"group":"QuickTime","name":"Wide","printed":"(Binary data 0 bytes)",)J"
+              R"J("raw":"(Binary data 0 bytes)"},)J"
+              R"J({"group":"Track1","name":"Rate","printed":"25","raw":25},)J"
+              R"J({"group":"XMP-dc","name":"Subject","printed":"[\"one\",\"two\"]",)J"
+              R"J("raw":["one","two"]}])J");
+    EXPECT_EQ(tags_json(batch.at("/m/b.mov")),
+              R"([{"group":"ExifTool","name":"Error","printed":"File is empty",)"
+              R"("raw":"File is empty"}])");
+    // A value that is not a {"val":...} object cannot be split: the batch is read the old way.
+    for (const char* odd : {R"([{"SourceFile":"a","A:B":1}])",
+                            R"([{"SourceFile":"a","A:B":{"desc":"B","num":1}}])"}) {
+        auto parsed = exiftool::parse_output(output(odd));
+        EXPECT_FALSE(exiftool::split_values(std::get<exiftool::Objects>(parsed))) << odd;
+    }
+}

@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using nlohmann::json;
 using namespace testing_support;
@@ -286,4 +290,140 @@ TEST(Faults, PrintingScanMemoryDoesNotGrowWithClips) {
     // Only the discovered path list grows (under a kilobyte a file); a kept clip costs over
     // ten kilobytes, so keeping the clips would add tens of megabytes here.
     EXPECT_LT(large.max_rss_kb - small.max_rss_kb, 2048);
+}
+
+namespace {
+
+// A stand-in exiftool that speaks the -stay_open protocol. It logs each start ("PID ARGS") to
+// starts.log beside it and answers each batch with one -l object per file; a batch with a
+// file matching one of the patterns in FAKE_TARGET suffers FAKE_MODE there: "kill" (it kills
+// itself mid-object), "hang", "garbage" (a complete answer whose output is not JSON), or
+// "kill-engine" (it kills the engine that started it, then hangs).
+const char* stay_open_tool = R"(#!/usr/bin/env python3
+import fnmatch, os, signal, sys, time
+args = sys.argv[1:]
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "starts.log"), "a") as log:
+    log.write("%d %s\n" % (os.getpid(), " ".join(args)))
+print("12.76", flush=True)
+if "-stay_open" not in args:
+    sys.exit(0)
+mode = os.environ.get("FAKE_MODE", "")
+targets = os.environ.get("FAKE_TARGET", "").split()
+out = sys.stdout
+command = []
+for line in sys.stdin:
+    arg = line.rstrip("\n")
+    if arg == "False" and command[-1:] == ["-stay_open"]:
+        sys.exit(0)
+    if not arg.startswith("-execute"):
+        command.append(arg)
+        continue
+    if command == ["-ver"]:
+        out.write("12.76\n")
+    else:
+        files = command[command.index("-l") + 1:command.index("-echo4")]
+        out.write("[")
+        for i, f in enumerate(files):
+            if any(fnmatch.fnmatch(f, p) for p in targets):
+                out.flush()
+                if mode == "kill":
+                    out.write('{"SourceFile":"%s","File:Fi' % f)
+                    out.flush()
+                    os.kill(os.getpid(), signal.SIGKILL)
+                if mode == "kill-engine":
+                    os.kill(os.getppid(), signal.SIGKILL)
+                if mode in ("hang", "kill-engine"):
+                    time.sleep(3600)
+                if mode == "garbage":
+                    out.write("garbage")
+            out.write('%s{"SourceFile":"%s","File:FileType":{"desc":"File Type","val":"MOV"}}'
+                      % ("," if i else "", f))
+        out.write("]\n")
+        sys.stderr.write(command[command.index("-echo4") + 1] + "\n")
+        sys.stderr.flush()
+    out.write("{ready%s}\n" % arg[len("-execute"):])
+    out.flush()
+    command = []
+)";
+
+// Whether process `pid` still runs `program` (and is not merely waiting to be reaped).
+bool still_running(const std::string& pid, const std::string& program) {
+    const std::string stat = read_file("/proc/" + pid + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z')
+        return false;
+    return read_file("/proc/" + pid + "/cmdline").find(program) != std::string::npos;
+}
+
+} // namespace
+
+TEST(Faults, FailingWorkersFailTheirBatchOnlyAndNoneOutlivesTheScan) {
+    struct Case {
+        const char* mode;
+        std::size_t hang_up_after; // bytes of output before the reader hangs up
+        int status;
+        bool batch_fails; // the batch of c20 (clips 16 to 31) fails
+    };
+    const std::size_t never = std::numeric_limits<std::size_t>::max();
+    const Case cases[] = {
+        {"", never, 0, false},       {"", 1, 0, false}, // a reader that hangs up early
+        {"kill", never, 0, true},    {"hang", never, 0, true},
+        {"garbage", never, 0, true}, {"kill-engine", never, 128 + 9, false},
+    };
+    // One worker per core, at most one per batch.
+    const auto workers = static_cast<std::size_t>(std::min(::sysconf(_SC_NPROCESSORS_ONLN), 3L));
+    for (const auto& c : cases) {
+        TempDir tmp;
+        const fs::path tool = tmp / "bin/exiftool";
+        testing_support::write_script(tool, stay_open_tool);
+        Fixture media_maker;
+        const auto files = media_maker.clips(tmp / "media", 40);
+        const auto r =
+            faults::run_binary({"scan", (tmp / "media").string()},
+                               {{"ZUN_EXIFTOOL", tool.string()},
+                                {"ZUN_EXIFTOOL_DEADLINE_MS", "5000"},
+                                {"FAKE_MODE", c.mode},
+                                {"FAKE_TARGET", "*/c20.mov"}},
+                               {.as_user = std::nullopt, .hang_up_after = c.hang_up_after});
+        ASSERT_EQ(r.status, c.status) << c.mode << r.err;
+        if (c.status == 0 && c.hang_up_after == never) {
+            EXPECT_EQ(r.err, "") << c.mode;
+            const auto clips = complete_scan(r.out, 40, c.batch_fails ? 16 : 0);
+            ASSERT_EQ(clips.size(), 40u) << c.mode;
+            for (std::size_t i = 0; i < clips.size(); ++i) {
+                EXPECT_EQ(clips[i]["path"], files[i].string());
+                if (c.batch_fails && i >= 16 && i < 32) {
+                    EXPECT_EQ(clips[i]["ok"], false) << c.mode << i;
+                    EXPECT_TRUE(clips[i]["error"].get<std::string>().starts_with("exiftool json: "))
+                        << c.mode << i << clips[i]["error"];
+                } else {
+                    EXPECT_EQ(clips[i]["ok"], true) << c.mode << i;
+                    EXPECT_EQ(clips[i]["readers"], json::array({"exiftool"})) << c.mode << i;
+                }
+            }
+        }
+        // Every start was a worker (no batch fell back to fresh runs); a failed one was replaced.
+        std::vector<std::string> pids;
+        for (const auto& start : lines(read_file(tool.parent_path() / "starts.log"))) {
+            const std::string args = start.substr(start.find(' ') + 1);
+            if (args == "-ver") continue; // the version the engine asks for first
+            EXPECT_EQ(args, "-ver -stay_open True -@ -");
+            pids.push_back(start.substr(0, start.find(' ')));
+        }
+        if (c.status == 0) {
+            EXPECT_EQ(pids.size(), workers + (c.batch_fails ? 1 : 0)) << c.mode;
+        }
+        // The engine ends and reaps its workers; when the engine itself is killed, its guard
+        // ends them, a moment later.
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        auto running = [&] {
+            return std::any_of(pids.begin(), pids.end(), [&](const std::string& pid) {
+                return still_running(pid, tool.string());
+            });
+        };
+        if (c.status != 0)
+            while (running() && std::chrono::steady_clock::now() < give_up)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_FALSE(running()) << c.mode;
+    }
 }

@@ -1,0 +1,139 @@
+// The persistent workers against today's two runs per batch, with the real exiftool: the same
+// scan output, byte for byte, apart from the timings.
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+using testing_support::lines;
+using testing_support::read_file;
+using testing_support::run_core;
+using testing_support::TempDir;
+using testing_support::write_file;
+using testing_support::write_script;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path samples = fs::path(ZUN_SOURCE_DIR) / "samples";
+
+// The scan output with the timings (each clip's scan_ms, the done event's ms) set to 0.
+std::string without_timings(const std::string& out) {
+    std::string result;
+    for (const auto& line : lines(out)) {
+        json doc = json::parse(line, nullptr, false);
+        if (doc.is_object() && doc["event"] == "done") doc["ms"] = 0;
+        if (doc.is_object() && doc["event"] == "clip") doc["clip"]["scan_ms"] = 0;
+        result += doc.dump() + "\n";
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(ExiftoolWorkers, SameOutputAsTheTwoRunsPerBatch) {
+    const fs::path real = "/usr/bin/exiftool";
+    if (!fs::exists(real)) GTEST_SKIP() << "exiftool is not installed";
+    TempDir t;
+    const fs::path card = t / "card";
+    fs::copy(samples, card, fs::copy_options::recursive);
+    // Files the tool cannot read as media, an XMP structure (the tool writes its fields
+    // flattened), a name outside UTF-8, and enough clips for three batches.
+    write_file(card / "x/empty.mov", "");
+    write_file(card / "x/text.mov", "not a movie\n");
+    write_file(card / "x/trunc.mov", read_file(samples / "media/A001/C0002.MOV").substr(0, 100));
+    fs::copy_file(samples / "media/A001/C0001.MP4", card / "x/xmp.mp4");
+    const auto wrote = testing_support::run(
+        real.string(),
+        {"-q", "-overwrite_original",
+         "-XMP-iptcCore:CreatorContactInfo={CiAdrCity=Paris,CiEmailWork=a@b.c}",
+         "-XMP-dc:Subject=one", "-XMP-dc:Subject=two", (card / "x/xmp.mp4").string()});
+    ASSERT_EQ(wrote.status, 0) << wrote.err;
+    fs::copy_file(samples / "tc/tc25.mp4", card / "x/n\xff.mp4");
+    fs::create_directories(card / "y");
+    for (int i = 0; i < 20; ++i)
+        fs::copy_file(samples / "tc/tc24.mov", card / "y" / ("c" + std::to_string(i) + ".mov"));
+    // Names an argument file cannot carry as they are: "./" goes in front of the first three;
+    // the last two, in the last batch, make it a batch of two fresh runs.
+    for (const char* name : {" lead.mov", "#hash.mov", "-dash.mov", "#d/y.mov", "z/a\nb.mov"}) {
+        fs::create_directories((t / name).parent_path());
+        fs::copy_file(samples / "media/A002/C0003.MOV", t / name);
+    }
+    // Read once, so the access times the tool reports are settled before either scan.
+    for (const auto& entry : fs::recursive_directory_iterator(t.path))
+        if (entry.is_regular_file()) (void)read_file(entry.path());
+
+    write_script(t / "bin/logging",
+                 "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/calls\"\n"
+                 "exec " +
+                     real.string() + " \"$@\"\n");
+    // Refuses the probe, so the scan takes today's two runs per batch.
+    write_script(t / "bin/refusing",
+                 "#!/bin/sh\nfor a; do [ \"$a\" = -stay_open ] && exit 0; done\n"
+                 "exec " +
+                     real.string() + " \"$@\"\n");
+    const std::vector<std::string> args = {"scan",        " lead.mov", "#hash.mov", "-dash.mov",
+                                           card.string(), "#d/y.mov",  "z/a\nb.mov"};
+    const auto workers = run_core(args, {{"ZUN_EXIFTOOL", (t / "bin/logging").string()}}, t.path);
+    const auto exact = run_core(args, {{"ZUN_EXIFTOOL", (t / "bin/refusing").string()}}, t.path);
+    ASSERT_EQ(workers.status, 0) << workers.err;
+    ASSERT_EQ(exact.status, 0) << exact.err;
+    EXPECT_EQ(workers.err, exact.err);
+    const auto got = lines(without_timings(workers.out));
+    const auto expected = lines(without_timings(exact.out));
+    ASSERT_EQ(got.size(), 38u + 2u) << workers.out;
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i], expected[i]) << i;
+
+    // The output covers what it should: failed reads reported per file, the structure's fields.
+    const std::string out = workers.out;
+    for (const char* needle : {"File is empty", "\"CreatorCity\"", "\"Subject\"", "lead.mov"})
+        EXPECT_NE(out.find(needle), std::string::npos) << needle;
+    // The workers read the first two batches; only the last went through two fresh runs.
+    std::size_t probes = 0, runs = 0;
+    for (const auto& call : lines(read_file(t / "bin/calls"))) {
+        probes += call == "-ver -stay_open True -@ -";
+        runs += call.starts_with("-json ");
+    }
+    EXPECT_GE(probes, 1u);
+    EXPECT_EQ(runs, 2u);
+}
+
+TEST(ExiftoolWorkers, StandInThatOnlyKnowsVerSeesTodaysCallsAfterOneProbe) {
+    TempDir t;
+    testing_support::write_fake_exiftool(t / "bin/fake", "12.76",
+                                         "printf '['; sep=''\n"
+                                         "for f; do printf '%s{\"SourceFile\":\"%s\"}' \"$sep\" "
+                                         "\"$f\"; sep=,; done; printf ']\\n'\n");
+    // Logs every start, the probe included, before the stand-in sees it.
+    write_script(t / "bin/exiftool",
+                 "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/starts\"\n"
+                 "exec \"$(dirname \"$0\")/fake\" \"$@\"\n");
+    std::vector<std::string> expected = {"-ver", "-ver -stay_open True -@ -"};
+    const std::string fixed = "-json -G1 -a -u -q -q -api largefilesupport=1";
+    for (int batch = 0; batch < 3; ++batch) {
+        std::string files;
+        for (int i = batch * 16; i < std::min(batch * 16 + 16, 40); ++i) {
+            const auto clip = t / "media" / ("c" + std::to_string(100 + i) + ".mov");
+            write_file(clip, "x");
+            files += " " + clip.string();
+        }
+        expected.push_back(fixed + " -n" + files);
+        expected.push_back(fixed + files);
+    }
+    const auto r = run_core({"scan", (t / "media").string()},
+                            {{"ZUN_EXIFTOOL", (t / "bin/exiftool").string()}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"clips\":40,\"errors\":0,\"event\":\"done\""), std::string::npos);
+    // The two runs of a batch start together, in either order.
+    auto starts = lines(read_file(t / "bin/starts"));
+    ASSERT_EQ(starts.size(), expected.size());
+    for (std::size_t i = 2; i + 1 < starts.size(); i += 2)
+        if (starts[i] > starts[i + 1]) std::swap(starts[i], starts[i + 1]);
+    for (std::size_t i = 2; i + 1 < expected.size(); i += 2)
+        if (expected[i] > expected[i + 1]) std::swap(expected[i], expected[i + 1]);
+    EXPECT_EQ(starts, expected);
+}
