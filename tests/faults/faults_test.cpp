@@ -376,8 +376,7 @@ TEST(Faults, FailingWorkersFailTheirBatchOnlyAndNoneOutlivesTheScan) {
         TempDir tmp;
         const fs::path tool = tmp / "bin/exiftool";
         testing_support::write_script(tool, stay_open_tool);
-        Fixture media_maker;
-        const auto files = media_maker.clips(tmp / "media", 40);
+        const auto files = testing_support::media_files(tmp / "media", 40);
         const auto r =
             faults::run_binary({"scan", (tmp / "media").string()},
                                {{"ZUN_EXIFTOOL", tool.string()},
