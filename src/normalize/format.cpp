@@ -10,11 +10,11 @@
 
 namespace normalize {
 
-namespace {
-
 bool contains(std::string_view haystack, std::string_view needle) {
     return haystack.find(needle) != std::string_view::npos;
 }
+
+namespace {
 
 // Fixed-point text of the exact binary value; to_chars rounds ties to even.
 std::string fixed_text(double value, int decimals) {

@@ -13,6 +13,9 @@ namespace normalize {
 // How an alternate source compares with the primary one.
 enum class Agreement { Same, Close, Different };
 
+// Whether `needle` occurs in `haystack`.
+bool contains(std::string_view haystack, std::string_view needle);
+
 // The tag's display text: its printed text, else its raw string, else the raw value as compact
 // JSON; white space trimmed at both ends. Never fails.
 std::string printed(const model::RawTag& tag);

@@ -13,10 +13,6 @@ using model::RawTag;
 using model::SourceRef;
 using model::Status;
 
-bool contains(std::string_view haystack, std::string_view needle) {
-    return haystack.find(needle) != std::string_view::npos;
-}
-
 // A tag's printed text with its lower-cased form, for vocabulary tests.
 struct Printed {
     const RawTag* tag = nullptr;

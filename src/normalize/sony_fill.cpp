@@ -99,7 +99,7 @@ std::optional<double> positive(const std::optional<double>& v) {
 }
 
 // Offered in this order, before "focus_mode".
-const SonyRow kCameraRows[] = {
+const SonyRow kSonyCameraRows[] = {
     {"make", "camera", "Device manufacturer", Note::None,
      [](const sony::Sony& s) { return offer(s.manufacturer, as_text); }},
     {"camera_model", "camera", "Device modelName", Note::None,
@@ -206,7 +206,7 @@ void offer_row(std::vector<Field>& fields, const sony::Sony& sony, const SonyRow
 
 void fill_from_sony(std::vector<Field>& fields, const sony::Sony& sony) {
     const sony::Rtmd& r = sony.rtmd;
-    for (const SonyRow& row : kCameraRows)
+    for (const SonyRow& row : kSonyCameraRows)
         offer_row(fields, sony, row);
     if (sony.model_name)
         fill_merge(fields, unavailable("focus_mode", "camera", "sony_no_focusmode"));

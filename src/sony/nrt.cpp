@@ -13,7 +13,6 @@ namespace sony {
 
 namespace {
 
-constexpr std::string_view k_root = "<NonRealTimeMeta";
 constexpr std::string_view k_root_end = "</NonRealTimeMeta>";
 
 // An unsigned 32-bit number from hexadecimal digits with an optional leading "+".

@@ -15,8 +15,6 @@ constexpr std::uint64_t k_max_meta_payload = 4'194'304;
 // Largest sidecar document read; real ones are a few kilobytes (4 MiB).
 constexpr std::uint64_t k_max_sidecar_size = 4'194'304;
 
-constexpr std::string_view k_root = "<NonRealTimeMeta";
-
 bool holds_document(std::span<const std::uint8_t> bytes) {
     const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return view.find(k_root) != std::string_view::npos;

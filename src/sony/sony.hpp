@@ -15,6 +15,9 @@
 
 namespace sony {
 
+// The start of a camera document's root element: a buffer without it holds no document.
+inline constexpr std::string_view k_root = "<NonRealTimeMeta";
+
 // Lens and exposure state decoded from one real-time metadata sample.
 // Every member stays absent until its tag is seen with a valid value.
 // Fixed texts point into static tables.

@@ -63,7 +63,7 @@ std::map<std::string, std::string> fault(const std::string& mode, const std::str
 // block exactly. AddressSanitizer would keep freed blocks in quarantine instead.
 std::map<std::string, std::string> exact_peak_memory(std::map<std::string, std::string> env) {
     env["GLIBC_TUNABLES"] = "glibc.malloc.mmap_threshold=131072";
-#ifdef __SANITIZE_ADDRESS__
+#ifdef ZUN_ENGINE_SANITIZED
     const char* asan = std::getenv("ASAN_OPTIONS");
     env["ASAN_OPTIONS"] = (asan && *asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=0";
 #endif
@@ -273,7 +273,7 @@ TEST(Faults, ExportIntoPartlyReadOnlyTargets) {
 }
 
 TEST(Faults, PrintingScanMemoryDoesNotGrowWithClips) {
-#ifdef __SANITIZE_ADDRESS__
+#ifdef ZUN_ENGINE_SANITIZED
     GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine, so peak memory means "
                     "nothing here; the plain build runs this check";
 #endif
