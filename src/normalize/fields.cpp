@@ -207,16 +207,14 @@ Field timecode_field(const TagIndex& idx, const std::optional<ContainerTimecode>
 // numeric value of AC-3 audio is a rate code, 0 for 48 kHz), else the raw number.
 double sample_rate(const RawTag& tag) {
     if (tag.printed) {
+        // The fixed decimal syntax without a sign or a bare point: digits, optionally "." digits.
         const std::string_view text = text::trim(*tag.printed);
-        const std::size_t point = text.find('.');
-        const auto digits = [](std::string_view run) {
-            return !run.empty() && run.find_first_not_of("0123456789") == std::string_view::npos;
-        };
-        const bool plain = point == std::string_view::npos
-                               ? digits(text)
-                               : digits(text.substr(0, point)) && digits(text.substr(point + 1));
-        const auto parsed = text::parse_decimal(text, text::DecimalSyntax::Fixed);
-        if (plain && parsed && !parsed->out_of_range && parsed->value > 0.0) return parsed->value;
+        const bool plain =
+            !text.empty() && text.front() != '-' && text.front() != '.' && text.back() != '.';
+        if (plain)
+            if (auto parsed = text::parse_decimal(text, text::DecimalSyntax::Fixed);
+                parsed && !parsed->out_of_range && parsed->value > 0.0)
+                return parsed->value;
     }
     return num(tag).value_or(0.0);
 }

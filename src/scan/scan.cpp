@@ -70,7 +70,8 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
         clip.error = tool ? "no result for file" : "exiftool not found";
     }
 
-    if (auto ext = paths::extension(native); ext && text::is_utf8(*ext)) clip.ext = *ext;
+    const std::optional<std::string_view> ext = paths::extension(native);
+    if (ext && text::is_utf8(*ext)) clip.ext = *ext;
 
     // A QuickTime-structured clip is opened and its boxes walked once for all three readers;
     // the camera document is looked for inside movies only.
@@ -94,8 +95,7 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     container.reset(); // the "moov" payload may be large
 
     std::optional<mxf::Header> mxf_header;
-    if (const auto ext = paths::extension(native); ext && text::ascii_iequal(*ext, "mxf"))
-        mxf_header = mxf::read(file);
+    if (ext && text::ascii_iequal(*ext, "mxf")) mxf_header = mxf::read(file);
     if (mxf_header &&
         (mxf_header->timecode || mxf_header->sample_rate || mxf_header->picture_coding))
         clip.readers.push_back("zun-mxf");
