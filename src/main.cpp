@@ -61,7 +61,15 @@ int run(int argc, char** argv) {
     const model::Json confirmations = read_confirmations(options.confirm);
     std::string exiftool_version = "unavailable";
     if (auto tool = exiftool::locate())
-        if (auto version = exiftool::version(*tool)) exiftool_version = *version;
+        if (auto version = exiftool::start_version(*tool)) exiftool_version = *version;
+    // The worker asked for the version serves the scan; when no scan takes it, it is stopped
+    // as the command ends.
+    struct KeptWorker {
+        KeptWorker() = default;
+        KeptWorker(const KeptWorker&) = delete;
+        KeptWorker& operator=(const KeptWorker&) = delete;
+        ~KeptWorker() { exiftool::release_kept_pool(); }
+    } const kept_worker;
 
     if (args.empty()) return usage();
     const std::string& command = options.command;

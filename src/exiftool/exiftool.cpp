@@ -68,7 +68,10 @@ std::string safe_file_argument(const std::string& path) {
 std::variant<Objects, std::string> parse_output(const ProcessResult& result) {
     if (auto* failure = std::get_if<std::string>(&result)) return "exiftool: " + *failure;
     const auto& output = std::get<ProcessOutput>(result);
-    std::string out = text::lossy(output.out);
+    // Output in well-formed UTF-8 (all of it, as a rule) is read in place, without a copy.
+    std::string repaired;
+    std::string_view out = output.out;
+    if (!text::is_utf8(out)) out = repaired = text::lossy(output.out);
     if (text::trim(out).empty()) return std::string(text::trim(text::lossy(output.err)));
     auto parsed = model::parse_json(out);
     if (auto* error = std::get_if<std::string>(&parsed)) return "exiftool json: " + *error;
@@ -97,10 +100,16 @@ std::vector<std::size_t> match_arguments(std::string_view file_name,
             if (c == '\\') c = '/';
         return text::lower(slashes);
     };
-    const std::string wanted = normalise(file_name);
+    std::optional<std::string> wanted; // made when the exact comparison finds nothing
     const std::array<std::function<bool(const std::string&)>, 3> tiers = {
-        [&](const std::string& arg) { return text::lossy(arg) == file_name; },
-        [&](const std::string& arg) { return normalise(text::lossy(arg)) == wanted; },
+        // The tool's names are UTF-8, so equal bytes match at once.
+        [&](const std::string& arg) {
+            return arg == file_name || (!text::is_utf8(arg) && text::lossy(arg) == file_name);
+        },
+        [&](const std::string& arg) {
+            if (!wanted) wanted = normalise(file_name);
+            return normalise(text::lossy(arg)) == *wanted;
+        },
         // The tool reports each byte that is not part of well-formed UTF-8 as "?".
         [&](const std::string& arg) { return text::replace_bytes(arg, '?') == file_name; },
     };
@@ -125,59 +134,49 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
     return combine(raw, printed, files, passed);
 }
 
-BatchResult combine(const std::variant<Objects, std::string>& raw,
-                    const std::variant<Objects, std::string>& printed,
-                    const std::vector<std::string>& files, const std::vector<std::string>& passed) {
-    BatchResult result;
-    const std::string* failure = std::get_if<std::string>(&raw);
-    if (!failure) failure = std::get_if<std::string>(&printed);
-    if (failure) {
-        for (const auto& f : files)
-            result.insert_or_assign(f, Entry(*failure));
-        return result;
-    }
-    if (passed.size() != files.size()) return result;
+namespace {
 
-    // Both runs report the files in argument order, so the n-th raw object of a name goes
-    // with the n-th printed object of that name (names repeat when the tool writes several
-    // non-UTF-8 names the same way, or one argument was passed twice).
-    std::unordered_map<std::string, std::vector<const Json*>> printed_index;
-    for (const auto& object : std::get<Objects>(printed)) {
-        auto it = object.find("SourceFile");
-        if (it != object.end() && it->is_string())
-            printed_index[it->get<std::string>()].push_back(&object);
-    }
-    std::unordered_map<std::string, std::size_t> seen_names;
-    std::vector<bool> answered(files.size(), false);
-    for (const auto& object : std::get<Objects>(raw)) {
-        std::string file_name;
-        if (auto it = object.find("SourceFile"); it != object.end() && it->is_string())
-            file_name = it->get<std::string>();
-        const std::size_t occurrence = seen_names[file_name]++;
-        const Json* printed_object = nullptr;
-        if (auto it = printed_index.find(file_name); it != printed_index.end())
-            printed_object = it->second[std::min(occurrence, it->second.size() - 1)];
-
-        std::vector<model::RawTag> tags;
-        tags.reserve(object.size());
-        for (auto it = object.begin(); it != object.end(); ++it) {
-            const std::string& whole = it.key();
-            if (whole == "SourceFile") continue;
-            model::RawTag tag;
-            if (auto colon = whole.find(':'); colon != std::string::npos) {
-                tag.group = whole.substr(0, colon);
-                tag.name = whole.substr(colon + 1);
-            } else {
-                tag.name = whole;
-            }
-            tag.raw = it.value();
-            if (printed_object) {
-                if (auto p = printed_object->find(whole); p != printed_object->end())
-                    tag.printed = p->is_string() ? p->get<std::string>() : json_writer::compact(*p);
-            }
-            tags.push_back(std::move(tag));
+// The raw tags of one answer: each member but "SourceFile", split at the first ":" into group
+// and name, with `values_of` giving each member's raw value and its printed value (null when
+// it has none).
+template <typename ValuesOf>
+std::vector<model::RawTag> answer_tags(const Json& object, ValuesOf values_of) {
+    std::vector<model::RawTag> tags;
+    tags.reserve(object.size());
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const std::string& whole = it.key();
+        if (whole == "SourceFile") continue;
+        model::RawTag tag;
+        if (auto colon = whole.find(':'); colon != std::string::npos) {
+            tag.group = whole.substr(0, colon);
+            tag.name = whole.substr(colon + 1);
+        } else {
+            tag.name = whole;
         }
+        std::pair<Json, const Json*> values = values_of(whole, it.value());
+        tag.raw = std::move(values.first);
+        if (const Json* p = values.second)
+            tag.printed = p->is_string() ? p->get<std::string>() : json_writer::compact(*p);
+        tags.push_back(std::move(tag));
+    }
+    return tags;
+}
 
+// The tool's name for the file an answer is about ("" when it gives none).
+std::string answer_name(const Json& object) {
+    if (auto it = object.find("SourceFile"); it != object.end() && it->is_string())
+        return it->get<std::string>();
+    return {};
+}
+
+// Files the answers (the tool's name for each file and its tags, in the tool's order) under
+// the caller's paths `files`, which were passed to the tool as `passed`.
+BatchResult file_answers(std::vector<std::pair<std::string, std::vector<model::RawTag>>> answers,
+                         const std::vector<std::string>& files,
+                         const std::vector<std::string>& passed) {
+    BatchResult result;
+    std::vector<bool> answered(files.size(), false);
+    for (auto& [file_name, tags] : answers) {
         const std::vector<std::size_t> candidates = match_arguments(file_name, passed);
         if (candidates.empty()) {
             // Filed under the tool's own name, which no caller asks for.
@@ -191,14 +190,85 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
                 chosen = c;
                 break;
             }
-        // Every caller path that became this argument gets the answer.
+        // Every caller path that became this argument gets the answer (the last one takes it).
+        std::optional<std::size_t> last;
         for (std::size_t i = 0; i < files.size(); ++i)
             if (passed[i] == passed[chosen]) {
+                if (last) result.insert_or_assign(files[*last], Entry(tags));
                 answered[i] = true;
-                result.insert_or_assign(files[i], Entry(tags));
+                last = i;
             }
+        result.insert_or_assign(files[*last], Entry(std::move(tags)));
     }
     return result;
+}
+
+} // namespace
+
+BatchResult combine(const std::variant<Objects, std::string>& raw,
+                    const std::variant<Objects, std::string>& printed,
+                    const std::vector<std::string>& files, const std::vector<std::string>& passed) {
+    const std::string* failure = std::get_if<std::string>(&raw);
+    if (!failure) failure = std::get_if<std::string>(&printed);
+    if (failure) {
+        BatchResult result;
+        for (const auto& f : files)
+            result.insert_or_assign(f, Entry(*failure));
+        return result;
+    }
+    if (passed.size() != files.size()) return {};
+
+    // Both runs report the files in argument order, so the n-th raw object of a name goes
+    // with the n-th printed object of that name (names repeat when the tool writes several
+    // non-UTF-8 names the same way, or one argument was passed twice).
+    std::unordered_map<std::string, std::vector<const Json*>> printed_index;
+    for (const auto& object : std::get<Objects>(printed)) {
+        auto it = object.find("SourceFile");
+        if (it != object.end() && it->is_string())
+            printed_index[it->get<std::string>()].push_back(&object);
+    }
+    std::unordered_map<std::string, std::size_t> seen_names;
+    std::vector<std::pair<std::string, std::vector<model::RawTag>>> answers;
+    for (const auto& object : std::get<Objects>(raw)) {
+        std::string file_name = answer_name(object);
+        const std::size_t occurrence = seen_names[file_name]++;
+        const Json* printed_object = nullptr;
+        if (auto it = printed_index.find(file_name); it != printed_index.end())
+            printed_object = it->second[std::min(occurrence, it->second.size() - 1)];
+        auto tags = answer_tags(object, [&](const std::string& whole, const Json& value) {
+            const Json* p = nullptr;
+            if (printed_object)
+                if (auto found = printed_object->find(whole); found != printed_object->end())
+                    p = &*found;
+            return std::pair<Json, const Json*>(value, p);
+        });
+        answers.emplace_back(std::move(file_name), std::move(tags));
+    }
+    return file_answers(std::move(answers), files, passed);
+}
+
+std::optional<BatchResult> combine_listing(const Objects& objects,
+                                           const std::vector<std::string>& files,
+                                           const std::vector<std::string>& passed) {
+    if (passed.size() != files.size()) return std::nullopt;
+    std::vector<std::pair<std::string, std::vector<model::RawTag>>> answers;
+    answers.reserve(objects.size());
+    for (const auto& object : objects) {
+        // Every answer names its file, so pairing by name (as combine does) pairs each
+        // answer with itself.
+        auto name = object.find("SourceFile");
+        if (name == object.end() || !name->is_string()) return std::nullopt;
+        for (auto it = object.begin(); it != object.end(); ++it)
+            if (it.key() != "SourceFile" && (!it->is_object() || !it->contains("val")))
+                return std::nullopt;
+        auto tags = answer_tags(object, [](const std::string&, const Json& value) {
+            const Json& val = *value.find("val");
+            const auto num = value.find("num");
+            return std::pair<Json, const Json*>(num != value.end() ? *num : val, &val);
+        });
+        answers.emplace_back(name->get<std::string>(), std::move(tags));
+    }
+    return file_answers(std::move(answers), files, passed);
 }
 
 BatchResult read_batch(const std::string& tool, const std::vector<std::string>& files) {

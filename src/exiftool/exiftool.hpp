@@ -93,10 +93,13 @@ std::optional<std::vector<std::string>> worker_arguments(const std::vector<std::
 // The argument-file lines of one batch command over the names `passed`, numbered `id`.
 std::string worker_command(const std::vector<std::string>& passed, std::uint64_t id);
 
-// The raw objects (each tag's "num", else its "val") and the printed objects (each tag's
-// "val") of one -l run, in the shape the separate -n and printed runs give; absent when a
-// tag is not an object with a "val" member.
-std::optional<std::pair<Objects, Objects>> split_values(Objects objects);
+// Files the objects of one -l run under the caller's paths (`files`, passed to the tool as
+// `passed`) as combine files a raw and a printed run: a tag's raw value is its "num" (else its
+// "val") and its printed value its "val". Absent when a tag is not an object with a "val"
+// member or an object does not name its file.
+std::optional<BatchResult> combine_listing(const Objects& objects,
+                                           const std::vector<std::string>& files,
+                                           const std::vector<std::string>& passed);
 
 // A batch handed to a worker.
 struct Job {
@@ -125,14 +128,25 @@ struct Pool {
     std::vector<Worker> workers;
     std::map<std::uint64_t, Job> jobs;
     std::uint64_t next_command = 1;
+    std::optional<std::string> version; // what the first worker's answers gave as its version
     std::optional<io::Child> guard;
 };
 
-// Starts a worker of `tool` and probes it with "-ver" and a numbered -execute; once it has
-// answered, starts `count` - 1 more, whose probes are answered while batches run (one that
-// fails its probe is ended). A pool without workers when the first fails to answer within the
-// deadline or the guard cannot be started: every batch is then read by read_batch.
+// Starts a worker of `tool` (or takes the one start_version kept) and probes it with "-ver" and
+// a numbered -execute; once it has answered, starts `count` - 1 more, whose probes are answered
+// while batches run (one that fails its probe is ended). A pool without workers when the first
+// fails to answer within the deadline or the guard cannot be started (or start_version found
+// so): every batch is then read by read_batch.
 Pool start_pool(const std::string& tool, std::size_t count);
+
+// The tool's version text, taken from the answers of the first worker of the coming scan,
+// which is kept for start_pool: one start of the tool fewer than version() and a worker. When
+// the tool cannot work as a worker, or its answers are not the version twice, version() asks
+// it; absent when it cannot be started.
+std::optional<std::string> start_version(const std::string& tool);
+
+// Stops the worker start_version kept when no scan took it.
+void release_kept_pool();
 
 // Hands batch `ticket` over `files` to an idle worker. False, with nothing sent, when no
 // worker is idle or a name cannot travel (worker_arguments).

@@ -59,6 +59,14 @@ std::optional<Worker> start_worker(Pool& pool) {
     return worker;
 }
 
+// The version text a first worker's answers give: its standard output before the probe's
+// "{readyN}" holds its start's "-ver" output and then the probe's, the same text twice.
+std::optional<std::string> answered_version(std::string_view out) {
+    if (out.size() % 2 != 0 || out.substr(0, out.size() / 2) != out.substr(out.size() / 2))
+        return std::nullopt;
+    return std::string(text::trim(text::lossy(out.substr(0, out.size() / 2))));
+}
+
 bool is_busy(const Worker& worker) {
     return worker.command != 0;
 }
@@ -136,6 +144,10 @@ void advance(Pool& pool) {
         const bool was_batch = worker.ticket.has_value();
         const bool trusted = was_batch ? finish_job(pool, worker, now) : true;
         if (done && trusted) {
+            if (!was_batch && !pool.version) {
+                drop_tail(worker.child.out, ready_line(worker.command));
+                pool.version = answered_version(worker.child.out);
+            }
             worker.command = 0;
             worker.ticket.reset();
             worker.child.out.clear();
@@ -150,6 +162,27 @@ void advance(Pool& pool) {
     }
     for (Worker& worker : replacements)
         pool.workers.push_back(std::move(worker));
+}
+
+// The pool whose first worker answered the driver's version question, kept for the scan; a
+// pool without workers when the tool could not work that way, so it is not asked again.
+std::optional<Pool>& kept_pool() {
+    static std::optional<Pool> kept;
+    return kept;
+}
+
+// A pool of `tool` with one worker that has answered its probe; without workers when that
+// worker did not answer within the deadline or the guard cannot be started.
+Pool first_worker(const std::string& tool) {
+    Pool pool;
+    pool.tool = tool;
+    pool.deadline = answer_deadline();
+    pool.guard = io::start_guard();
+    if (auto first = start_worker(pool)) pool.workers.push_back(std::move(*first));
+    while (!pool.workers.empty() && is_busy(pool.workers.front()))
+        advance(pool);
+    if (pool.workers.empty()) stop_pool(pool);
+    return pool;
 }
 
 Worker* idle_worker(Pool& pool) {
@@ -197,54 +230,43 @@ std::string worker_command(const std::vector<std::string>& passed, std::uint64_t
     return lines;
 }
 
-std::optional<std::pair<Objects, Objects>> split_values(Objects objects) {
-    std::pair<Objects, Objects> split;
-    split.first.reserve(objects.size());
-    split.second.reserve(objects.size());
-    for (auto& object : objects) {
-        if (!object.is_object()) return std::nullopt;
-        model::Json raw = model::Json::object();
-        model::Json printed = model::Json::object();
-        // Keys arrive in order, so each goes in at the end of the maps being built.
-        auto& raw_map = raw.get_ref<model::Json::object_t&>();
-        auto& printed_map = printed.get_ref<model::Json::object_t&>();
-        for (auto& [key, value] : object.get_ref<model::Json::object_t&>()) {
-            if (key == "SourceFile") {
-                raw_map.emplace_hint(raw_map.end(), key, value);
-                printed_map.emplace_hint(printed_map.end(), key, std::move(value));
-                continue;
-            }
-            if (!value.is_object()) return std::nullopt;
-            const auto val = value.find("val");
-            if (val == value.end()) return std::nullopt;
-            const auto num = value.find("num");
-            raw_map.emplace_hint(raw_map.end(), key, num != value.end() ? std::move(*num) : *val);
-            printed_map.emplace_hint(printed_map.end(), key, std::move(*val));
-        }
-        split.first.push_back(std::move(raw));
-        split.second.push_back(std::move(printed));
-    }
-    return split;
-}
-
 Pool start_pool(const std::string& tool, std::size_t count) {
-    Pool pool;
-    pool.tool = tool;
-    pool.deadline = answer_deadline();
-    pool.guard = io::start_guard();
-    if (count == 0) return pool;
     // The first worker decides whether the tool can work this way at all; the others start
     // once it has, and take batches as soon as they have answered their own probes.
-    if (auto first = start_worker(pool)) pool.workers.push_back(std::move(*first));
-    while (!pool.workers.empty() && is_busy(pool.workers.front()))
-        advance(pool);
-    if (pool.workers.empty()) {
+    Pool pool;
+    if (auto& kept = kept_pool(); kept && kept->tool == tool) {
+        pool = std::move(*kept);
+        kept.reset();
+    } else if (count > 0) {
+        pool = first_worker(tool);
+    } else {
+        pool.tool = tool;
+        pool.deadline = answer_deadline();
+    }
+    if (pool.workers.empty()) return pool;
+    if (count == 0) {
         stop_pool(pool);
         return pool;
     }
     for (std::size_t i = 1; i < count; ++i)
         if (auto worker = start_worker(pool)) pool.workers.push_back(std::move(*worker));
     return pool;
+}
+
+std::optional<std::string> start_version(const std::string& tool) {
+    release_kept_pool();
+    Pool pool = first_worker(tool);
+    std::optional<std::string> text = pool.version;
+    // A tool that cannot work as a worker is asked the plain way, as is one whose answers are
+    // not the version twice.
+    if (!text) text = version(tool);
+    kept_pool() = std::move(pool);
+    return text;
+}
+
+void release_kept_pool() {
+    if (auto& kept = kept_pool()) stop_pool(*kept);
+    kept_pool().reset();
 }
 
 bool in_flight(const Pool& pool, std::uint64_t ticket) {
@@ -292,9 +314,8 @@ BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::strin
         const auto& parsed = job.parsed;
         if (auto* failure = std::get_if<std::string>(&parsed))
             return {combine(*failure, *failure, files, job.passed), job.took};
-        if (auto split = split_values(std::move(std::get<Objects>(job.parsed))))
-            return {combine(std::move(split->first), std::move(split->second), files, job.passed),
-                    job.took};
+        if (auto listed = combine_listing(std::get<Objects>(job.parsed), files, job.passed))
+            return {std::move(*listed), job.took};
     }
     const auto start = Clock::now();
     BatchResult result = read_batch(pool.tool, files);

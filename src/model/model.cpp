@@ -237,9 +237,9 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
             parent.push_back(std::move(value));
             return &parent.back();
         }
-        Json& slot = parent[pending_key_]; // a repeated key: the last one wins
-        slot = std::move(value);
-        return &slot;
+        // A repeated key: the last one wins.
+        auto& members = parent.get_ref<Json::object_t&>();
+        return &members.insert_or_assign(std::move(pending_key_), std::move(value)).first->second;
     }
     bool put(Json value) {
         place(std::move(value));

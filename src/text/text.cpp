@@ -49,8 +49,8 @@ bool is_case_ignorable(char32_t cp) {
 } // namespace
 
 bool is_utf8(std::string_view bytes) {
-    char32_t cp;
-    std::size_t bad;
+    char32_t cp = 0;
+    std::size_t bad = 0;
     for (std::size_t i = 0; i < bytes.size();) {
         std::size_t n = sequence_at(bytes, i, cp, bad);
         if (n == 0) return false;
@@ -86,8 +86,8 @@ enum class Span { MaximalSubpart, Byte };
 std::string replace_ill_formed(std::string_view bytes, std::string_view with, Span span) {
     std::string out;
     out.reserve(bytes.size());
-    char32_t cp;
-    std::size_t bad;
+    char32_t cp = 0;
+    std::size_t bad = 0;
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = sequence_at(bytes, i, cp, bad);
         if (n == 0) {
@@ -118,8 +118,8 @@ std::string path_text(const std::filesystem::path& path) {
 std::vector<char32_t> code_points(std::string_view utf8) {
     std::vector<char32_t> out;
     out.reserve(utf8.size());
-    char32_t cp;
-    std::size_t bad;
+    char32_t cp = 0;
+    std::size_t bad = 0;
     for (std::size_t i = 0; i < utf8.size();) {
         std::size_t n = sequence_at(utf8, i, cp, bad);
         if (n == 0) {
@@ -251,8 +251,8 @@ bool is_white_space(char32_t cp) {
 }
 
 std::string_view trim(std::string_view utf8) {
-    char32_t cp;
-    std::size_t bad;
+    char32_t cp = 0;
+    std::size_t bad = 0;
     std::size_t start = 0;
     while (start < utf8.size()) {
         std::size_t n = sequence_at(utf8, start, cp, bad);

@@ -222,7 +222,7 @@ TEST(ExiftoolWorkers, NamesInTheArgumentFile) {
               "-echo4\n{zun-end7}\n-execute7\n");
 }
 
-TEST(ExiftoolWorkers, SplitValuesGivesTheTwoRunsShapes) {
+TEST(ExiftoolWorkers, ListingGivesWhatTheTwoRunsGive) {
     // Each tag's "num" (when present) is the raw value and its "val" the printed one; values
     // of every JSON type keep their type.
     auto objects = exiftool::parse_output(output(R"J([
@@ -235,10 +235,10 @@ TEST(ExiftoolWorkers, SplitValuesGivesTheTwoRunsShapes) {
          "Track1:Rate":{"desc":"Rate","val":25}},
         {"SourceFile":"/m/b.mov","ExifTool:Error":{"desc":"Error","val":"File is empty"}}])J"));
     ASSERT_TRUE(std::holds_alternative<exiftool::Objects>(objects));
-    auto split = exiftool::split_values(std::get<exiftool::Objects>(objects));
-    ASSERT_TRUE(split.has_value());
     const Files files = {"/m/a.mov", "/m/b.mov"};
-    auto batch = exiftool::combine(split->first, split->second, files);
+    auto listed = exiftool::combine_listing(std::get<exiftool::Objects>(objects), files, files);
+    ASSERT_TRUE(listed.has_value());
+    auto& batch = *listed;
     EXPECT_EQ(tags_json(batch.at("/m/a.mov")),
               R"J([{"group":"Composite","name":"Flag","printed":"Yes","raw":true},)J"
               R"J({"group":"File","name":"FileType","printed":"MOV","raw":"MOV"},)J"
@@ -251,10 +251,13 @@ TEST(ExiftoolWorkers, SplitValuesGivesTheTwoRunsShapes) {
     EXPECT_EQ(tags_json(batch.at("/m/b.mov")),
               R"([{"group":"ExifTool","name":"Error","printed":"File is empty",)"
               R"("raw":"File is empty"}])");
-    // A value that is not a {"val":...} object cannot be split: the batch is read the old way.
-    for (const char* odd : {R"([{"SourceFile":"a","A:B":1}])",
-                            R"([{"SourceFile":"a","A:B":{"desc":"B","num":1}}])"}) {
+    // A value that is not a {"val":...} object, or an answer that does not name its file,
+    // cannot be split: the batch is read the old way.
+    for (const char* odd :
+         {R"([{"SourceFile":"a","A:B":1}])", R"([{"SourceFile":"a","A:B":{"desc":"B","num":1}}])",
+          R"([{"A:B":{"val":1}}])", R"([{"SourceFile":2,"A:B":{"val":1}}])"}) {
         auto parsed = exiftool::parse_output(output(odd));
-        EXPECT_FALSE(exiftool::split_values(std::get<exiftool::Objects>(parsed))) << odd;
+        EXPECT_FALSE(exiftool::combine_listing(std::get<exiftool::Objects>(parsed), {"a"}, {"a"}))
+            << odd;
     }
 }
