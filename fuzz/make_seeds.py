@@ -147,6 +147,11 @@ def main():
     write("exiftool", "seed-two-files", raw + b"\0" + printed + b"\0a.mp4\n-b.MOV\nA.MP4\0")
     write("exiftool", "seed-error", b"\0\0a.mp4\0File not found: a.mp4")
     write("exiftool", "seed-not-started", b"!No such file or directory (os error 2)\0[]\0a.mp4")
+    listing = (b'[{"SourceFile":"a.mp4","QuickTime:Duration":{"desc":"Duration","num":1.5,'
+               b'"val":"1.50 s"},"XMP-dc:Subject":{"desc":"Subject","val":["one","two"]}},'
+               b'{"SourceFile":"a.mp4","File:FileType":{"desc":"File Type","val":"MP4"}},'
+               b'{"SourceFile":"B.mov","Composite:Flag":{"num":true,"val":"Yes"}}]')
+    write("exiftool", "seed-listing", listing + b"\0\0a.mp4\nb.mov\na.mp4\0")
     write("exiftool", "seed-bad-json", b'[{"SourceFile":"a.mp4",\0[1,2]\0a.mp4')
 
     write("cli", "seed-export", b"export\0a.mp4\0--out-dir\0out\0--share\0b.mov")
