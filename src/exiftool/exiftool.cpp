@@ -65,7 +65,7 @@ std::string safe_file_argument(const std::string& path) {
     return path;
 }
 
-std::variant<Objects, std::string> parse_output(const ProcessResult& result) {
+std::variant<Objects, std::string> parse_output(const ProcessResult& result, Form form) {
     if (auto* failure = std::get_if<std::string>(&result)) return "exiftool: " + *failure;
     const auto& output = std::get<ProcessOutput>(result);
     // Output in well-formed UTF-8 (all of it, as a rule) is read in place, without a copy.
@@ -73,7 +73,11 @@ std::variant<Objects, std::string> parse_output(const ProcessResult& result) {
     std::string_view out = output.out;
     if (!text::is_utf8(out)) out = repaired = text::lossy(output.out);
     if (text::trim(out).empty()) return std::string(text::trim(text::lossy(output.err)));
-    auto parsed = model::parse_json(out);
+    // A listing's tags (two levels down: the array, a file's object) describe themselves in
+    // "desc", which nothing reads.
+    std::optional<model::Omit> omit;
+    if (form == Form::Listing) omit = model::Omit{2, "desc"};
+    auto parsed = model::parse_json(out, omit);
     if (auto* error = std::get_if<std::string>(&parsed)) return "exiftool json: " + *error;
     Json& doc = std::get<Json>(parsed);
     if (!doc.is_array())

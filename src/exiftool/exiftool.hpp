@@ -37,8 +37,11 @@ std::vector<std::string> batch_arguments(const std::vector<std::string>& files, 
 std::string safe_file_argument(const std::string& path);
 
 using Objects = std::vector<model::Json>;
+// What a run printed: plain values, or a -l listing, whose tags' "desc" members are left out.
+enum class Form { Plain, Listing };
 // The JSON objects of one run's output, or the batch error text.
-std::variant<Objects, std::string> parse_output(const ProcessResult& result);
+std::variant<Objects, std::string> parse_output(const ProcessResult& result,
+                                                Form form = Form::Plain);
 
 // One batch run: the JSON objects the tool printed, or the batch error text.
 std::variant<Objects, std::string> run(const std::string& tool,

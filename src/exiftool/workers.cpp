@@ -104,8 +104,8 @@ bool finish_job(Pool& pool, Worker& worker, Clock::time_point now) {
     drop_tail(worker.child.out, ready_line(worker.command));
     drop_tail(worker.child.err, end_marker(worker.command) + "\n");
     const bool blank = text::trim(worker.child.out).empty();
-    job.parsed =
-        parse_output(ProcessOutput{std::move(worker.child.out), std::move(worker.child.err)});
+    job.parsed = parse_output(
+        ProcessOutput{std::move(worker.child.out), std::move(worker.child.err)}, Form::Listing);
     job.took = std::chrono::duration_cast<std::chrono::nanoseconds>(now - job.sent);
     job.finished = true;
     return blank || std::holds_alternative<Objects>(job.parsed);

@@ -198,6 +198,8 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
     Json root;
     std::string error;
 
+    explicit DepthLimitedBuilder(std::optional<Omit> omit) : omit_(omit) {}
+
     bool null() override { return put(Json(nullptr)); }
     bool boolean(bool value) override { return put(Json(value)); }
     bool number_integer(number_integer_t value) override { return put(Json(value)); }
@@ -226,6 +228,7 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
     // not move, and an array only grows while it is innermost, so the pointers stay valid.
     std::vector<Json*> open_;
     std::string pending_key_;
+    std::optional<Omit> omit_;
 
     Json* place(Json value) {
         if (open_.empty()) {
@@ -242,7 +245,9 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
         return &members.insert_or_assign(std::move(pending_key_), std::move(value)).first->second;
     }
     bool put(Json value) {
-        place(std::move(value));
+        const bool omitted = omit_ && open_.size() == omit_->depth + 1 &&
+                             open_.back()->is_object() && pending_key_ == omit_->key;
+        if (!omitted) place(std::move(value));
         return true;
     }
     bool open(Json container) {
@@ -261,8 +266,8 @@ class DepthLimitedBuilder : public nlohmann::json_sax<Json> {
 
 } // namespace
 
-std::variant<Json, std::string> parse_json(std::string_view text) {
-    DepthLimitedBuilder builder;
+std::variant<Json, std::string> parse_json(std::string_view text, std::optional<Omit> omit) {
+    DepthLimitedBuilder builder(omit);
     bool parsed = false;
     try {
         parsed = Json::sax_parse(text.begin(), text.end(), &builder);

@@ -125,9 +125,18 @@ const Field* find_field(const std::vector<Field>& fields, std::string_view id);
 // that copying and printing a parsed value can never exhaust the stack.
 inline constexpr std::size_t kMaxJsonDepth = 512;
 
+// Members parse_json leaves out of the value: those named `key`, with a value that is neither
+// an array nor an object, of every object nested `depth` levels deep (the outermost value is
+// at depth 0). A reader that never looks at them saves building them.
+struct Omit {
+    std::size_t depth = 0;
+    std::string_view key;
+};
+
 // The JSON value of `text`, or a description of why it is not one (the parser's message,
 // or that it nests deeper than kMaxJsonDepth). Never throws for bad input.
-std::variant<Json, std::string> parse_json(std::string_view text);
+std::variant<Json, std::string> parse_json(std::string_view text,
+                                           std::optional<Omit> omit = std::nullopt);
 
 // Nanoseconds since the Unix epoch of a time in seconds and nanoseconds; absent for a time
 // before the epoch.

@@ -233,8 +233,12 @@ TEST(ExiftoolWorkers, ListingGivesWhatTheTwoRunsGive) {
          "QuickTime:Wide":{"desc":"Wide","val":"(Binary data 0 bytes)"},
          "Composite:Flag":{"desc":"Flag","num":true,"val":"Yes"},
          "Track1:Rate":{"desc":"Rate","val":25}},
-        {"SourceFile":"/m/b.mov","ExifTool:Error":{"desc":"Error","val":"File is empty"}}])J"));
+        {"SourceFile":"/m/b.mov","ExifTool:Error":{"desc":"Error","val":"File is empty"}}])J"),
+                                          exiftool::Form::Listing);
     ASSERT_TRUE(std::holds_alternative<exiftool::Objects>(objects));
+    // The tags' descriptions are not kept; only they are left out.
+    EXPECT_EQ(std::get<exiftool::Objects>(objects)[0]["QuickTime:Duration"],
+              model::Json::parse(R"({"num":1.5,"val":"1.50 s"})"));
     const Files files = {"/m/a.mov", "/m/b.mov"};
     auto listed = exiftool::combine_listing(std::get<exiftool::Objects>(objects), files, files);
     ASSERT_TRUE(listed.has_value());
