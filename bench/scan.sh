@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# Benchmark of `scan` with the real exiftool on two cards made of copies of the shipped
-# samples: SMALL small MOV clips, and MIXED clips of every sample type (MOV, MP4, AVI; the
-# samples hold no MXF, MKV or MTS clips, and all of them are small).
-#   bench/scan.sh [SMALL] [MIXED]   (defaults 320 and 64)
-# Per card, measured one after the other in the same run:
+# Benchmark of `scan` with the real exiftool on two cards: SMALL small MOV clips (copies of the
+# shipped samples), and MIXED large clips of five containers (MOV, MP4, MXF, MKV, MTS; about
+# 4 MB each, made once by ffmpeg at 1920x1080; without ffmpeg, copies of the small samples).
+#   bench/scan.sh [SMALL] [MIXED] [ROUNDS]   (defaults 320, 64 and 3)
+# Per card and round, measured one after the other:
 #   workers   the scan as it runs (persistent exiftool workers)
 #   two-run   the scan forced onto two fresh exiftool runs per batch (a wrapper refuses
 #             the workers' probe)
 #   baseline  the two commands of every batch of 16 run by hand one after the other
 #   limit     two fresh `exiftool -l` runs over the two halves of the card, at the same time
-# and reports each scan's wall time as a ratio to the baseline and to the limit, and the
-# engine's own processor time per clip (its user and system time, without its children's).
+# and reports the median over the rounds of each scan's wall time as a ratio to the baseline
+# and to the limit (each ratio taken within a round), and of the engine's own processor time
+# per clip (its user and system time, without its children's). The machine's speed varies
+# from minute to minute; ratios within a round are steadier than the times themselves.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 small=${1:-320}
 mixed=${2:-64}
+rounds=${3:-3}
 bin="$root/build/zun-metadata-core"
 exiftool=${EXIFTOOL:-/usr/bin/exiftool}
 [[ -x $bin ]] || { echo "build first: cmake -S . -B build -G Ninja && ninja -C build" >&2; exit 1; }
@@ -34,8 +37,24 @@ make_card() { # NAME COUNT SAMPLE...
 }
 make_card small "$small" "$s/media/A001/C0002.MOV" "$s/media/A002/C0003.MOV" "$s/tc/tc24.mov" \
     "$s/tc/tc2997df.mov" "$s/tc/tc5994df.mov"
-make_card mixed "$mixed" "$s/media/A001/C0001.MP4" "$s/media/A001/C0002.MOV" \
-    "$s/media/clip with space.avi" "$s/tc/tc25.mp4" "$s/media/A002/C0003.MOV"
+if command -v ffmpeg >/dev/null; then
+    mkdir -p "$work/src"
+    big=(-f lavfi -i testsrc2=size=1920x1080:rate=25 -f lavfi -i sine=sample_rate=48000 -t 4)
+    make_clip() { # NAME ARGS...
+        local name=$1
+        shift
+        ffmpeg -nostdin -hide_banner -loglevel error "${big[@]}" "$@" "$work/src/$name"
+    }
+    make_clip a.mov -c:v libx264 -preset ultrafast -b:v 8M -c:a pcm_s16le -timecode 01:00:00:00
+    make_clip b.mp4 -c:v libx264 -preset ultrafast -b:v 8M -c:a aac
+    make_clip c.mxf -c:v mpeg2video -b:v 8M -c:a pcm_s16le -timecode 02:00:00:00
+    make_clip d.mkv -c:v libx264 -preset ultrafast -b:v 8M -c:a aac
+    make_clip e.mts -c:v mpeg2video -b:v 8M -c:a ac3 -f mpegts
+    make_card mixed "$mixed" "$work"/src/{a.mov,b.mp4,c.mxf,d.mkv,e.mts}
+else
+    make_card mixed "$mixed" "$s/media/A001/C0001.MP4" "$s/media/A001/C0002.MOV" \
+        "$s/media/clip with space.avi" "$s/tc/tc25.mp4" "$s/media/A002/C0003.MOV"
+fi
 # Refuses the workers' probe, so the scan takes two fresh runs per batch.
 cat > "$work/two-run" <<WRAP
 #!/bin/sh
@@ -45,9 +64,9 @@ WRAP
 chmod +x "$work/two-run"
 
 echo "load before: $(uptime | sed 's/.*load average/load average/')"
-python3 - "$bin" "$exiftool" "$work" <<'PY'
-import os, subprocess, sys, time
-binary, exiftool, work = sys.argv[1:]
+python3 - "$bin" "$exiftool" "$work" "$rounds" <<'PY'
+import os, statistics, subprocess, sys, time
+binary, exiftool, work, rounds = sys.argv[1:]
 fixed = ["-json", "-G1", "-a", "-u", "-q", "-q", "-api", "largefilesupport=1"]
 ticks = os.sysconf("SC_CLK_TCK")
 
@@ -89,18 +108,29 @@ def limit(card):
         r.wait()
     return (time.monotonic() - start) * 1000
 
+def median(values):
+    return statistics.median(values)
+
 for name in ("small", "mixed"):
     card = os.path.join(work, name)
     clips = len(media(card))
-    workers_wall, own = scan(card, exiftool)
-    two_wall, _ = scan(card, os.path.join(work, "two-run"))
-    base = baseline(card)
-    lim = limit(card)
-    print(f"{name} card: {clips} clips")
-    print(f"  baseline {base:.0f} ms, limit {lim:.0f} ms ({lim / base:.2f} of the baseline)")
-    print(f"  workers  {workers_wall:.0f} ms: ratio {workers_wall / base:.2f} to the baseline, "
-          f"{workers_wall / lim:.2f} to the limit; own time {own / clips:.3f} ms per clip")
-    print(f"  two-run  {two_wall:.0f} ms: ratio {two_wall / base:.2f} to the baseline, "
-          f"{two_wall / lim:.2f} to the limit")
+    size = sum(os.path.getsize(f) for f in media(card)) / 1e6
+    rows = []  # per round: workers, own, two-run, baseline, limit
+    for _ in range(int(rounds)):
+        workers_wall, own = scan(card, exiftool)
+        two_wall, _ = scan(card, os.path.join(work, "two-run"))
+        rows.append((workers_wall, own, two_wall, baseline(card), limit(card)))
+    base = median([r[3] for r in rows])
+    lim = median([r[4] for r in rows])
+    print(f"{name} card: {clips} clips, {size:.0f} MB; medians of {len(rows)} rounds")
+    print(f"  baseline {base:.0f} ms, limit {lim:.0f} ms "
+          f"({median([r[4] / r[3] for r in rows]):.2f} of the baseline)")
+    for label, col in (("workers", 0), ("two-run", 2)):
+        wall = median([r[col] for r in rows])
+        line = (f"  {label}  {wall:.0f} ms: ratio {median([r[col] / r[3] for r in rows]):.2f} "
+                f"to the baseline, {median([r[col] / r[4] for r in rows]):.2f} to the limit")
+        if col == 0:
+            line += f"; own time {median([r[1] for r in rows]) / clips:.3f} ms per clip"
+        print(line)
 PY
 echo "load after: $(uptime | sed 's/.*load average/load average/')"
