@@ -175,7 +175,7 @@ std::string answer_name(const Json& object) {
 
 // Files the answers (the tool's name for each file and its tags, in the tool's order) under
 // the caller's paths `files`, which were passed to the tool as `passed`.
-BatchResult file_answers(std::vector<std::pair<std::string, std::vector<model::RawTag>>> answers,
+BatchResult file_answers(std::vector<std::pair<std::string, std::vector<model::RawTag>>>&& answers,
                          const std::vector<std::string>& files,
                          const std::vector<std::string>& passed) {
     BatchResult result;
