@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -91,7 +92,7 @@ std::chrono::milliseconds answer_deadline();
 // white space and skips lines that begin with "#"). Absent when a name cannot travel in an
 // argument file unchanged: a line break or carriage return in it, or such a first byte before
 // a folder part, where "./" would change the folder the tool reports.
-std::optional<std::vector<std::string>> worker_arguments(const std::vector<std::string>& files);
+std::optional<std::vector<std::string>> worker_arguments(std::span<const std::string> files);
 
 // The argument-file lines of one batch command over the names `passed`, numbered `id`.
 std::string worker_command(const std::vector<std::string>& passed, std::uint64_t id);
@@ -153,7 +154,7 @@ void release_kept_pool();
 
 // Hands batch `ticket` over `files` to an idle worker. False, with nothing sent, when no
 // worker is idle or a name cannot travel (worker_arguments).
-bool submit(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files);
+bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files);
 
 // Whether batch `ticket` was handed to a worker and is not answered yet.
 bool in_flight(const Pool& pool, std::uint64_t ticket);

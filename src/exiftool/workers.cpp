@@ -204,7 +204,7 @@ std::chrono::milliseconds answer_deadline() {
     return std::chrono::milliseconds(value);
 }
 
-std::optional<std::vector<std::string>> worker_arguments(const std::vector<std::string>& files) {
+std::optional<std::vector<std::string>> worker_arguments(std::span<const std::string> files) {
     std::vector<std::string> passed;
     passed.reserve(files.size());
     for (const auto& file : files) {
@@ -278,7 +278,7 @@ void wait(Pool& pool) {
     advance(pool);
 }
 
-bool submit(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {
+bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files) {
     Worker* worker = idle_worker(pool);
     if (!worker) return false;
     auto passed = worker_arguments(files);

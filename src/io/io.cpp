@@ -367,88 +367,6 @@ int spawn(const std::string& program, const std::vector<std::string>& args, int 
 
 } // namespace
 
-Running start(const std::string& program, const std::vector<std::string>& args) {
-    Running run;
-    int out_pipe[2] = {-1, -1};
-    int err_pipe[2] = {-1, -1};
-    int rc = cloexec_pipe(out_pipe);
-    if (rc == 0) rc = cloexec_pipe(err_pipe);
-    pid_t pid = -1;
-    if (rc == 0) rc = spawn(program, args, -1, out_pipe[1], err_pipe[1], pid);
-    close_raw(out_pipe[1]);
-    close_raw(err_pipe[1]);
-    if (rc != 0) {
-        run.start_error = error_text(rc);
-        close_raw(out_pipe[0]);
-        close_raw(err_pipe[0]);
-        return run;
-    }
-    run.pid = pid;
-    run.out_fd = out_pipe[0];
-    run.err_fd = err_pipe[0];
-    return run;
-}
-
-std::vector<ProcessResult> finish_all(std::vector<Running>& runs) {
-    std::vector<ProcessOutput> outputs(runs.size());
-    std::vector<pollfd> fds;
-    std::vector<std::string*> sinks;
-    std::vector<int*> owners;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        if (!runs[i].start_error.empty()) continue;
-        fds.push_back({runs[i].out_fd, POLLIN, 0});
-        sinks.push_back(&outputs[i].out);
-        owners.push_back(&runs[i].out_fd);
-        fds.push_back({runs[i].err_fd, POLLIN, 0});
-        sinks.push_back(&outputs[i].err);
-        owners.push_back(&runs[i].err_fd);
-    }
-    std::size_t open_count = fds.size();
-    std::vector<char> buf(1 << 16);
-    while (open_count > 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (std::size_t k = 0; k < fds.size(); ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
-                continue;
-            ssize_t n = ::read(fds[k].fd, buf.data(), buf.size());
-            if (n > 0) {
-                sinks[k]->append(buf.data(), static_cast<std::size_t>(n));
-            } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-                continue;
-            } else {
-                close_raw(*owners[k]);
-                fds[k].fd = -1;
-                --open_count;
-            }
-        }
-    }
-    std::vector<ProcessResult> results;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        Running& run = runs[i];
-        if (!run.start_error.empty()) {
-            results.emplace_back(run.start_error);
-            continue;
-        }
-        close_raw(run.out_fd);
-        close_raw(run.err_fd);
-        int status = 0;
-        while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.pid = -1;
-        results.emplace_back(std::move(outputs[i]));
-    }
-    return results;
-}
-
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<Running> runs;
-    runs.push_back(start(program, args));
-    return std::move(finish_all(runs).front());
-}
-
 namespace {
 
 // Reaps `pid`, retrying interrupted waits: 0 or the errno.
@@ -528,15 +446,15 @@ Child& Child::operator=(Child&& other) noexcept {
 }
 
 std::variant<Child, std::string> start_child(const std::string& program,
-                                             const std::vector<std::string>& args) {
+                                             const std::vector<std::string>& args, Input input) {
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
-    int rc = cloexec_pipe(in_pipe);
+    int rc = input == Input::Pipe ? cloexec_pipe(in_pipe) : 0;
     if (rc == 0) rc = cloexec_pipe(out_pipe);
     if (rc == 0) rc = cloexec_pipe(err_pipe);
     for (int fd : {in_pipe[1], out_pipe[0], err_pipe[0]})
-        if (rc == 0) rc = set_nonblocking(fd);
+        if (rc == 0 && fd >= 0) rc = set_nonblocking(fd);
     pid_t pid = -1;
     if (rc == 0) rc = spawn(program, args, in_pipe[0], out_pipe[1], err_pipe[1], pid);
     close_raw(in_pipe[0]);
@@ -605,6 +523,41 @@ int pump(const std::vector<Child*>& children, int timeout_ms) {
         }
     }
     return 0;
+}
+
+Running start(const std::string& program, const std::vector<std::string>& args) {
+    return start_child(program, args, Input::Null);
+}
+
+std::vector<ProcessResult> finish_all(std::vector<Running>& runs) {
+    std::vector<Child*> open;
+    for (Running& run : runs)
+        if (auto* child = std::get_if<Child>(&run)) open.push_back(child);
+    while (!open.empty()) {
+        if (pump(open, -1) != 0) break; // poll failed: what came so far is the output
+        std::erase_if(open,
+                      [](const Child* child) { return child->out_ended && child->err_ended; });
+    }
+    std::vector<ProcessResult> results;
+    for (Running& run : runs) {
+        if (auto* failure = std::get_if<std::string>(&run)) {
+            results.emplace_back(*failure);
+            continue;
+        }
+        Child& child = std::get<Child>(run);
+        (void)close(child.out_pipe);
+        (void)close(child.err_pipe);
+        // Both pipes have ended, so the process is exiting: waited for, not killed.
+        if (child.pid > 0) (void)reap(std::exchange(child.pid, -1));
+        results.emplace_back(ProcessOutput{std::move(child.out), std::move(child.err)});
+    }
+    return results;
+}
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<Running> runs;
+    runs.push_back(start(program, args));
+    return std::move(finish_all(runs).front());
 }
 
 int stop(Child& child) {

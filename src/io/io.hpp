@@ -184,32 +184,10 @@ struct ProcessOutput {
 // (for example "No such file or directory (os error 2)").
 using ProcessResult = std::variant<ProcessOutput, std::string>;
 
-// A started child process whose pipes are still to be drained.
-struct Running {
-    pid_t pid = -1;
-    int out_fd = -1;
-    int err_fd = -1;
-    std::string start_error; // non-empty when the process could not be started
-};
-
-// Starts `program` directly (no shell) with `args`, standard input on /dev/null and the
-// default handling of the signals this process ignores. A failure of any step is recorded in
-// the result's start_error; nothing is left open then.
-Running start(const std::string& program, const std::vector<std::string>& args);
-
-// Drains every started process's two pipes together (so none can block on a full pipe) and
-// waits for all of them. Gives one result per process, in order.
-std::vector<ProcessResult> finish_all(std::vector<Running>& runs);
-
-// Starts one process and collects it.
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& args);
-
-// ---- Long-lived child processes ----
-
-// A child process with pipes to its standard input, output and error, ended (killed by its
-// process id and reaped) when the value dies. Our three ends are non-blocking and closed on
-// exec, so no other child inherits them. `to_send` holds what is still to be written to its
-// input; `out` and `err` collect what it has written.
+// A child process with pipes to its standard input (unless it reads /dev/null), output and
+// error, ended (killed by its process id and reaped) when the value dies. Our ends are
+// non-blocking and closed on exec, so no other child inherits them. `to_send` holds what is
+// still to be written to its input; `out` and `err` collect what it has written.
 struct Child {
     pid_t pid = -1;
     Fd in{-1};
@@ -230,10 +208,28 @@ struct Child {
     Child& operator=(const Child&) = delete;
 };
 
-// Starts `program` directly (no shell) with `args` like `start`, with a pipe to its standard
-// input. The child, or the system's description of why it could not start.
+// What a started child reads on its standard input: a pipe from us, or /dev/null.
+enum class Input { Pipe, Null };
+
+// Starts `program` directly (no shell) with `args` and the default handling of the signals
+// this process ignores. The child, or the system's description of why it could not start
+// (nothing is left open then).
 std::variant<Child, std::string> start_child(const std::string& program,
-                                             const std::vector<std::string>& args);
+                                             const std::vector<std::string>& args,
+                                             Input input = Input::Pipe);
+
+// A started process whose pipes are still to be drained, or why it could not start.
+using Running = std::variant<Child, std::string>;
+
+// Starts `program` with `args` and its standard input on /dev/null.
+Running start(const std::string& program, const std::vector<std::string>& args);
+
+// Drains every started process's two pipes together (so none can block on a full pipe) and
+// waits for all of them. Gives one result per process, in order.
+std::vector<ProcessResult> finish_all(std::vector<Running>& runs);
+
+// Starts one process and collects it.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args);
 
 // Waits at most `timeout_ms` (-1: without limit) until one of `children` can be written to
 // or has something to read, then writes as much of each one's `to_send` as its input takes

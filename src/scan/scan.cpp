@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <span>
 
 #include "boxes/boxes.hpp"
 #include "cndm/cndm.hpp"
@@ -149,9 +150,8 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
     const std::size_t batches = (found.media.size() + batch_size - 1) / batch_size;
     auto files_of = [&](std::size_t batch) {
         const std::size_t first = batch * batch_size;
-        const auto begin = found.media.begin() + static_cast<std::ptrdiff_t>(first);
-        const auto count = std::min(batch_size, found.media.size() - first);
-        return std::vector<std::string>(begin, begin + static_cast<std::ptrdiff_t>(count));
+        return std::span<const std::string>(found.media)
+            .subspan(first, std::min(batch_size, found.media.size() - first));
     };
     // One persistent worker per core reads the batches, several at a time; the clips are
     // still made and reported in order, batch after batch.
@@ -160,18 +160,23 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
         pool = exiftool::start_pool(*tool, std::min({io::online_cores(), batches, max_workers}));
     const std::size_t ahead = std::max<std::size_t>(pool.workers.size(), 1);
     std::size_t next_submit = 0;
+    // Idle workers take the batches before `end`, in order, as far as they can.
+    auto submit_before = [&](std::size_t end) {
+        while (next_submit < std::min(batches, end) &&
+               exiftool::submit(pool, next_submit, files_of(next_submit)))
+            ++next_submit;
+    };
     for (std::size_t batch_index = 0; batch_index < batches; ++batch_index) {
         next_submit = std::max(next_submit, batch_index);
         // Workers that come free (or answer their probe) take the next batches while this one
         // is awaited.
         for (;;) {
-            while (next_submit < std::min(batches, batch_index + ahead) &&
-                   exiftool::submit(pool, next_submit, files_of(next_submit)))
-                ++next_submit;
+            submit_before(batch_index + ahead);
             if (!exiftool::in_flight(pool, batch_index)) break;
             exiftool::wait(pool);
         }
-        const std::vector<std::string> files = files_of(batch_index);
+        const auto span = files_of(batch_index);
+        const std::vector<std::string> files(span.begin(), span.end());
         const std::size_t first = batch_index * batch_size;
         const std::size_t count = files.size();
 
@@ -183,9 +188,7 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const E
             share = static_cast<model::u128>(read.took.count()) / 1'000'000 / count;
         }
         // The worker that read it takes the next batch while this one's clips are made.
-        while (next_submit < std::min(batches, batch_index + 1 + ahead) &&
-               exiftool::submit(pool, next_submit, files_of(next_submit)))
-            ++next_submit;
+        submit_before(batch_index + 1 + ahead);
 
         for (std::size_t i = first; i < first + count; ++i) {
             model::Clip clip = process_file(found.media[i], batch, tool, folders);
