@@ -150,7 +150,9 @@ def main():
     listing = (b'[{"SourceFile":"a.mp4","QuickTime:Duration":{"desc":"Duration","num":1.5,'
                b'"val":"1.50 s"},"XMP-dc:Subject":{"desc":"Subject","val":["one","two"]}},'
                b'{"SourceFile":"a.mp4","File:FileType":{"desc":"File Type","val":"MP4"}},'
-               b'{"SourceFile":"B.mov","Composite:Flag":{"num":true,"val":"Yes"}}]')
+               b'{"SourceFile":"B.mov","Composite:Flag":{"num":true,"val":"Yes"},'
+               b'"Track1:Rate":{"desc":"Rate","val":25},'
+               b'"ExifTool:Error":{"desc":"Error","val":"File is empty"}}]')
     write("exiftool", "seed-listing", listing + b"\0\0a.mp4\nb.mov\na.mp4\0")
     write("exiftool", "seed-bad-json", b'[{"SourceFile":"a.mp4",\0[1,2]\0a.mp4')
 

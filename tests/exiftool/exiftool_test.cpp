@@ -223,38 +223,24 @@ TEST(ExiftoolWorkers, NamesInTheArgumentFile) {
 }
 
 TEST(ExiftoolWorkers, ListingGivesWhatTheTwoRunsGive) {
-    // Each tag's "num" (when present) is the raw value and its "val" the printed one; values
-    // of every JSON type keep their type.
-    auto objects = exiftool::parse_output(output(R"J([
-        {"SourceFile":"/m/a.mov",
+    // A tag's "num" (when present) is its raw value and its "val" the printed one; values keep
+    // their JSON type. (The exiftool fuzz target, replayed over its corpus, compares whole
+    // listings with the two runs they stand for.)
+    auto objects = exiftool::parse_output(output(R"J([{"SourceFile":"/m/a.mov",
          "QuickTime:Duration":{"desc":"Duration","num":1.5,"val":"1.50 s"},
-         "File:FileType":{"desc":"File Type","val":"MOV"},
-         "XMP-dc:Subject":{"desc":"Subject","val":["one","two"]},
-         "QuickTime:Wide":{"desc":"Wide","val":"(Binary data 0 bytes)"},
-         "Composite:Flag":{"desc":"Flag","num":true,"val":"Yes"},
-         "Track1:Rate":{"desc":"Rate","val":25}},
-        {"SourceFile":"/m/b.mov","ExifTool:Error":{"desc":"Error","val":"File is empty"}}])J"),
+         "XMP-dc:Subject":{"desc":"Subject","val":["one","two"]}}])J"),
                                           exiftool::Form::Listing);
     ASSERT_TRUE(std::holds_alternative<exiftool::Objects>(objects));
     // The tags' descriptions are not kept; only they are left out.
     EXPECT_EQ(std::get<exiftool::Objects>(objects)[0]["QuickTime:Duration"],
               model::Json::parse(R"({"num":1.5,"val":"1.50 s"})"));
-    const Files files = {"/m/a.mov", "/m/b.mov"};
+    const Files files = {"/m/a.mov"};
     auto listed = exiftool::combine_listing(std::get<exiftool::Objects>(objects), files, files);
     ASSERT_TRUE(listed.has_value());
-    auto& batch = *listed;
-    EXPECT_EQ(tags_json(batch.at("/m/a.mov")),
-              R"J([{"group":"Composite","name":"Flag","printed":"Yes","raw":true},)J"
-              R"J({"group":"File","name":"FileType","printed":"MOV","raw":"MOV"},)J"
-              R"J({"group":"QuickTime","name":"Duration","printed":"1.50 s","raw":1.5},)J"
-              R"J({"group":"QuickTime","name":"Wide","printed":"(Binary data 0 bytes)",)J"
-              R"J("raw":"(Binary data 0 bytes)"},)J"
-              R"J({"group":"Track1","name":"Rate","printed":"25","raw":25},)J"
+    EXPECT_EQ(tags_json(listed->at("/m/a.mov")),
+              R"J([{"group":"QuickTime","name":"Duration","printed":"1.50 s","raw":1.5},)J"
               R"J({"group":"XMP-dc","name":"Subject","printed":"[\"one\",\"two\"]",)J"
               R"J("raw":["one","two"]}])J");
-    EXPECT_EQ(tags_json(batch.at("/m/b.mov")),
-              R"([{"group":"ExifTool","name":"Error","printed":"File is empty",)"
-              R"("raw":"File is empty"}])");
     // A value that is not a {"val":...} object, or an answer that does not name its file,
     // cannot be split: the batch is read the old way.
     for (const char* odd :

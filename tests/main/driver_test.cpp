@@ -116,7 +116,12 @@ TEST(Driver, ScanStreamsEventsInBatchesOfSixteen) {
     EXPECT_TRUE(
         out_lines.back().starts_with("{\"clips\":17,\"errors\":0,\"event\":\"done\",\"ms\":"));
 
-    // Two runs per batch, batches of 16 and 1, the exact argument list.
+    // One probe of a worker (which the stand-in does not answer), then the version asked the
+    // plain way, then two runs per batch: batches of 16 and 1, the exact argument list.
+    const auto starts = f.starts();
+    ASSERT_EQ(starts.size(), 6u);
+    EXPECT_EQ(starts[0], "-ver -stay_open True -@ -");
+    EXPECT_EQ(starts[1], "-ver");
     auto calls = f.calls();
     ASSERT_EQ(calls.size(), 4u);
     std::string first16;

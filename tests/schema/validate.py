@@ -39,50 +39,30 @@ def load_validators(folder):
     }
 
 
-def leaves(error):
-    """The errors to report for `error`: for a line that matches no alternative of a oneOf,
-    those of the alternatives whose "event" matched, so that the message names the key."""
-    if not error.context:
-        return [error]
-    branches = {}
-    for sub in error.context:
-        branches.setdefault(sub.relative_schema_path[0], []).append(sub)
-    chosen = [errs for errs in branches.values()
-              if not any(list(e.relative_path) == ["event"] for e in errs)]
-    if len(chosen) != 1:
-        return [error]
-    return [leaf for sub in chosen[0] for leaf in leaves(sub)]
-
-
 def check(validators, schema, doc, where):
-    errors = [leaf for error in validators[schema].iter_errors(doc) for leaf in leaves(error)]
+    errors = list(validators[schema].iter_errors(doc))
     for error in errors[:5]:
         path = "/".join(str(p) for p in error.absolute_path)
         problems.append(f"{where}: {schema} at /{path}: {error.message[:300]}")
     return not errors
 
 
-class Engine:
-    def __init__(self, binary, cwd, exiftool):
-        self.binary, self.cwd, self.exiftool = binary, cwd, exiftool
-
-    def lines(self, args, exiftool=None, status=0):
-        """The JSON documents the command printed, one per line."""
-        env = dict(os.environ, ZUN_EXIFTOOL=exiftool or self.exiftool)
-        run = subprocess.run([self.binary, *args], cwd=self.cwd, env=env, capture_output=True,
-                             timeout=300)
-        where = " ".join(args)
-        if run.returncode != status:
-            problems.append(f"{where}: exit status {run.returncode}: {run.stderr[-500:]!r}")
-        docs = []
-        for line in run.stdout.decode("utf-8").splitlines():
-            try:
-                docs.append(json.loads(line))
-            except ValueError:
-                problems.append(f"{where}: not a JSON line: {line[:200]}")
-        if not docs:
-            problems.append(f"{where}: printed nothing")
-        return docs
+def run(binary, cwd, args, exiftool="/usr/bin/exiftool"):
+    """The JSON documents the command printed, one per line."""
+    env = dict(os.environ, ZUN_EXIFTOOL=exiftool)
+    done = subprocess.run([binary, *args], cwd=cwd, env=env, capture_output=True, timeout=300)
+    where = " ".join(args)
+    if done.returncode != 0:
+        problems.append(f"{where}: exit status {done.returncode}: {done.stderr[-500:]!r}")
+    docs = []
+    for line in done.stdout.decode("utf-8").splitlines():
+        try:
+            docs.append(json.loads(line))
+        except ValueError:
+            problems.append(f"{where}: not a JSON line: {line[:200]}")
+    if not docs:
+        problems.append(f"{where}: printed nothing")
+    return docs
 
 
 def unmask(doc):
@@ -111,7 +91,6 @@ def note_scan(doc):
 
 def main(binary, source):
     validators = load_validators(source / "schema")
-    exiftool = "/usr/bin/exiftool"
 
     for number, line in enumerate((source / "tests/main/golden/scan_samples.jsonl").open()):
         doc = unmask(json.loads(line))
@@ -133,9 +112,9 @@ def main(binary, source):
         (scratch / "confirm.json").write_text(json.dumps(confirm))
         check(validators, "confirm.schema.json", confirm, "confirm.json")
 
-        engine = Engine(binary, scratch, exiftool)
+        exiftool = "/usr/bin/exiftool"
         for tool in (exiftool, str(broken)):
-            for doc in engine.lines(["version"], exiftool=tool):
+            for doc in run(binary, scratch, ["version"], tool):
                 check(validators, "version.schema.json", doc, "version with " + tool)
 
         scans = [
@@ -145,16 +124,31 @@ def main(binary, source):
         ]
         scanned = []
         for args, tool in zip(scans, (exiftool, str(broken))):
-            docs = engine.lines(args, exiftool=tool)
+            docs = run(binary, scratch, args, tool)
             scanned += docs
             for doc in docs:
                 check(validators, "scan.schema.json", doc, " ".join(args))
                 note_scan(doc)
 
+        # Every other command, each line checked against its command's schema.
+        printed = {}
         for args in (["export", "samples/media", "--confirm", "confirm.json"],
-                     ["export", "samples/media", "--out-dir", "shared", "--share"]):
-            for doc in engine.lines(args):
-                check(validators, "export.schema.json", doc, " ".join(args))
+                     ["export", "samples/media", "--out-dir", "shared", "--share"],
+                     ["extract", "samples/media/A001/C0001.MP4", "--also", "copies/C0001.MP4",
+                      "--also", "samples/media/A002/C0003.MOV", "--keep",
+                      "samples/media/A002/C0003.MOV"],
+                     ["extract", "samples/media/A001/notes.txt"],
+                     ["resolve-csv", "samples/media", "--out", "meta.csv", "--confirm",
+                      "confirm.json"],
+                     ["resolve-plan", "samples/media", "--confirm", "confirm.json"]):
+            docs = printed[args[0]] = run(binary, scratch, args)
+            for doc in docs:
+                check(validators, args[0] + ".schema.json", doc, " ".join(args))
+                if args[0] == "extract":
+                    seen.add("extract:" + str(doc.get("result", doc.get("verdict"))))
+                if args[0] == "resolve-plan" and any(
+                        isinstance(p, dict) and p.get("input") for p in doc):
+                    seen.add("plan input")
         for path in sorted(scratch.rglob("*.zun-metadata.json")):
             if path.parent.name == "copies":
                 continue
@@ -163,26 +157,6 @@ def main(binary, source):
             seen.add("sidecar shared" if doc.get("share") else "sidecar")
             if any(f.get("status") == "confirmed" for f in doc.get("fields", [])):
                 seen.add("sidecar confirmed")
-
-        extracts = [
-            ["extract", "samples/media/A001/C0001.MP4", "--also", "copies/C0001.MP4", "--also",
-             "samples/media/A002/C0003.MOV", "--keep", "samples/media/A002/C0003.MOV"],
-            ["extract", "samples/media/A001/notes.txt"],
-        ]
-        for args in extracts:
-            for doc in engine.lines(args):
-                check(validators, "extract.schema.json", doc, " ".join(args))
-                seen.add("extract:" + str(doc.get("result", doc.get("verdict"))))
-
-        args = ["resolve-csv", "samples/media", "--out", "meta.csv", "--confirm", "confirm.json"]
-        for doc in engine.lines(args):
-            check(validators, "resolve-csv.schema.json", doc, " ".join(args))
-        args = ["resolve-plan", "samples/media", "--confirm", "confirm.json"]
-        plans = engine.lines(args)
-        for doc in plans:
-            check(validators, "resolve-plan.schema.json", doc, " ".join(args))
-            if any(isinstance(p, dict) and p.get("input") for p in doc):
-                seen.add("plan input")
 
         expected = {"scan:rejected", "scan:found", "scan:clip", "scan:done", "reason:missing",
                     "reason:unsupported_type", "reason:no_media", "clip ok", "clip not read",
@@ -204,7 +178,7 @@ def main(binary, source):
              lambda d: d["clip"].__setitem__("size", str(d["clip"]["size"]))),
             ("unknown status", "sidecar.schema.json", sidecar,
              lambda d: d["fields"][0].__setitem__("status", "guessed")),
-            ("unknown key", "resolve-plan.schema.json", plans[0],
+            ("unknown key", "resolve-plan.schema.json", printed["resolve-plan"][0],
              lambda d: d[0].__setitem__("colour", "x")),
         ]
         for label, schema, valid, mutate in negatives:

@@ -81,6 +81,7 @@ FakeTool::FakeTool(std::string_view version, std::string_view body) {
     // The options every batch run starts with; the raw run adds "-n" after them.
     const auto fixed = exiftool::batch_arguments({}, exiftool::Numeric::No).size();
     std::string script = "#!/bin/sh\nset -f\n";
+    script += "printf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/starts.log\"\n";
     script += "if [ \"$1\" = \"-ver\" ]; then printf '%s\\n' '" + std::string(version) +
               "'; exit 0; fi\n";
     script += "printf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/calls.log\"\n";
@@ -99,6 +100,10 @@ std::map<std::string, std::string> FakeTool::env(std::map<std::string, std::stri
 
 std::vector<std::string> FakeTool::calls() const {
     return lines(read_file(bin / "calls.log"));
+}
+
+std::vector<std::string> FakeTool::starts() const {
+    return lines(read_file(bin / "starts.log"));
 }
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,

@@ -39,7 +39,8 @@ std::string read_file(const fs::path& path);
 void write_script(const fs::path& path, std::string_view body);
 
 // A scratch folder with a stand-in exiftool in bin/ that any user can run, and a media/
-// folder for the clips. The tool answers "-ver" with `version`, appends each batch call's
+// folder for the clips. The tool logs the arguments of every start to bin/starts.log, answers
+// "-ver" (and a worker's start) with `version` and exits, appends each batch call's
 // arguments as one line to bin/calls.log, drops the fixed batch options, sets `numeric` to 1
 // for the raw run (0 for the printed run) and then runs the shell code `body` with the files
 // as "$@". Globbing is off.
@@ -51,8 +52,10 @@ struct FakeTool {
     FakeTool(std::string_view version, std::string_view body);
     // ZUN_EXIFTOOL naming the tool, and `vars` for its script.
     std::map<std::string, std::string> env(std::map<std::string, std::string> vars = {}) const;
-    // The logged calls, one line each.
+    // The logged batch calls, one line each.
     std::vector<std::string> calls() const;
+    // The arguments of every start, one line each.
+    std::vector<std::string> starts() const;
 };
 
 struct RunResult {
