@@ -72,7 +72,11 @@ std::variant<Objects, std::string> parse_output(const ProcessResult& result, For
     std::string repaired;
     std::string_view out = output.out;
     if (!text::is_utf8(out)) out = repaired = text::lossy(output.out);
-    if (text::trim(out).empty()) return std::string(text::trim(text::lossy(output.err)));
+    if (text::trim(out).empty()) {
+        std::string err(text::trim(text::lossy(output.err)));
+        if (err.empty()) return std::string(no_answer);
+        return err;
+    }
     // A listing's tags (two levels down: the array, a file's object) describe themselves in
     // "desc", which nothing reads.
     std::optional<model::Omit> omit;
@@ -188,7 +192,8 @@ BatchResult file_answers(std::vector<std::pair<std::string, std::vector<model::R
             continue;
         }
         // Of several candidates, the first one not answered yet: the tool answers in order.
-        std::size_t chosen = candidates.front();
+        // Answers beyond their number replace the last one's.
+        std::size_t chosen = candidates.back();
         for (std::size_t c : candidates)
             if (!answered[c]) {
                 chosen = c;
@@ -222,23 +227,32 @@ BatchResult combine(const std::variant<Objects, std::string>& raw,
     }
     if (passed.size() != files.size()) return {};
 
-    // Both runs report the files in argument order, so the n-th raw object of a name goes
-    // with the n-th printed object of that name (names repeat when the tool writes several
-    // non-UTF-8 names the same way, or one argument was passed twice).
+    // Both runs report the files in argument order, so where several arguments give one name
+    // (the tool writes several non-UTF-8 names the same way, or one argument was passed twice)
+    // the n-th raw object of the name goes with its n-th printed object. Objects beyond the
+    // number of such arguments replace the earlier ones, in both runs: a name's last argument
+    // gets its last printed object.
     std::unordered_map<std::string, std::vector<const Json*>> printed_index;
     for (const auto& object : std::get<Objects>(printed)) {
         auto it = object.find("SourceFile");
         if (it != object.end() && it->is_string())
             printed_index[it->get<std::string>()].push_back(&object);
     }
-    std::unordered_map<std::string, std::size_t> seen_names;
+    // Per name: the raw objects seen so far, and the number of arguments that give it.
+    std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> seen_names;
     std::vector<std::pair<std::string, std::vector<model::RawTag>>> answers;
     for (const auto& object : std::get<Objects>(raw)) {
         std::string file_name = answer_name(object);
-        const std::size_t occurrence = seen_names[file_name]++;
+        auto [seen, inserted] = seen_names.try_emplace(file_name, 0, 0);
+        if (inserted) seen->second.second = match_arguments(file_name, passed).size();
+        const std::size_t occurrence = seen->second.first++;
+        const std::size_t arguments = seen->second.second;
         const Json* printed_object = nullptr;
-        if (auto it = printed_index.find(file_name); it != printed_index.end())
-            printed_object = it->second[std::min(occurrence, it->second.size() - 1)];
+        if (auto it = printed_index.find(file_name); it != printed_index.end()) {
+            const std::size_t last = it->second.size() - 1;
+            printed_object =
+                it->second[occurrence + 1 < arguments ? std::min(occurrence, last) : last];
+        }
         auto tags = answer_tags(object, [&](const std::string& whole, const Json& value) {
             const Json* p = nullptr;
             if (printed_object)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,7 +41,11 @@ std::string safe_file_argument(const std::string& path);
 using Objects = std::vector<model::Json>;
 // What a run printed: plain values, or a -l listing, whose tags' "desc" members are left out.
 enum class Form { Plain, Listing };
-// The JSON objects of one run's output, or the batch error text.
+// The error text of a run that printed nothing at all.
+inline constexpr std::string_view no_answer = "exiftool: no answer";
+
+// The JSON objects of one run's output, or the batch error text: the tool's own error output
+// when it printed nothing else, no_answer when it printed nothing at all.
 std::variant<Objects, std::string> parse_output(const ProcessResult& result,
                                                 Form form = Form::Plain);
 
@@ -121,6 +126,11 @@ struct Worker {
     std::uint64_t command = 0;           // the number of the command in flight; 0 when idle
     std::optional<std::uint64_t> ticket; // the batch in flight; none while the probe runs
     std::chrono::steady_clock::time_point sent;
+    // How long the engine has waited on the command in flight without the worker reading or
+    // writing anything: the deadline counts this, so time the engine spends elsewhere (blocked
+    // on its own output, say) never counts against a worker.
+    std::chrono::nanoseconds quiet{0};
+    bool served = false; // it has answered a batch
 };
 
 // The workers of one scan and the batches handed to them, by ticket. Workers still running
@@ -133,6 +143,7 @@ struct Pool {
     std::map<std::uint64_t, Job> jobs;
     std::uint64_t next_command = 1;
     std::optional<std::string> version; // what the first worker's answers gave as its version
+    std::set<std::uint64_t> retried;    // batches handed out again after a silent exit
     std::optional<io::Child> guard;
 };
 
@@ -170,14 +181,18 @@ struct BatchRead {
 };
 
 // The entries of batch `ticket` over `files`, waiting for its worker (a batch not handed over
-// yet goes to the next idle one). A worker that exits, answers only in part or misses the
-// deadline fails this batch alone, with the error text parse_output gives for what it wrote,
-// and is replaced; so is one whose answer is not JSON. Read by read_batch instead when no worker is
+// yet goes to the next idle one). A worker that exits without a word is replaced and the batch
+// handed out once more; one that exits, answers only in part or stays silent for the deadline
+// while it is waited on fails this batch alone, with the error text parse_output gives for what
+// it wrote (or "exiftool: no answer within N ms", "exiftool exited without an answer"), and is
+// replaced; so is one whose answer is not JSON. A worker that exits while idle after serving a
+// batch is replaced before it is given another. Read by read_batch instead when no worker is
 // left, the names cannot travel or the answer cannot be split exactly.
 BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files);
 
-// Tells every worker "-stay_open False" and waits for it to exit; one that does not within
-// the deadline is ended. The pool is empty afterwards.
+// Tells every worker "-stay_open False", closes its input and waits a short grace (a second)
+// for it to exit; then its process group is ended, so neither a worker that ignores the
+// request nor what a wrapper script started outlives the call. The pool is empty afterwards.
 void stop_pool(Pool& pool);
 
 } // namespace exiftool

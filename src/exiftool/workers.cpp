@@ -26,9 +26,17 @@ std::string end_marker(std::uint64_t id) {
 }
 
 // Whether `text` ends in `line` as a whole line of its own.
-bool ends_in_line(const std::string& text, const std::string& line) {
+bool ends_in_line(std::string_view text, std::string_view line) {
     if (!text.ends_with(line)) return false;
     return text.size() == line.size() || text[text.size() - line.size() - 1] == '\n';
+}
+
+// `text` without the empty lines at its end: exiftool 12.10 to 12.14 print one after the
+// -echo4 text.
+std::string_view without_blank_lines(std::string_view text) {
+    while (text.ends_with("\n\n"))
+        text.remove_suffix(1);
+    return text;
 }
 
 // Bytes an argument file drops from the front of a line (Perl's \s, and the two further
@@ -42,6 +50,7 @@ void send_probe(Pool& pool, Worker& worker) {
     worker.command = pool.next_command++;
     worker.ticket.reset();
     worker.sent = Clock::now();
+    worker.quiet = {};
     worker.child.to_send += "-ver\n-execute" + std::to_string(worker.command) + "\n";
 }
 
@@ -49,7 +58,9 @@ void send_probe(Pool& pool, Worker& worker) {
 // started.
 std::optional<Worker> start_worker(Pool& pool) {
     if (!pool.guard) return std::nullopt;
-    auto started = io::start_child(pool.tool, worker_start);
+    // In a process group of its own, so that ending it also ends whatever a wrapper script
+    // around the tool started.
+    auto started = io::start_child(pool.tool, worker_start, io::Input::Pipe, io::Group::Own);
     auto* child = std::get_if<io::Child>(&started);
     if (!child) return std::nullopt;
     if (io::guard_add(*pool.guard, child->pid) != 0) return std::nullopt; // ended by ~Child
@@ -78,90 +89,157 @@ void end_worker(Pool& pool, Worker& worker) {
 }
 
 // Whether the command in flight has been answered in full: "{readyN}" on standard output and,
-// after a batch, the marker on standard error.
+// after a batch, the marker on standard error (empty lines may follow it).
 bool answered(const Worker& worker) {
     if (!ends_in_line(worker.child.out, ready_line(worker.command))) return false;
-    return !worker.ticket || ends_in_line(worker.child.err, end_marker(worker.command) + "\n");
+    return !worker.ticket ||
+           ends_in_line(without_blank_lines(worker.child.err), end_marker(worker.command) + "\n");
 }
 
-// Whether the command in flight can no longer be answered: the worker's standard output has
-// ended (it exited), or the deadline has passed.
-bool failed(const Pool& pool, const Worker& worker, Clock::time_point now) {
-    return worker.child.out_ended || now - worker.sent >= pool.deadline;
-}
+// How a command in flight came to an end.
+enum class Ending { Answered, Exited, Silent };
 
 // Removes `line` from the end of `text` when it ends there.
 void drop_tail(std::string& text, const std::string& line) {
     if (ends_in_line(text, line)) text.resize(text.size() - line.size());
 }
 
+// Whether a worker wrote nothing at all for the command in flight.
+bool wrote_nothing(const Worker& worker) {
+    return text::trim(worker.child.out).empty() && text::trim(worker.child.err).empty();
+}
+
 // Files the worker's answer (or what it wrote before failing) with its batch. False when the
 // worker wrote something that is not JSON: its output can no longer be trusted.
-bool finish_job(Pool& pool, Worker& worker, Clock::time_point now) {
+bool finish_job(Pool& pool, Worker& worker, Ending ending, Clock::time_point now) {
     auto it = pool.jobs.find(*worker.ticket);
     if (it == pool.jobs.end()) return false;
     Job& job = it->second;
+    job.took = std::chrono::duration_cast<std::chrono::nanoseconds>(now - job.sent);
+    job.finished = true;
+    if (ending == Ending::Silent) {
+        job.parsed = "exiftool: no answer within " + std::to_string(pool.deadline.count()) + " ms";
+        return true;
+    }
+    if (ending == Ending::Exited && wrote_nothing(worker)) {
+        job.parsed = std::string("exiftool exited without an answer");
+        return true;
+    }
     drop_tail(worker.child.out, ready_line(worker.command));
+    worker.child.err.resize(without_blank_lines(worker.child.err).size());
     drop_tail(worker.child.err, end_marker(worker.command) + "\n");
     const bool blank = text::trim(worker.child.out).empty();
     job.parsed = parse_output(
         ProcessOutput{std::move(worker.child.out), std::move(worker.child.err)}, Form::Listing);
-    job.took = std::chrono::duration_cast<std::chrono::nanoseconds>(now - job.sent);
-    job.finished = true;
     return blank || std::holds_alternative<Objects>(job.parsed);
+}
+
+// Settles the command in flight of a worker that `ending` ended; false when the worker is to
+// be ended (it failed, or its answer was not JSON).
+bool settle(Pool& pool, Worker& worker, Ending ending, Clock::time_point now) {
+    const bool was_batch = worker.ticket.has_value();
+    const bool trusted = was_batch ? finish_job(pool, worker, ending, now) : true;
+    if (ending != Ending::Answered || !trusted) return false;
+    if (!was_batch && !pool.version) {
+        drop_tail(worker.child.out, ready_line(worker.command));
+        pool.version = answered_version(worker.child.out);
+    }
+    worker.served = worker.served || was_batch;
+    worker.command = 0;
+    worker.ticket.reset();
+    worker.child.out.clear();
+    worker.child.err.clear();
+    return true;
+}
+
+// Ends the workers that exited while idle; one that had served a batch is replaced (its
+// successor answers a probe first), one that exited straight after its probe is not, so a
+// tool that cannot stay open runs out of workers instead of being started again and again.
+void replace_exited_idle(Pool& pool) {
+    std::size_t lost = 0;
+    for (auto it = pool.workers.begin(); it != pool.workers.end();) {
+        if (is_busy(*it) || (!it->child.out_ended && !it->child.err_ended)) {
+            ++it;
+            continue;
+        }
+        if (it->served) ++lost;
+        end_worker(pool, *it);
+        it = pool.workers.erase(it);
+    }
+    for (; lost > 0; --lost)
+        if (auto fresh = start_worker(pool)) pool.workers.push_back(std::move(*fresh));
 }
 
 // One round: waits until some worker has written or can be written to (or the nearest
 // deadline), then settles every command that was answered or failed. A failed worker, or one
 // whose answer was not JSON, is ended; one that failed a batch is replaced, one that failed its
-// probe is not.
+// probe is not. A batch whose worker exited without a word is handed out once more.
 void advance(Pool& pool) {
     std::vector<io::Child*> children;
-    Clock::time_point nearest = Clock::time_point::max();
-    for (Worker& worker : pool.workers)
-        if (is_busy(worker)) {
-            children.push_back(&worker.child);
-            nearest = std::min(nearest, worker.sent + pool.deadline);
-        }
-    if (children.empty()) return;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(nearest - Clock::now());
+    std::vector<std::size_t> activity; // bytes written and still to write, per worker
+    auto nearest = std::chrono::nanoseconds::max();
+    for (Worker& worker : pool.workers) {
+        children.push_back(&worker.child);
+        activity.push_back(worker.child.out.size() + worker.child.err.size() +
+                           worker.child.to_send.size());
+        if (is_busy(worker))
+            nearest = std::min<std::chrono::nanoseconds>(nearest, pool.deadline - worker.quiet);
+    }
+    if (nearest == std::chrono::nanoseconds::max()) return; // no worker is busy
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(nearest);
     const int timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
         left.count(), 0, std::chrono::milliseconds::rep{1} << 30));
-    if (io::pump(children, timeout) != 0) {
-        // poll itself failed; nothing can be waited for, so every command in flight fails.
-        for (Worker& worker : pool.workers)
-            if (is_busy(worker)) worker.sent = Clock::now() - pool.deadline;
-    }
+    const auto before = Clock::now();
+    const int polled = io::pump(children, timeout);
     const auto now = Clock::now();
+    for (std::size_t i = 0; i < pool.workers.size(); ++i) {
+        Worker& worker = pool.workers[i];
+        const auto& child = worker.child;
+        if (polled != 0) {
+            // poll itself failed; nothing can be waited for, so every command in flight fails.
+            worker.quiet = pool.deadline;
+        } else if (child.out.size() + child.err.size() + child.to_send.size() != activity[i]) {
+            worker.quiet = {};
+        } else {
+            worker.quiet += now - before;
+        }
+    }
     std::vector<Worker> replacements;
     for (auto it = pool.workers.begin(); it != pool.workers.end();) {
         Worker& worker = *it;
-        const bool done = is_busy(worker) && answered(worker);
-        if (!is_busy(worker) || (!done && !failed(pool, worker, now))) {
+        if (!is_busy(worker)) {
             ++it;
             continue;
         }
-        const bool was_batch = worker.ticket.has_value();
-        const bool trusted = was_batch ? finish_job(pool, worker, now) : true;
-        if (done && trusted) {
-            if (!was_batch && !pool.version) {
-                drop_tail(worker.child.out, ready_line(worker.command));
-                pool.version = answered_version(worker.child.out);
+        Ending ending = Ending::Answered;
+        if (!answered(worker)) {
+            if (worker.child.out_ended)
+                ending = Ending::Exited;
+            else if (worker.quiet >= pool.deadline)
+                ending = Ending::Silent;
+            else {
+                ++it;
+                continue;
             }
-            worker.command = 0;
-            worker.ticket.reset();
-            worker.child.out.clear();
-            worker.child.err.clear();
+        }
+        const std::optional<std::uint64_t> ticket = worker.ticket;
+        if (ticket && ending == Ending::Exited && wrote_nothing(worker) &&
+            pool.retried.insert(*ticket).second) {
+            // It exited before it could say anything (it may have died while idle, before the
+            // batch was written): the batch goes to the next worker instead.
+            pool.jobs.erase(*ticket);
+        } else if (settle(pool, worker, ending, now)) {
             ++it;
             continue;
         }
         end_worker(pool, worker);
         it = pool.workers.erase(it);
-        if (was_batch)
+        if (ticket)
             if (auto fresh = start_worker(pool)) replacements.push_back(std::move(*fresh));
     }
     for (Worker& worker : replacements)
         pool.workers.push_back(std::move(worker));
+    replace_exited_idle(pool);
 }
 
 // The pool whose first worker answered the driver's version question, kept for the scan; a
@@ -279,6 +357,13 @@ void wait(Pool& pool) {
 }
 
 bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files) {
+    // A worker that exited while idle must not be handed the batch: a look (without waiting)
+    // at the idle ones finds those whose output has ended.
+    std::vector<io::Child*> idle;
+    for (Worker& worker : pool.workers)
+        if (!is_busy(worker)) idle.push_back(&worker.child);
+    if (idle.empty()) return false;
+    if (io::pump(idle, 0) == 0) replace_exited_idle(pool);
     Worker* worker = idle_worker(pool);
     if (!worker) return false;
     auto passed = worker_arguments(files);
@@ -286,6 +371,7 @@ bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files
     worker->command = pool.next_command++;
     worker->ticket = ticket;
     worker->sent = Clock::now();
+    worker->quiet = {};
     worker->child.out.clear();
     worker->child.err.clear();
     worker->child.to_send = worker_command(*passed, worker->command);
@@ -296,19 +382,24 @@ bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files
 }
 
 BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {
-    if (!pool.jobs.contains(ticket) && worker_arguments(files)) {
-        // Waits for a worker to be free (a replacement may still be answering its probe).
-        while (!pool.workers.empty() && !idle_worker(pool))
+    const bool travels = worker_arguments(files).has_value();
+    auto working = [&] {
+        return std::any_of(pool.workers.begin(), pool.workers.end(),
+                           [&](const Worker& w) { return w.ticket == ticket; });
+    };
+    for (;;) {
+        auto it = pool.jobs.find(ticket);
+        if (it == pool.jobs.end()) {
+            // Not handed over yet (or handed out again): to the next worker that is free, once
+            // one is (a replacement may still be answering its probe).
+            if (!travels || pool.workers.empty()) break;
+            if (!submit(pool, ticket, files)) advance(pool);
+            continue;
+        }
+        if (!it->second.finished && working()) {
             advance(pool);
-        (void)submit(pool, ticket, files);
-    }
-    if (auto it = pool.jobs.find(ticket); it != pool.jobs.end()) {
-        auto working = [&] {
-            return std::any_of(pool.workers.begin(), pool.workers.end(),
-                               [&](const Worker& w) { return w.ticket == ticket; });
-        };
-        while (!it->second.finished && working())
-            advance(pool);
+            continue;
+        }
         Job job = std::move(it->second);
         pool.jobs.erase(it);
         const auto& parsed = job.parsed;
@@ -316,6 +407,7 @@ BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::strin
             return {combine(*failure, *failure, files, job.passed), job.took};
         if (auto listed = combine_listing(std::get<Objects>(job.parsed), files, job.passed))
             return {std::move(*listed), job.took};
+        break;
     }
     const auto start = Clock::now();
     BatchResult result = read_batch(pool.tool, files);
@@ -324,20 +416,30 @@ BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::strin
 }
 
 void stop_pool(Pool& pool) {
+    // Long enough for a tool to finish its last command and exit, short enough that a worker
+    // that ignores the request does not keep the command alive.
+    constexpr std::chrono::milliseconds grace{1000};
     for (Worker& worker : pool.workers)
         worker.child.to_send += "-stay_open\nFalse\n";
-    const auto deadline = Clock::now() + pool.deadline;
+    const auto give_up = Clock::now() + grace;
     for (;;) {
         std::vector<io::Child*> running;
-        for (Worker& worker : pool.workers)
-            if (!worker.child.out_ended || !worker.child.err_ended)
-                running.push_back(&worker.child);
+        bool exiting = false; // some worker has closed its output but not exited yet
+        for (Worker& worker : pool.workers) {
+            io::Child& child = worker.child;
+            // Its input is closed once the request is written, for a tool that reads on to the
+            // end of its input (a logging wrapper) instead of exiting.
+            if (child.to_send.empty() || child.in_broken) io::close_input(child);
+            if (!child.out_ended || !child.err_ended || child.in.fd >= 0)
+                running.push_back(&child);
+            else if (!io::has_exited(child))
+                exiting = true;
+        }
         const auto now = Clock::now();
-        if (running.empty() || now >= deadline) break;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        if (io::pump(running, static_cast<int>(std::min<std::chrono::milliseconds::rep>(
-                                  left.count(), std::chrono::milliseconds::rep{1} << 30))) != 0)
-            break;
+        if ((running.empty() && !exiting) || now >= give_up) break;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(give_up - now);
+        if (exiting) left = std::min(left, std::chrono::milliseconds(5));
+        if (io::pump(running, static_cast<int>(left.count())) != 0) break;
         // What a worker writes while it closes down is of no use.
         for (io::Child* child : running) {
             child->out.clear();
@@ -348,6 +450,7 @@ void stop_pool(Pool& pool) {
         end_worker(pool, worker);
     pool.workers.clear();
     pool.jobs.clear();
+    pool.retried.clear();
     if (pool.guard) (void)io::stop(*pool.guard);
     pool.guard.reset();
 }

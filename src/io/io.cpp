@@ -330,7 +330,7 @@ struct SpawnSetup {
     // Standard input from `in_fd` (/dev/null when negative), output and error into the pipes,
     // and default handling of the signals this process ignores (SIGPIPE, SIGXFSZ). 0 or the
     // error number.
-    int prepare(int in_fd, int out_fd, int err_fd) {
+    int prepare(int in_fd, int out_fd, int err_fd, Group group) {
         if (int rc = posix_spawn_file_actions_init(&actions); rc != 0) return rc;
         actions_ready = true;
         if (int rc = posix_spawnattr_init(&attr); rc != 0) return rc;
@@ -344,8 +344,10 @@ struct SpawnSetup {
                         : posix_spawn_file_actions_adddup2(&actions, in_fd, 0),
               posix_spawn_file_actions_adddup2(&actions, out_fd, 1),
               posix_spawn_file_actions_adddup2(&actions, err_fd, 2),
-              posix_spawnattr_setsigdefault(&attr, &defaults),
-              posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF)})
+              posix_spawnattr_setsigdefault(&attr, &defaults), posix_spawnattr_setpgroup(&attr, 0),
+              posix_spawnattr_setflags(
+                  &attr, static_cast<short>(POSIX_SPAWN_SETSIGDEF |
+                                            (group == Group::Own ? POSIX_SPAWN_SETPGROUP : 0)))})
             if (rc != 0) return rc;
         return 0;
     }
@@ -354,9 +356,9 @@ struct SpawnSetup {
 // Spawns `program` with `args`, its standard input from `in_fd` (/dev/null when negative)
 // and its output and error into the write ends of the two pipes. 0 or the error number.
 int spawn(const std::string& program, const std::vector<std::string>& args, int in_fd, int out_fd,
-          int err_fd, pid_t& pid) {
+          int err_fd, Group group, pid_t& pid) {
     SpawnSetup setup;
-    if (int rc = setup.prepare(in_fd, out_fd, err_fd); rc != 0) return rc;
+    if (int rc = setup.prepare(in_fd, out_fd, err_fd, group); rc != 0) return rc;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args)
@@ -423,7 +425,7 @@ Child::Child(Child&& other) noexcept
     : pid(other.pid), in(std::move(other.in)), out_pipe(std::move(other.out_pipe)),
       err_pipe(std::move(other.err_pipe)), to_send(std::move(other.to_send)),
       out(std::move(other.out)), err(std::move(other.err)), out_ended(other.out_ended),
-      err_ended(other.err_ended), in_broken(other.in_broken) {
+      err_ended(other.err_ended), in_broken(other.in_broken), own_group(other.own_group) {
     other.pid = -1;
 }
 
@@ -441,12 +443,14 @@ Child& Child::operator=(Child&& other) noexcept {
         out_ended = other.out_ended;
         err_ended = other.err_ended;
         in_broken = other.in_broken;
+        own_group = other.own_group;
     }
     return *this;
 }
 
 std::variant<Child, std::string> start_child(const std::string& program,
-                                             const std::vector<std::string>& args, Input input) {
+                                             const std::vector<std::string>& args, Input input,
+                                             Group group) {
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -456,7 +460,7 @@ std::variant<Child, std::string> start_child(const std::string& program,
     for (int fd : {in_pipe[1], out_pipe[0], err_pipe[0]})
         if (rc == 0 && fd >= 0) rc = set_nonblocking(fd);
     pid_t pid = -1;
-    if (rc == 0) rc = spawn(program, args, in_pipe[0], out_pipe[1], err_pipe[1], pid);
+    if (rc == 0) rc = spawn(program, args, in_pipe[0], out_pipe[1], err_pipe[1], group, pid);
     close_raw(in_pipe[0]);
     close_raw(out_pipe[1]);
     close_raw(err_pipe[1]);
@@ -471,6 +475,7 @@ std::variant<Child, std::string> start_child(const std::string& program,
     child.in = Fd(in_pipe[1]);
     child.out_pipe = Fd(out_pipe[0]);
     child.err_pipe = Fd(err_pipe[0]);
+    child.own_group = group == Group::Own;
     return child;
 }
 
@@ -567,6 +572,13 @@ int stop(Child& child) {
     if (child.pid <= 0) return 0;
     const pid_t pid = child.pid;
     child.pid = -1;
+    if (child.own_group) {
+        // The group is ended before its leader is reaped: until then the leader, exited or
+        // not, keeps the group's id from being given to anyone else.
+        const int killed = ::kill(-pid, SIGKILL) == 0 || errno == ESRCH ? 0 : errno;
+        const int reaped = reap(pid);
+        return killed != 0 ? killed : reaped;
+    }
     int status = 0;
     pid_t done;
     do {
@@ -578,6 +590,21 @@ int stop(Child& child) {
     const int killed = ::kill(pid, SIGKILL) == 0 ? 0 : errno;
     const int reaped = reap(pid);
     return killed != 0 ? killed : reaped;
+}
+
+void close_input(Child& child) {
+    child.to_send.clear();
+    (void)close(child.in);
+}
+
+bool has_exited(const Child& child) {
+    if (child.pid <= 0) return false;
+    siginfo_t info{};
+    int rc;
+    do {
+        rc = ::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0 && info.si_pid == child.pid;
 }
 
 int send_all(Child& child, std::string_view bytes) {
@@ -602,14 +629,14 @@ std::optional<Child> start_guard() {
     static const char* const script = "ids=\n"
                                       "while read -r op id; do\n"
                                       "  case $op in\n"
-                                      "    +) ids=\"$ids $id\" ;;\n"
+                                      "    +) ids=\"$ids -$id\" ;;\n"
                                       "    -) rest=; for k in $ids; do\n"
-                                      "         [ \"$k\" = \"$id\" ] || rest=\"$rest $k\"; done\n"
+                                      "         [ \"$k\" = \"-$id\" ] || rest=\"$rest $k\"; done\n"
                                       "       ids=$rest ;;\n"
                                       "  esac\n"
                                       "done\n"
                                       "[ -z \"$ids\" ] || kill -KILL $ids 2>/dev/null\n";
-    auto started = start_child("/bin/sh", {"-c", script});
+    auto started = start_child("/bin/sh", {"-c", script}, Input::Pipe, Group::Own);
     auto* guard = std::get_if<Child>(&started);
     if (!guard) return std::nullopt;
     // It never writes; its output pipes are of no use.

@@ -199,6 +199,7 @@ struct Child {
     bool out_ended = false; // end of its standard output (or a read error) seen
     bool err_ended = false;
     bool in_broken = false; // its standard input can no longer be written
+    bool own_group = false; // leads a process group of its own, ended as a whole
 
     Child() = default;
     ~Child();
@@ -211,12 +212,17 @@ struct Child {
 // What a started child reads on its standard input: a pipe from us, or /dev/null.
 enum class Input { Pipe, Null };
 
+// Whether a started child stays in our process group or leads one of its own, so that what it
+// starts in turn (a wrapper script's own child) is ended with it.
+enum class Group { Shared, Own };
+
 // Starts `program` directly (no shell) with `args` and the default handling of the signals
 // this process ignores. The child, or the system's description of why it could not start
 // (nothing is left open then).
 std::variant<Child, std::string> start_child(const std::string& program,
                                              const std::vector<std::string>& args,
-                                             Input input = Input::Pipe);
+                                             Input input = Input::Pipe,
+                                             Group group = Group::Shared);
 
 // A started process whose pipes are still to be drained, or why it could not start.
 using Running = std::variant<Child, std::string>;
@@ -239,16 +245,27 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 int pump(const std::vector<Child*>& children, int timeout_ms);
 
 // Closes our ends of the child's pipes, ends it by its process id (SIGKILL) unless it has
-// exited already, and reaps it. 0, or the errno of a failed kill or wait.
+// exited already, and reaps it; a child that leads its own group has the whole group ended,
+// exited or not, before it is reaped. 0, or the errno of a failed kill or wait.
 int stop(Child& child);
+
+// Closes our end of the child's standard input (what is still in `to_send` is dropped), so a
+// child that reads to the end of its input sees it.
+void close_input(Child& child);
+
+// Whether the child has exited (it is not reaped: its id stays its own until stop). False on
+// any error.
+bool has_exited(const Child& child);
 
 // Writes all of `bytes` to the child's standard input, waiting while its pipe is full, without
 // a SIGPIPE for us: 0 or the errno.
 int send_all(Child& child, std::string_view bytes);
 
-// A guard process (a small /bin/sh loop) that ends, by SIGKILL, every process it was told
-// about and not told to forget when this process dies and its pipe to the guard closes,
-// however this process ends. Absent when it cannot be started.
+// A guard process (a small /bin/sh loop in a process group of its own, so a terminal's
+// interrupt that ends this process leaves it running) that ends, by SIGKILL, the process group
+// of every process it was told about and not told to forget when this process dies and its
+// pipe to the guard closes, however this process ends. The processes it is told about must
+// lead their own groups (Group::Own). Absent when it cannot be started.
 std::optional<Child> start_guard();
 
 // Tells the guard to end `pid` should this process die (0 or the errno).

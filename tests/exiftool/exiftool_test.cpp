@@ -66,7 +66,7 @@ TEST(ExiftoolOutput, BatchErrorTexts) {
     EXPECT_EQ(
         error_of(exiftool::parse_output(output(" \n\t", "  Error: File not found - x.mov\n"))),
         "Error: File not found - x.mov");
-    EXPECT_EQ(error_of(exiftool::parse_output(output(""))), "");
+    EXPECT_EQ(error_of(exiftool::parse_output(output(""))), "exiftool: no answer");
     EXPECT_EQ(error_of(exiftool::parse_output(output("garbage"))).rfind("exiftool json: ", 0), 0u);
     EXPECT_EQ(error_of(exiftool::parse_output(output("[{\"a\":1}"))).rfind("exiftool json: ", 0),
               0u);
@@ -127,19 +127,26 @@ TEST(ExiftoolOutput, CaseTwinsInOneBatchKeepTheirOwnTags) {
 
 TEST(ExiftoolOutput, AnswersReachEveryCallerPathInOrder) {
     // "-x.mov" and "./-x.mov" are both passed as "./-x.mov"; two names the tool writes alike
-    // ("?" for a byte outside UTF-8) are answered in argument order.
-    Files files = {"-x.mov", "./-x.mov", "a\xff.mov", "a\xfe.mov"};
+    // ("?" for a byte outside UTF-8) are answered in argument order. Answers beyond the number
+    // of arguments behind a name replace the earlier ones, in both runs alike.
+    Files files = {"-x.mov", "./-x.mov", "a\xff.mov", "a\xfe.mov", "d.mov", "e.mov"};
     auto raw = exiftool::parse_output(output(R"([{"SourceFile":"./-x.mov","X:Id":1},
         {"SourceFile":"./-x.mov","X:Id":1},{"SourceFile":"a?.mov","X:Id":2},
-        {"SourceFile":"a?.mov","X:Id":3}])"));
+        {"SourceFile":"a?.mov","X:Id":3},{"SourceFile":"d.mov","X:Id":4},
+        {"SourceFile":"d.mov","X:Id":5},{"SourceFile":"a?.mov","X:Id":6},
+        {"SourceFile":"e.mov","X:Id":7}])"));
     auto printed = exiftool::parse_output(output(R"([{"SourceFile":"./-x.mov","X:Id":"one"},
         {"SourceFile":"./-x.mov","X:Id":"one"},{"SourceFile":"a?.mov","X:Id":"two"},
-        {"SourceFile":"a?.mov","X:Id":"three"}])"));
+        {"SourceFile":"a?.mov","X:Id":"three"},{"SourceFile":"d.mov","X:Id":"first"},
+        {"SourceFile":"d.mov","X:Id":"second"},{"SourceFile":"a?.mov","X:Id":"six"},
+        {"SourceFile":"e.mov","X:Id":"first"},{"SourceFile":"e.mov","X:Id":"second"}])"));
     auto batch = exiftool::combine(raw, printed, files);
     const char* expected[] = {R"([{"group":"X","name":"Id","printed":"one","raw":1}])",
                               R"([{"group":"X","name":"Id","printed":"one","raw":1}])",
                               R"([{"group":"X","name":"Id","printed":"two","raw":2}])",
-                              R"([{"group":"X","name":"Id","printed":"three","raw":3}])"};
+                              R"([{"group":"X","name":"Id","printed":"six","raw":6}])",
+                              R"([{"group":"X","name":"Id","printed":"second","raw":5}])",
+                              R"([{"group":"X","name":"Id","printed":"second","raw":7}])"};
     ASSERT_EQ(batch.size(), files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(tags_json(batch.at(files[i])), expected[i]) << files[i];

@@ -92,6 +92,8 @@ ChildResult run_binary(const std::vector<std::string>& args, std::map<std::strin
     env[measure_env] = "1";
     testing_support::RunOptions run_options;
     run_options.hang_up_after = options.hang_up_after;
+    run_options.pause_after = options.pause_after;
+    run_options.pause_ms = options.pause_ms;
     run_options.in_child = [&] {
         ::dup2(report_pipe[1], report_fd);
         if (!options.as_user) return;

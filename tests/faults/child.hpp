@@ -21,6 +21,9 @@ struct ChildOptions {
     std::optional<uid_t> as_user;
     // Close our end of the standard-output pipe after this many bytes have arrived.
     std::size_t hang_up_after = std::numeric_limits<std::size_t>::max();
+    // Stop reading standard output for `pause_ms` milliseconds once this many bytes came.
+    std::size_t pause_after = std::numeric_limits<std::size_t>::max();
+    int pause_ms = 0;
 };
 
 struct ChildResult : testing_support::RunResult {

@@ -297,8 +297,11 @@ namespace {
 // A stand-in exiftool that speaks the -stay_open protocol. It logs each start ("PID ARGS") to
 // starts.log beside it and answers each batch with one -l object per file; a batch with a
 // file matching one of the patterns in FAKE_TARGET suffers FAKE_MODE there: "kill" (it kills
-// itself mid-object), "hang", "garbage" (a complete answer whose output is not JSON), or
-// "kill-engine" (it kills the engine that started it, then hangs).
+// itself mid-object), "hang", "garbage" (a complete answer whose output is not JSON),
+// "kill-engine" (it kills the engine that started it, then hangs) or "large" (a 100 kB value
+// for that file). Whatever the files, FAKE_MODE "blank" prints an empty line after the end
+// marker (as exiftool 12.10 to 12.14 do), "stay" ignores "-stay_open False" and the end of
+// its input, and "exit" exits after each batch's answer.
 const char* stay_open_tool = R"(#!/usr/bin/env python3
 import fnmatch, os, signal, sys, time
 args = sys.argv[1:]
@@ -313,7 +316,7 @@ out = sys.stdout
 command = []
 for line in sys.stdin:
     arg = line.rstrip("\n")
-    if arg == "False" and command[-1:] == ["-stay_open"]:
+    if arg == "False" and command[-1:] == ["-stay_open"] and mode != "stay":
         sys.exit(0)
     if not arg.startswith("-execute"):
         command.append(arg)
@@ -324,6 +327,7 @@ for line in sys.stdin:
         files = command[command.index("-l") + 1:command.index("-echo4")]
         out.write("[")
         for i, f in enumerate(files):
+            extra = ""
             if any(fnmatch.fnmatch(f, p) for p in targets):
                 out.flush()
                 if mode == "kill":
@@ -336,14 +340,20 @@ for line in sys.stdin:
                     time.sleep(3600)
                 if mode == "garbage":
                     out.write("garbage")
-            out.write('%s{"SourceFile":"%s","File:FileType":{"desc":"File Type","val":"MOV"}}'
-                      % ("," if i else "", f))
+                if mode == "large":
+                    extra = ',"QuickTime:Comment":{"val":"%s"}' % ("x" * 100000)
+            out.write('%s{"SourceFile":"%s","File:FileType":{"desc":"File Type","val":"MOV"}%s}'
+                      % ("," if i else "", f, extra))
         out.write("]\n")
-        sys.stderr.write(command[command.index("-echo4") + 1] + "\n")
+        sys.stderr.write(command[command.index("-echo4") + 1] + ("\n\n" if mode == "blank" else "\n"))
         sys.stderr.flush()
     out.write("{ready%s}\n" % arg[len("-execute"):])
     out.flush()
+    if mode == "exit" and command != ["-ver"]:
+        sys.exit(0)
     command = []
+if mode == "stay":
+    time.sleep(3600)
 )";
 
 // Whether process `pid` still runs `program` (and is not merely waiting to be reaped).
@@ -360,69 +370,96 @@ bool still_running(const std::string& pid, const std::string& program) {
 TEST(Faults, FailingWorkersFailTheirBatchOnlyAndNoneOutlivesTheScan) {
     struct Case {
         const char* mode;
+        bool wrapped;              // started through a shell script that does not exec the tool
+        const char* deadline;      // ZUN_EXIFTOOL_DEADLINE_MS
+        int pause_ms;              // the reader stops this long once output has come
         std::size_t hang_up_after; // bytes of output before the reader hangs up
         int status;
-        bool batch_fails; // the batch of c20 (clips 16 to 31) fails
+        const char* batch_error; // what each clip of c20's batch (clips 16 to 31) says, if it fails
     };
     const std::size_t never = std::numeric_limits<std::size_t>::max();
+    // An hour: a run that finishes did not wait for it.
+    const char* hour = "3600000";
     const Case cases[] = {
-        {"", never, 0, false},       {"", 1, 0, false}, // a reader that hangs up early
-        {"kill", never, 0, true},    {"hang", never, 0, true},
-        {"garbage", never, 0, true}, {"kill-engine", never, 128 + 9, false},
+        {"", false, "5000", 0, never, 0, nullptr},
+        {"", false, "5000", 0, 1, 0, nullptr}, // a reader that hangs up early
+        {"kill", false, "5000", 0, never, 0, "exiftool json: "},
+        {"hang", false, "5000", 0, never, 0, "exiftool: no answer within 5000 ms"},
+        {"hang", true, "3000", 0, never, 0, "exiftool: no answer within 3000 ms"},
+        {"garbage", false, "5000", 0, never, 0, "exiftool json: "},
+        {"kill-engine", false, "5000", 0, never, 128 + 9, nullptr},
+        // Answers larger than a pipe while the reader stops for longer than the deadline: the
+        // engine, blocked on its own output, stops draining the workers, which is no fault of
+        // theirs.
+        {"large", false, "2000", 3000, never, 0, nullptr},
+        {"blank", false, hour, 0, never, 0, nullptr},
+        {"stay", false, hour, 0, never, 0, nullptr},
+        {"stay", true, hour, 0, never, 0, nullptr},
+        {"exit", false, hour, 0, never, 0, nullptr},
     };
     // One worker per core, at most one per batch.
     const auto workers = static_cast<std::size_t>(std::min(::sysconf(_SC_NPROCESSORS_ONLN), 3L));
     for (const auto& c : cases) {
+        const std::string label = std::string(c.mode) + (c.wrapped ? " (wrapped)" : "");
         TempDir tmp;
         const fs::path tool = tmp / "bin/exiftool";
-        testing_support::write_script(tool, stay_open_tool);
+        const fs::path real = c.wrapped ? tmp / "bin/real-exiftool" : tool;
+        testing_support::write_script(real, stay_open_tool);
+        if (c.wrapped)
+            testing_support::write_script(tool, "#!/bin/sh\n\"" + real.string() + "\" \"$@\"\n");
         const auto files = testing_support::media_files(tmp / "media", 40);
-        const auto r =
-            faults::run_binary({"scan", (tmp / "media").string()},
-                               {{"ZUN_EXIFTOOL", tool.string()},
-                                {"ZUN_EXIFTOOL_DEADLINE_MS", "5000"},
-                                {"FAKE_MODE", c.mode},
-                                {"FAKE_TARGET", "*/c20.mov"}},
-                               {.as_user = std::nullopt, .hang_up_after = c.hang_up_after});
-        ASSERT_EQ(r.status, c.status) << c.mode << r.err;
+        const bool everywhere = std::string_view(c.mode) == "large";
+        const auto r = faults::run_binary({"scan", (tmp / "media").string()},
+                                          {{"ZUN_EXIFTOOL", tool.string()},
+                                           {"ZUN_EXIFTOOL_DEADLINE_MS", c.deadline},
+                                           {"FAKE_MODE", c.mode},
+                                           {"FAKE_TARGET", everywhere ? "*" : "*/c20.mov"}},
+                                          {.as_user = std::nullopt,
+                                           .hang_up_after = c.hang_up_after,
+                                           .pause_after = c.pause_ms > 0 ? 1 : never,
+                                           .pause_ms = c.pause_ms});
+        ASSERT_EQ(r.status, c.status) << label << r.err;
         if (c.status == 0 && c.hang_up_after == never) {
-            EXPECT_EQ(r.err, "") << c.mode;
-            const auto clips = complete_scan(r.out, 40, c.batch_fails ? 16 : 0);
-            ASSERT_EQ(clips.size(), 40u) << c.mode;
+            EXPECT_EQ(r.err, "") << label;
+            const auto clips = complete_scan(r.out, 40, c.batch_error ? 16 : 0);
+            ASSERT_EQ(clips.size(), 40u) << label;
             for (std::size_t i = 0; i < clips.size(); ++i) {
                 EXPECT_EQ(clips[i]["path"], files[i].string());
-                if (c.batch_fails && i >= 16 && i < 32) {
-                    EXPECT_EQ(clips[i]["ok"], false) << c.mode << i;
-                    EXPECT_TRUE(clips[i]["error"].get<std::string>().starts_with("exiftool json: "))
-                        << c.mode << i << clips[i]["error"];
+                if (c.batch_error && i >= 16 && i < 32) {
+                    EXPECT_EQ(clips[i]["ok"], false) << label << i;
+                    EXPECT_TRUE(clips[i]["error"].get<std::string>().starts_with(c.batch_error))
+                        << label << i << clips[i]["error"];
                 } else {
-                    EXPECT_EQ(clips[i]["ok"], true) << c.mode << i;
-                    EXPECT_EQ(clips[i]["readers"], json::array({"exiftool"})) << c.mode << i;
+                    EXPECT_EQ(clips[i]["ok"], true) << label << i << clips[i]["error"];
+                    EXPECT_EQ(clips[i]["readers"], json::array({"exiftool"})) << label << i;
+                    EXPECT_EQ(clips[i]["tags"].size(), everywhere ? 2u : 1u) << label << i;
                 }
             }
         }
         // Every start was a worker (the version came from the first, and no batch fell back to
-        // fresh runs); a failed one was replaced.
+        // fresh runs); a failed one was replaced, and so was one that exited after each batch.
         std::vector<std::string> pids;
         for (const auto& start : lines(read_file(tool.parent_path() / "starts.log"))) {
             const std::string args = start.substr(start.find(' ') + 1);
             EXPECT_EQ(args, "-ver -stay_open True -@ -");
             pids.push_back(start.substr(0, start.find(' ')));
         }
-        if (c.status == 0) {
-            EXPECT_EQ(pids.size(), workers + (c.batch_fails ? 1 : 0)) << c.mode;
+        if (std::string_view(c.mode) == "exit") {
+            EXPECT_GE(pids.size(), 3u) << label; // one worker per batch at least
+        } else if (c.status == 0) {
+            EXPECT_EQ(pids.size(), workers + (c.batch_error ? 1 : 0)) << label;
         }
-        // The engine ends and reaps its workers; when the engine itself is killed, its guard
-        // ends them, a moment later.
+        // The engine ends its workers, and what a wrapper started; when the engine itself is
+        // killed, its guard ends them, a moment later.
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         auto running = [&] {
             return std::any_of(pids.begin(), pids.end(), [&](const std::string& pid) {
-                return still_running(pid, tool.string());
+                return still_running(pid, real.string());
             });
         };
         if (c.status != 0)
             while (running() && std::chrono::steady_clock::now() < give_up)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_FALSE(running()) << c.mode;
+        EXPECT_FALSE(running()) << label;
     }
 }

@@ -150,7 +150,12 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     std::string* sinks[2] = {&result.out, &result.err};
     int open_count = 2;
     std::vector<char> buf(1 << 16);
+    bool paused = false;
     while (open_count > 0) {
+        if (!paused && result.out.size() >= options.pause_after) {
+            paused = true;
+            ::usleep(static_cast<useconds_t>(options.pause_ms) * 1000);
+        }
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             break;

@@ -70,6 +70,9 @@ struct RunOptions {
     std::function<void()> in_child;
     // Close our end of the standard-output pipe (keeping what came) after this many bytes.
     std::size_t hang_up_after = std::numeric_limits<std::size_t>::max();
+    // Stop reading standard output for `pause_ms` milliseconds once this many bytes came.
+    std::size_t pause_after = std::numeric_limits<std::size_t>::max();
+    int pause_ms = 0;
 };
 
 // Runs `program` with `args`, standard input on /dev/null, the given environment
