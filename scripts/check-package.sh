@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks a Debian package of the engine without installing it: unpacks it into a scratch root
 # (dpkg -x), looks for its files, its maintainer and its declared dependencies, checks the
-# compressed man page and changelog, runs `version` (which must print the package's version)
-# and scans the shipped sample media with the unpacked binary.
+# compressed man page and changelog, runs `version` (which must print the package's version),
+# scans the shipped sample media with the unpacked binary and runs lintian, whose errors fail
+# the check (its warnings are only printed).
 set -euo pipefail
 deb=$(realpath "$1")
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,4 +51,6 @@ errors='[0-9]+'
 [[ -x /usr/bin/exiftool ]] && errors=0
 [[ $(tail -n 1 <<<"$scan") =~ ^\{\"clips\":4,\"errors\":$errors,\"event\":\"done\" ]] ||
     fail "scan ended with: $(tail -n 1 <<<"$scan")"
-echo "package check: $(basename "$deb") unpacked and run: $out, $(wc -l <<<"$scan") scan lines"
+lintian --fail-on error "$deb" || fail "lintian failed on $(basename "$deb") (its errors are above)"
+echo "package check: $(basename "$deb") unpacked and run: $out, $(wc -l <<<"$scan") scan lines;" \
+    "no lintian errors"
