@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from this checkout: installs what is missing, makes a Release build
 # without the tests in build-package/, runs `cpack -G DEB` there, checks the package in a
-# scratch root (scripts/check-package.sh) and prints the package's path.
+# scratch root and with lintian (scripts/check-package.sh) and prints the package's path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
