@@ -3,8 +3,9 @@
 
 Runs every command once over a scratch copy of the shipped samples (so the checkout is never
 written to), validates each printed line and each sidecar written, validates the golden scan,
-and checks that lines with a missing key, a wrong type, an unknown status or an unknown key
-are rejected. Exits non-zero with one message per problem.
+and checks that changed lines (the `negatives` table: a missing key, a wrong type, an unknown
+status, an unknown key, a rule between keys broken) are rejected. Exits non-zero with one
+message per problem.
 
 usage: validate.py ENGINE SOURCE_DIR
 """
@@ -180,6 +181,10 @@ def main(binary, source):
              lambda d: d["fields"][0].__setitem__("status", "guessed")),
             ("unknown key", "resolve-plan.schema.json", printed["resolve-plan"][0],
              lambda d: d[0].__setitem__("colour", "x")),
+            ("a second verdict", "export.schema.json", printed["export"][0],
+             lambda d: d.__setitem__("result", d["result"] + ' but also Error("b")')),
+            ("a line break after the verdict", "export.schema.json", printed["export"][0],
+             lambda d: d.__setitem__("result", d["result"] + "\n")),
         ]
         for label, schema, valid, mutate in negatives:
             if not validators[schema].is_valid(valid):
