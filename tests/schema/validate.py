@@ -185,6 +185,9 @@ def main(binary, source):
              lambda d: d.__setitem__("result", d["result"] + ' but also Error("b")')),
             ("a line break after the verdict", "export.schema.json", printed["export"][0],
              lambda d: d.__setitem__("result", d["result"] + "\n")),
+            ("a found field without a primary source", "scan.schema.json", clip_line,
+             lambda d: next(f for f in d["clip"]["fields"] if f["status"] == "found")
+             .__setitem__("primary", None)),
         ]
         for label, schema, valid, mutate in negatives:
             if not validators[schema].is_valid(valid):
