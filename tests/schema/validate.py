@@ -192,6 +192,8 @@ def main(binary, source):
              .__setitem__("primary", None)),
             ("an unavailable field with a value", "extract.schema.json", printed["extract"][0],
              lambda d: d["fields"][0].__setitem__("status", "unavailable")),
+            ("a repeated column", "resolve-plan.schema.json", printed["resolve-plan"][0],
+             lambda d: d[0]["values"].append(d[0]["values"][-1])),
         ]
         for label, schema, valid, mutate in negatives:
             if not validators[schema].is_valid(valid):
