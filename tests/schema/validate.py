@@ -3,8 +3,9 @@
 
 Runs every command once over a scratch copy of the shipped samples (so the checkout is never
 written to), validates each printed line and each sidecar written, validates the golden scan,
-and checks that lines with a missing key, a wrong type, an unknown status or an unknown key
-are rejected. Exits non-zero with one message per problem.
+and checks that changed lines (the `negatives` table: a missing key, a wrong type, an unknown
+status, an unknown key, a rule between keys broken) are rejected. Exits non-zero with one
+message per problem.
 
 usage: validate.py ENGINE SOURCE_DIR
 """
@@ -130,7 +131,8 @@ def main(binary, source):
                 check(validators, "scan.schema.json", doc, " ".join(args))
                 note_scan(doc)
 
-        # Every other command, each line checked against its command's schema.
+        # Every other command, each line checked against its command's schema; `printed` keeps
+        # every line of each command, in the order of the runs.
         printed = {}
         for args in (["export", "samples/media", "--confirm", "confirm.json"],
                      ["export", "samples/media", "--out-dir", "shared", "--share"],
@@ -141,7 +143,8 @@ def main(binary, source):
                      ["resolve-csv", "samples/media", "--out", "meta.csv", "--confirm",
                       "confirm.json"],
                      ["resolve-plan", "samples/media", "--confirm", "confirm.json"]):
-            docs = printed[args[0]] = run(binary, scratch, args)
+            docs = run(binary, scratch, args)
+            printed.setdefault(args[0], []).extend(docs)
             for doc in docs:
                 check(validators, args[0] + ".schema.json", doc, " ".join(args))
                 if args[0] == "extract":
@@ -180,6 +183,17 @@ def main(binary, source):
              lambda d: d["fields"][0].__setitem__("status", "guessed")),
             ("unknown key", "resolve-plan.schema.json", printed["resolve-plan"][0],
              lambda d: d[0].__setitem__("colour", "x")),
+            ("a second verdict", "export.schema.json", printed["export"][0],
+             lambda d: d.__setitem__("result", d["result"] + ' but also Error("b")')),
+            ("a line break after the verdict", "export.schema.json", printed["export"][0],
+             lambda d: d.__setitem__("result", d["result"] + "\n")),
+            ("a found field without a primary source", "scan.schema.json", clip_line,
+             lambda d: next(f for f in d["clip"]["fields"] if f["status"] == "found")
+             .__setitem__("primary", None)),
+            ("an unavailable field with a value", "extract.schema.json", printed["extract"][0],
+             lambda d: d["fields"][0].__setitem__("status", "unavailable")),
+            ("a repeated column", "resolve-plan.schema.json", printed["resolve-plan"][0],
+             lambda d: d[0]["values"].append(d[0]["values"][-1])),
         ]
         for label, schema, valid, mutate in negatives:
             if not validators[schema].is_valid(valid):
