@@ -17,7 +17,7 @@ namespace {
 
 // Writes one compact JSON line and flushes; a closed output is ignored.
 void print_line(const model::Json& value) {
-    cli::print_line(json_writer::compact(value));
+    cli::print_line(stdout, json_writer::compact(value));
 }
 
 // Largest confirmation document read; anything bigger is not one the front-end wrote.

@@ -63,11 +63,11 @@ Options parse(const std::vector<std::string>& args) {
     return options;
 }
 
-void print_line(std::string_view text) {
+void print_line(std::FILE* stream, std::string_view text) {
     std::string line(text);
     line += '\n';
-    (void)std::fwrite(line.data(), 1, line.size(), stdout);
-    (void)std::fflush(stdout);
+    (void)std::fwrite(line.data(), 1, line.size(), stream);
+    (void)std::fflush(stream);
 }
 
 } // namespace cli

@@ -1,6 +1,7 @@
 // Command-line handling of the driver: positionals, option values and flags.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,8 +45,8 @@ std::vector<std::string> values_of(const std::vector<std::string>& args, std::st
 // Whether any argument equals `flag`.
 bool has_flag(const std::vector<std::string>& args, std::string_view flag);
 
-// Writes `text` and a line feed to standard output and flushes. A closed output
-// (SIGPIPE is ignored by the driver) makes the write fail quietly.
-void print_line(std::string_view text);
+// Writes `text` and a line feed to `stream` (standard output or error) and flushes. A closed
+// stream (SIGPIPE is ignored by the driver) makes the write fail quietly.
+void print_line(std::FILE* stream, std::string_view text);
 
 } // namespace cli

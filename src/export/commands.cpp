@@ -21,13 +21,6 @@ std::vector<model::Clip> scan_confirmed(const std::vector<std::string>& paths,
     return clips;
 }
 
-void print_error(std::string_view text) {
-    std::string line(text);
-    line += '\n';
-    (void)std::fwrite(line.data(), 1, line.size(), stderr);
-    (void)std::fflush(stderr);
-}
-
 // Writes the CSV to `out`; the error text of a failure, absent on success. A regular file or
 // a path where nothing stands is replaced through a temporary file and a rename (beside the
 // link's target when `out` is a symbolic link), so a failed write leaves the previous CSV
@@ -82,7 +75,7 @@ int run_export(const cli::Options& options, const nlohmann::json& confirmations,
         model::Json line = model::Json::object();
         line["clip"] = clip.path;
         line["result"] = result_text(result);
-        cli::print_line(json_writer::compact(line));
+        cli::print_line(stdout, json_writer::compact(line));
     }
     return 0;
 }
@@ -91,7 +84,7 @@ int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmat
     const auto clips = scan_confirmed(options.positionals, confirmations);
     const auto& out = options.out;
     if (!out) {
-        print_error("resolve-csv: --out required");
+        cli::print_line(stderr, "resolve-csv: --out required");
         return 101;
     }
 
@@ -102,7 +95,7 @@ int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmat
         csv.bytes = resolve_csv(clips);
 
     if (auto failure = write_csv(*out, csv.bytes, clips)) {
-        print_error("write csv " + text::lossy(*out) + ": " + *failure);
+        cli::print_line(stderr, "write csv " + text::lossy(*out) + ": " + *failure);
         return 101;
     }
 
@@ -113,7 +106,7 @@ int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmat
     summary["excluded_ambiguous"] = std::move(excluded);
     summary["out"] = text::lossy(*out);
     summary["rows"] = static_cast<std::uint64_t>(clips.size() - csv.excluded.size());
-    cli::print_line(json_writer::compact(summary));
+    cli::print_line(stdout, json_writer::compact(summary));
     return 0;
 }
 
@@ -122,7 +115,7 @@ int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirma
     model::Json plans = model::Json::array();
     for (const auto& clip : clips)
         plans.push_back(plan_json(clip));
-    cli::print_line(json_writer::compact(plans));
+    cli::print_line(stdout, json_writer::compact(plans));
     return 0;
 }
 

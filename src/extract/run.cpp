@@ -24,12 +24,12 @@ int run(const cli::Options& options, const nlohmann::json& confirmations,
         event["event"] = "clip";
         event["path"] = text::lossy(first);
         event["verdict"] = "no_metadata";
-        cli::print_line(json_writer::compact(event));
+        cli::print_line(stdout, json_writer::compact(event));
         return 0;
     }
     for (const auto& clip : clips)
         for (const auto& event : emit(clip, copies, keep, exiftool_version, share))
-            cli::print_line(json_writer::compact(event));
+            cli::print_line(stdout, json_writer::compact(event));
     return 0;
 }
 
