@@ -75,7 +75,7 @@ int run(int argc, char** argv) {
     const std::string& command = options.command;
     if (command == "version") {
         model::Json out = model::Json::object();
-        out["core"] = std::string(cli::core_version);
+        out["core"] = std::string(model::core_version);
         out["exiftool"] = exiftool_version;
         print_line(out);
         return 0;

@@ -12,9 +12,6 @@ namespace cli {
 // The usage text, with its line feed.
 extern const char* const usage_text;
 
-// The program's version text, from the build's project version.
-inline constexpr std::string_view core_version = ZUN_VERSION;
-
 // The command line, parsed once for the driver and every command.
 struct Options {
     std::string command;                  // the first argument; empty when there is none
