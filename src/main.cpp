@@ -1,53 +1,14 @@
 // The driver: one command per process, JSON lines on standard output.
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "cli/cli.hpp"
-#include "exiftool/exiftool.hpp"
-#include "export/export.hpp"
-#include "extract/extract.hpp"
-#include "io/io.hpp"
-#include "json_writer/json_writer.hpp"
-#include "scan/scan.hpp"
-#include "text/text.hpp"
+#include "commands/commands.hpp"
 
 namespace {
-
-// Writes one compact JSON line and flushes; a closed output is ignored.
-void print_line(const model::Json& value) {
-    cli::print_line(stdout, json_writer::compact(value));
-}
-
-// Largest confirmation document read; anything bigger is not one the front-end wrote.
-constexpr std::uintmax_t kMaxConfirmBytes = 64u << 20;
-
-// The --confirm document: an empty object when absent, not a readable regular file (a
-// directory, FIFO or device is never opened for reading), over 64 MiB, not UTF-8, not JSON
-// or nested too deeply.
-model::Json read_confirmations(const std::optional<std::string>& path) {
-    if (!path) return model::Json::object();
-    auto content = io::read_regular(*path, kMaxConfirmBytes);
-    if (!content || !text::is_utf8(*content)) return model::Json::object();
-    auto doc = model::parse_json(*content);
-    if (auto* value = std::get_if<model::Json>(&doc)) return std::move(*value);
-    return model::Json::object();
-}
-
-int usage() {
-    std::fputs(cli::usage_text, stderr);
-    return 2;
-}
-
-int run_scan(const std::vector<std::string>& positionals) {
-    flockfile(stdout);
-    scan::scan_many(
-        positionals, [](const scan::ScanEvent& event) { print_line(scan::event_json(event)); },
-        scan::KeepClips::No);
-    funlockfile(stdout);
-    return 0;
-}
 
 int run(int argc, char** argv) {
     // A reader that went away must not kill us: writes then fail quietly.
@@ -57,36 +18,7 @@ int run(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const cli::Options options = cli::parse(args);
-    const model::Json confirmations = read_confirmations(options.confirm);
-    std::string exiftool_version = "unavailable";
-    if (auto tool = exiftool::locate())
-        if (auto version = exiftool::start_version(*tool)) exiftool_version = *version;
-    // The worker asked for the version serves the scan; when no scan takes it, it is stopped
-    // as the command ends.
-    struct KeptWorker {
-        KeptWorker() = default;
-        KeptWorker(const KeptWorker&) = delete;
-        KeptWorker& operator=(const KeptWorker&) = delete;
-        ~KeptWorker() { exiftool::release_kept_pool(); }
-    } const kept_worker;
-
-    if (args.empty()) return usage();
-    const std::string& command = options.command;
-    if (command == "version") {
-        model::Json out = model::Json::object();
-        out["core"] = std::string(model::core_version);
-        out["exiftool"] = exiftool_version;
-        print_line(out);
-        return 0;
-    }
-    if (options.positionals.empty()) return usage();
-    if (command == "scan") return run_scan(options.positionals);
-    if (command == "export") return export_::run_export(options, confirmations, exiftool_version);
-    if (command == "extract") return extract::run(options, confirmations, exiftool_version);
-    if (command == "resolve-csv") return export_::run_resolve_csv(options, confirmations);
-    if (command == "resolve-plan") return export_::run_resolve_plan(options, confirmations);
-    return usage();
+    return commands::run(cli::parse(args));
 }
 
 } // namespace

@@ -1,8 +1,11 @@
-// The metadata CSV that the grading application imports.
+// The metadata CSV that the grading application imports, and its writing to the --out file.
 #include <array>
+#include <cerrno>
 #include <map>
+#include <unistd.h>
 
 #include "export/export.hpp"
+#include "io/io.hpp"
 #include "text/text.hpp"
 
 namespace export_ {
@@ -157,6 +160,39 @@ UniqueCsv resolve_csv_unique(const std::vector<Clip>& clips) {
     }
     result.bytes = resolve_csv(kept);
     return result;
+}
+
+std::optional<std::string> write_csv(const std::string& out, std::string_view bytes,
+                                     const std::vector<model::Clip>& clips) {
+    const std::optional<io::FileStatus> target = io::status(out, io::Follow::Links);
+    if (target)
+        for (const auto& clip : clips) {
+            auto media = io::status(clip.path_bytes, io::Follow::Links);
+            if (media && io::same_file(*media, *target))
+                return std::string("the file is one of the scanned media files");
+        }
+    bool replace = target && target->type == io::EntryType::Regular;
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        auto stream = io::descriptor_status(fd);
+        if (replace && stream && io::same_file(*stream, *target)) replace = false;
+    }
+    const bool nothing = !target && !io::status(out, io::Follow::NoLinks);
+
+    int err = 0;
+    if (nothing) {
+        err = io::replace_file(out, bytes, std::nullopt);
+    } else if (replace) {
+        // Through links to the file itself, so that the link stays a link.
+        auto real = io::real_path(out);
+        if (const int* failed = std::get_if<int>(&real)) return io::error_text(*failed);
+        err = io::replace_file(std::get<std::string>(real), bytes, target->permissions);
+        // A writable file in a folder we may not create files in is still written, in place.
+        if (err == EACCES || err == EPERM) err = io::write_in_place(out, bytes);
+    } else {
+        err = io::write_in_place(out, bytes);
+    }
+    if (err != 0) return io::error_text(err);
+    return std::nullopt;
 }
 
 } // namespace export_

@@ -1,5 +1,5 @@
-// Export and interchange: sidecar files, the grading-application CSV and its
-// plan, and the user's confirmations of curve and gamut.
+// Export and interchange of clips already read: sidecar files, the grading-application CSV
+// and its plan, and the user's confirmations of curve and gamut.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/cli.hpp"
 #include "model/model.hpp"
 
 namespace export_ {
@@ -112,6 +111,15 @@ UniqueCsv resolve_csv_unique(const std::vector<model::Clip>& clips);
 // UTF-8 text as UTF-16LE bytes preceded by the byte-order mark; ill-formed input becomes U+FFFD.
 std::string utf16le_with_bom(std::string_view utf8);
 
+// Writes the CSV `bytes` of `clips` to the file `out`; the error text of a failure, absent on
+// success. A regular file or a path where nothing stands is replaced through a temporary file
+// and a rename (beside the link's target when `out` is a symbolic link), so a failed write
+// leaves the previous CSV whole. Anything else (a FIFO, a device, the file behind our own
+// standard output or error) is written in place. Refused, touching nothing, when `out` is one
+// of the clips' media files.
+std::optional<std::string> write_csv(const std::string& out, std::string_view bytes,
+                                     const std::vector<model::Clip>& clips);
+
 // ---- Confirmations ----
 
 // Overwrites the clip's "curve" and/or "gamut" field with a user-confirmed value.
@@ -130,18 +138,5 @@ std::optional<std::pair<std::string, std::string>> resolve_input_space(const mod
 
 // The plan object of one clip.
 model::Json plan_json(const model::Clip& clip);
-
-// ---- Commands ----
-
-// `export`: one sidecar per scanned clip, one result line each. Returns the exit status (0).
-int run_export(const cli::Options& options, const nlohmann::json& confirmations,
-               const std::string& exiftool_version);
-
-// `resolve-csv`: writes the CSV to the --out file and prints the summary. Returns 0, or 101
-// (with a diagnostic on standard error) without --out or when the file cannot be written.
-int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmations);
-
-// `resolve-plan`: prints one array of plan objects. Returns 0.
-int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirmations);
 
 } // namespace export_

@@ -1,5 +1,5 @@
-// Sidecars for a clip that exists as several copies: read one copy, write a sidecar
-// beside it and beside every further copy, keep the copies the caller keeps.
+// Sidecars for a clip that exists as several copies: from the clip read off one copy, write a
+// sidecar beside it and beside every further copy, keep the copies the caller keeps.
 #pragma once
 
 #include <filesystem>
@@ -9,7 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/cli.hpp"
 #include "export/export.hpp"
 #include "model/model.hpp"
 
@@ -32,9 +31,5 @@ model::Clip copy_clip(const model::Clip& clip, const fs::path& copy);
 std::vector<nlohmann::json> emit(const model::Clip& clip, const std::vector<fs::path>& copies,
                                  const std::vector<fs::path>& keep,
                                  std::string_view exiftool_version, export_::Share share);
-
-// `extract`: scans the first positional and prints the events of every clip. Returns 0.
-int run(const cli::Options& options, const nlohmann::json& confirmations,
-        const std::string& exiftool_version);
 
 } // namespace extract

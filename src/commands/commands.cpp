@@ -1,0 +1,90 @@
+// The commands' entry and what they share: the confirmations, the scan and the printing.
+#include <cstdio>
+
+#include "commands/commands.hpp"
+#include "exiftool/exiftool.hpp"
+#include "export/export.hpp"
+#include "io/io.hpp"
+#include "json_writer/json_writer.hpp"
+#include "scan/scan.hpp"
+#include "text/text.hpp"
+
+namespace commands {
+
+namespace {
+
+// Largest confirmation document read; anything bigger is not one the front-end wrote.
+constexpr std::uintmax_t kMaxConfirmBytes = 64u << 20;
+
+int usage() {
+    std::fputs(cli::usage_text, stderr);
+    return 2;
+}
+
+} // namespace
+
+void print_json(const model::Json& value) {
+    cli::print_line(stdout, json_writer::compact(value));
+}
+
+model::Json read_confirmations(const std::optional<std::string>& path) {
+    if (!path) return model::Json::object();
+    auto content = io::read_regular(*path, kMaxConfirmBytes);
+    if (!content || !text::is_utf8(*content)) return model::Json::object();
+    auto doc = model::parse_json(*content);
+    if (auto* value = std::get_if<model::Json>(&doc)) return std::move(*value);
+    return model::Json::object();
+}
+
+std::vector<model::Clip> scan_confirmed(const std::vector<std::string>& paths,
+                                        const model::Json& confirmations) {
+    auto clips = scan::scan_many(paths, [](const scan::ScanEvent&) {});
+    export_::apply_confirmations(clips, confirmations);
+    return clips;
+}
+
+int run_version(const std::string& exiftool_version) {
+    model::Json out = model::Json::object();
+    out["core"] = std::string(model::core_version);
+    out["exiftool"] = exiftool_version;
+    print_json(out);
+    return 0;
+}
+
+int run_scan(const std::vector<std::string>& paths) {
+    flockfile(stdout);
+    scan::scan_many(
+        paths, [](const scan::ScanEvent& event) { print_json(scan::event_json(event)); },
+        scan::KeepClips::No);
+    funlockfile(stdout);
+    return 0;
+}
+
+int run(const cli::Options& options) {
+    const model::Json confirmations = read_confirmations(options.confirm);
+    std::string exiftool_version = "unavailable";
+    if (auto tool = exiftool::locate())
+        if (auto version = exiftool::start_version(*tool)) exiftool_version = *version;
+    // The worker asked for the version serves the scan; when no scan takes it, it is stopped
+    // as the command ends.
+    struct KeptWorker {
+        KeptWorker() = default;
+        KeptWorker(const KeptWorker&) = delete;
+        KeptWorker& operator=(const KeptWorker&) = delete;
+        ~KeptWorker() { exiftool::release_kept_pool(); }
+    } const kept_worker;
+
+    // No arguments at all: the parser leaves the command word empty.
+    const std::string& command = options.command;
+    if (command.empty()) return usage();
+    if (command == "version") return run_version(exiftool_version);
+    if (options.positionals.empty()) return usage();
+    if (command == "scan") return run_scan(options.positionals);
+    if (command == "export") return run_export(options, confirmations, exiftool_version);
+    if (command == "extract") return run_extract(options, confirmations, exiftool_version);
+    if (command == "resolve-csv") return run_resolve_csv(options, confirmations);
+    if (command == "resolve-plan") return run_resolve_plan(options, confirmations);
+    return usage();
+}
+
+} // namespace commands

@@ -1,0 +1,57 @@
+// The commands: each reads its paths, applies the user's confirmations and prints its lines on
+// standard output. The entry asks exiftool's version first and then picks the command.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli.hpp"
+#include "model/model.hpp"
+
+namespace commands {
+
+// The whole command: reads the --confirm document, asks exiftool's version (the worker that
+// answers is kept for the scan and stopped at the end when no scan takes it), then runs the
+// command named in `options`. Returns the exit status: the command's, or 2 with the usage text
+// on standard error for no or an unknown command or no path. Failures of single files are in
+// the output; only memory running out throws (std::bad_alloc), left to the program's edge.
+int run(const cli::Options& options);
+
+// The --confirm document: an empty object when absent, not a readable regular file (a
+// directory, FIFO or device is never opened for reading), over 64 MiB, not UTF-8, not JSON
+// or nested too deeply. Never fails.
+model::Json read_confirmations(const std::optional<std::string>& path);
+
+// The clips of every media file under `paths`, with `confirmations` applied. Never fails as a
+// whole: per-file failures are recorded in the clips.
+std::vector<model::Clip> scan_confirmed(const std::vector<std::string>& paths,
+                                        const model::Json& confirmations);
+
+// Writes `value` as one compact JSON line to standard output and flushes; a closed output
+// makes the write fail quietly.
+void print_json(const model::Json& value);
+
+// `version`: prints the core's and exiftool's versions. Returns 0.
+int run_version(const std::string& exiftool_version);
+
+// `scan`: streams the scan's events, one line each, as they happen. Returns 0.
+int run_scan(const std::vector<std::string>& paths);
+
+// `export`: one sidecar per clip, one result line each. Returns 0.
+int run_export(const cli::Options& options, const model::Json& confirmations,
+               const std::string& exiftool_version);
+
+// `extract`: reads the first positional and prints the events of its clip, writing the
+// sidecars of every copy not kept (one short clip event when it is not media). Returns 0.
+int run_extract(const cli::Options& options, const model::Json& confirmations,
+                const std::string& exiftool_version);
+
+// `resolve-csv`: writes the CSV to the --out file and prints the summary. Returns 0, or 101
+// (with a diagnostic on standard error) without --out or when the file cannot be written.
+int run_resolve_csv(const cli::Options& options, const model::Json& confirmations);
+
+// `resolve-plan`: prints one array of plan objects. Returns 0.
+int run_resolve_plan(const cli::Options& options, const model::Json& confirmations);
+
+} // namespace commands

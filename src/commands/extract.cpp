@@ -1,0 +1,34 @@
+// The extract command: the clip of the first positional goes to the extract library.
+#include "extract/extract.hpp"
+#include "commands/commands.hpp"
+#include "export/export.hpp"
+#include "text/text.hpp"
+
+namespace commands {
+
+int run_extract(const cli::Options& options, const model::Json& confirmations,
+                const std::string& exiftool_version) {
+    if (options.positionals.empty()) return 0;
+    const std::string& first = options.positionals.front();
+    const export_::Share share = options.share ? export_::Share::Yes : export_::Share::No;
+    std::vector<std::filesystem::path> copies = {std::filesystem::path(first)};
+    copies.insert(copies.end(), options.also.begin(), options.also.end());
+    const std::vector<std::filesystem::path> keep(options.keep.begin(), options.keep.end());
+
+    const auto clips = scan_confirmed({first}, confirmations);
+    if (clips.empty()) {
+        model::Json event = model::Json::object();
+        event["error"] = "not a supported media file";
+        event["event"] = "clip";
+        event["path"] = text::lossy(first);
+        event["verdict"] = "no_metadata";
+        print_json(event);
+        return 0;
+    }
+    for (const auto& clip : clips)
+        for (const auto& event : extract::emit(clip, copies, keep, exiftool_version, share))
+            print_json(event);
+    return 0;
+}
+
+} // namespace commands
