@@ -1,7 +1,11 @@
-// The export commands through the built binary, over the sample media.
+// The commands through the built binary over the sample media, and their shared steps in
+// process.
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
-#include "fixtures.hpp"
+#include "../export/fixtures.hpp"
+#include "commands/commands.hpp"
 
 namespace {
 
@@ -169,6 +173,38 @@ TEST(ExtractCommand, NotAMediaFileGivesTheNoMetadataObject) {
                          R"(","verdict":"no_metadata"})"
                          "\n");
     EXPECT_TRUE(fixtures::changed(before, fixtures::snapshot(t.path)).empty());
+}
+
+TEST(ReadConfirmations, ParsesTheDocumentAndIgnoresTextThatIsNotUtf8) {
+    TempDir t;
+    const std::string doc = R"({"/m/a.MOV":{"curve":"V-Log"}})";
+    write_file(t / "ok.json", doc);
+    // The same document with a Latin-1 byte in a path.
+    write_file(t / "latin1.json", "{\"/m/caf\xE9.MOV\":{\"curve\":\"V-Log\"}}");
+    EXPECT_EQ(commands::read_confirmations((t / "ok.json").string()), parse(doc));
+    EXPECT_EQ(commands::read_confirmations((t / "latin1.json").string()), "{}"_json);
+    EXPECT_EQ(commands::read_confirmations((t / "missing.json").string()), "{}"_json);
+    EXPECT_EQ(commands::read_confirmations(std::nullopt), "{}"_json);
+}
+
+TEST(ScanConfirmed, AppliesTheDocumentToTheClipsItNames) {
+    TempDir t;
+    write_script(t / "tool", "#!/bin/sh\nprintf '[]\\n'\n");
+    ASSERT_EQ(::setenv("ZUN_EXIFTOOL", (t / "tool").c_str(), 1), 0);
+    const auto a = write_file(t / "card/a.mov", "x").string();
+    write_file(t / "card/b.mov", "x");
+    const auto confirmations = parse("{\"" + a + R"(":{"curve":"V-Log","gamut":"V-Gamut"}})");
+    auto clips = commands::scan_confirmed({(t / "card").string()}, confirmations);
+    ::unsetenv("ZUN_EXIFTOOL");
+    ASSERT_EQ(clips.size(), 2u);
+    ASSERT_EQ(clips[0].path, a);
+    const model::Field* curve = model::find_field(clips[0].fields, "curve");
+    const model::Field* other = model::find_field(clips[1].fields, "curve");
+    ASSERT_TRUE(curve && other);
+    EXPECT_EQ(curve->value, "V-Log");
+    EXPECT_EQ(curve->status, model::Status::Confirmed);
+    EXPECT_EQ(other->value, std::nullopt);
+    EXPECT_NE(other->status, model::Status::Confirmed);
 }
 
 } // namespace
