@@ -43,7 +43,8 @@ int run_export(const cli::Options& options, const model::Json& confirmations,
                const std::string& exiftool_version);
 
 // `extract`: reads the first positional and prints the events of its clip, writing the
-// sidecars of every copy not kept (one short clip event when it is not media). Returns 0.
+// sidecars of every copy not kept; one short clip event, and nothing written, when it is not
+// a media file (a folder included). Returns 0.
 int run_extract(const cli::Options& options, const model::Json& confirmations,
                 const std::string& exiftool_version);
 

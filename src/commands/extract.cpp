@@ -2,6 +2,7 @@
 #include "extract/extract.hpp"
 #include "commands/commands.hpp"
 #include "export/export.hpp"
+#include "io/io.hpp"
 #include "text/text.hpp"
 
 namespace commands {
@@ -15,7 +16,11 @@ int run_extract(const cli::Options& options, const model::Json& confirmations,
     copies.insert(copies.end(), options.also.begin(), options.also.end());
     const std::vector<std::filesystem::path> keep(options.keep.begin(), options.keep.end());
 
-    const auto clips = scan_confirmed({first}, confirmations);
+    // A folder is no copy of one clip: its clips would all take the folder's path as their
+    // copy, and each one's sidecar would overwrite the one before, beside the folder.
+    const std::optional<io::FileStatus> status = io::status(first, io::Follow::Links);
+    const bool folder = status && status->type == io::EntryType::Directory;
+    const auto clips = folder ? std::vector<model::Clip>() : scan_confirmed({first}, confirmations);
     if (clips.empty()) {
         model::Json event = model::Json::object();
         event["error"] = "not a supported media file";

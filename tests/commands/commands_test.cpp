@@ -175,6 +175,21 @@ TEST(ExtractCommand, NotAMediaFileGivesTheNoMetadataObject) {
     EXPECT_TRUE(fixtures::changed(before, fixtures::snapshot(t.path)).empty());
 }
 
+TEST(ExtractCommand, AFolderIsNotACopy) {
+    TempDir t;
+    const auto media = copy_samples(t);
+    const auto before = fixtures::snapshot(t.path);
+    // Its two clips would both take the folder's path as their copy: one sidecar beside the
+    // folder, the second overwriting the first.
+    const auto r = run_core({"extract", (media / "A001").string(), "--also", (t / "B").string()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, R"({"error":"not a supported media file","event":"clip","path":")" +
+                         (media / "A001").string() +
+                         R"(","verdict":"no_metadata"})"
+                         "\n");
+    EXPECT_TRUE(fixtures::changed(before, fixtures::snapshot(t.path)).empty());
+}
+
 TEST(ReadConfirmations, ParsesTheDocumentAndIgnoresTextThatIsNotUtf8) {
     TempDir t;
     const std::string doc = R"({"/m/a.MOV":{"curve":"V-Log"}})";
