@@ -1,4 +1,4 @@
-// Command-line handling of the driver: positionals, option values and flags.
+// Command-line handling of the driver: positionals, option values and flags, and the line printer.
 #pragma once
 
 #include <cstdio>

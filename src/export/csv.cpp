@@ -1,4 +1,4 @@
-// The metadata CSV that the grading application imports, and its writing to the --out file.
+// The metadata CSV that the grading application imports, and its writing to a file.
 #include <array>
 #include <cerrno>
 #include <map>
