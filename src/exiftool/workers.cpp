@@ -121,9 +121,17 @@ bool finish_job(Pool& pool, Worker& worker, Ending ending, Clock::time_point now
         job.parsed = "exiftool: no answer within " + std::to_string(pool.deadline.count()) + " ms";
         return true;
     }
-    if (ending == Ending::Exited && wrote_nothing(worker)) {
-        job.parsed = std::string("exiftool exited without an answer");
-        return true;
+    if (ending == Ending::Exited) {
+        // Its output has ended, so it is exiting if it has not yet.
+        const auto exit = io::peek_exit(worker.child, std::chrono::milliseconds(100));
+        if (exit && exit->kind == io::Exit::Kind::Signal) {
+            job.parsed = "exiftool ended by signal " + std::to_string(exit->number);
+            return true;
+        }
+        if (wrote_nothing(worker)) {
+            job.parsed = std::string("exiftool exited without an answer");
+            return true;
+        }
     }
     drop_tail(worker.child.out, ready_line(worker.command));
     worker.child.err.resize(without_blank_lines(worker.child.err).size());
@@ -430,9 +438,9 @@ void stop_pool(Pool& pool) {
             // Its input is closed once the request is written, for a tool that reads on to the
             // end of its input (a logging wrapper) instead of exiting.
             if (child.to_send.empty() || child.in_broken) io::close_input(child);
-            if (!child.out_ended || !child.err_ended || child.in.fd >= 0)
+            if (!child.out_ended || !child.err_ended || child.in.is_open())
                 running.push_back(&child);
-            else if (!io::has_exited(child))
+            else if (!io::peek_exit(child, std::chrono::milliseconds(0)))
                 exiting = true;
         }
         const auto now = Clock::now();

@@ -13,6 +13,7 @@
 //   the program's edge may catch everything.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -30,15 +31,29 @@ namespace io {
 
 using Path = std::filesystem::path;
 
-// An open descriptor, closed when the value dies.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
+class Fd;
+namespace detail {
+int native(const Fd& file);
+} // namespace detail
+
+// An open descriptor, closed when the value dies. The descriptor itself stays inside this
+// layer.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int value) : fd_(value) {}
     ~Fd();
-    Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     Fd& operator=(Fd&& other) noexcept;
+    // Whether a descriptor is held.
+    bool is_open() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+    friend int detail::native(const Fd& file);
+    friend int close(Fd& file);
 };
 
 // Closes the descriptor now: 0, or the errno of a failed close (a late write error).
@@ -71,8 +86,11 @@ std::optional<FileStatus> status(const Path& path, Follow follow);
 // Whether two statuses describe the same file (device and inode).
 bool same_file(const FileStatus& a, const FileStatus& b);
 
-// The status of what the descriptor (ours or a standard stream) refers to; absent on error.
+// The status of what a standard stream's descriptor refers to; absent on error.
 std::optional<FileStatus> descriptor_status(int fd);
+
+// The status of the open file; absent on error.
+std::optional<FileStatus> descriptor_status(const Fd& file);
 
 // The absolute path of `path` with every link resolved, or the errno.
 std::variant<std::string, int> real_path(const Path& path);
@@ -175,9 +193,17 @@ int write_in_place(const Path& path, std::string_view bytes);
 // ---- Child processes ----
 
 // Output of one finished child process.
+// How a process ended: its exit code, or the signal that ended it.
+struct Exit {
+    enum class Kind { Code, Signal };
+    Kind kind = Kind::Code;
+    int number = 0;
+};
+
 struct ProcessOutput {
     std::string out;
     std::string err;
+    std::optional<Exit> exit{}; // absent when it could not be waited for
 };
 
 // Either the process output, or the system's description of why it could not start
@@ -190,16 +216,17 @@ using ProcessResult = std::variant<ProcessOutput, std::string>;
 // still to be written to its input; `out` and `err` collect what it has written.
 struct Child {
     pid_t pid = -1;
-    Fd in{-1};
-    Fd out_pipe{-1};
-    Fd err_pipe{-1};
+    Fd in;
+    Fd out_pipe;
+    Fd err_pipe;
     std::string to_send;
     std::string out;
     std::string err;
     bool out_ended = false; // end of its standard output (or a read error) seen
     bool err_ended = false;
-    bool in_broken = false; // its standard input can no longer be written
-    bool own_group = false; // leads a process group of its own, ended as a whole
+    bool in_broken = false;   // its standard input can no longer be written
+    bool own_group = false;   // leads a process group of its own, ended as a whole
+    std::optional<Exit> exit; // how it ended, once stop (or a wait for its output) reaped it
 
     Child() = default;
     ~Child();
@@ -253,9 +280,9 @@ int stop(Child& child);
 // child that reads to the end of its input sees it.
 void close_input(Child& child);
 
-// Whether the child has exited (it is not reaped: its id stays its own until stop). False on
-// any error.
-bool has_exited(const Child& child);
+// How the child ended, looked at without reaping it (its id stays its own until stop),
+// waiting at most `limit` for it to end; absent while it still runs, or on error.
+std::optional<Exit> peek_exit(const Child& child, std::chrono::milliseconds limit);
 
 // Writes all of `bytes` to the child's standard input, waiting while its pipe is full, without
 // a SIGPIPE for us: 0 or the errno.

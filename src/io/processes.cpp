@@ -1,18 +1,14 @@
-#include "io/io.hpp"
+// Child processes: starting, pumping their pipes, ending them, and the guard.
+#include "io/internal.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,39 +17,6 @@ extern char** environ;
 namespace io {
 
 namespace {
-
-std::atomic<std::uint64_t> g_opens{0};
-std::atomic<std::uint64_t> g_reads{0};
-std::atomic<std::uint64_t> g_bytes{0};
-
-void count_read(ssize_t got) {
-    g_reads.fetch_add(1, std::memory_order_relaxed);
-    if (got > 0) g_bytes.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
-}
-
-EntryType type_of(mode_t mode) {
-    if (S_ISREG(mode)) return EntryType::Regular;
-    if (S_ISDIR(mode)) return EntryType::Directory;
-    if (S_ISLNK(mode)) return EntryType::Symlink;
-    return EntryType::Other;
-}
-
-FileStatus status_of(const struct stat& st) {
-    FileStatus out;
-    out.type = type_of(st.st_mode);
-    out.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-#if defined(__APPLE__)
-    out.mtime_sec = st.st_mtimespec.tv_sec;
-    out.mtime_nsec = st.st_mtimespec.tv_nsec;
-#else
-    out.mtime_sec = st.st_mtim.tv_sec;
-    out.mtime_nsec = st.st_mtim.tv_nsec;
-#endif
-    out.device = static_cast<std::uint64_t>(st.st_dev);
-    out.inode = static_cast<std::uint64_t>(st.st_ino);
-    out.permissions = static_cast<unsigned>(st.st_mode & 07777);
-    return out;
-}
 
 void close_raw(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -74,246 +37,6 @@ int cloexec_pipe(int ends[2]) {
 }
 
 } // namespace
-
-Fd::~Fd() {
-    if (fd >= 0) ::close(fd);
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        if (fd >= 0) ::close(fd);
-        fd = other.fd;
-        other.fd = -1;
-    }
-    return *this;
-}
-
-int close(Fd& file) {
-    if (file.fd < 0) return 0;
-    const int rc = ::close(file.fd);
-    file.fd = -1;
-    return rc == 0 || errno == EINTR ? 0 : errno;
-}
-
-std::string error_text(int error_number) {
-    return std::string(std::strerror(error_number)) + " (os error " + std::to_string(error_number) +
-           ")";
-}
-
-std::optional<FileStatus> status(const Path& path, Follow follow) {
-    struct stat st {};
-    const int rc = follow == Follow::Links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
-    if (rc != 0) return std::nullopt;
-    return status_of(st);
-}
-
-std::optional<FileStatus> descriptor_status(int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return std::nullopt;
-    return status_of(st);
-}
-
-std::variant<std::string, int> real_path(const Path& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return errno;
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
-}
-
-bool same_file(const FileStatus& a, const FileStatus& b) {
-    return a.device == b.device && a.inode == b.inode;
-}
-
-bool is_regular(const Path& path) {
-    auto st = status(path, Follow::Links);
-    return st && st->type == EntryType::Regular;
-}
-
-std::optional<Fd> open_regular(const Path& path) {
-    if (!is_regular(path)) return std::nullopt;
-    int raw;
-    do {
-        raw = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (raw < 0 && errno == EINTR);
-    if (raw < 0) return std::nullopt;
-    std::optional<Fd> file(std::in_place, raw);
-    auto st = descriptor_status(file->fd);
-    if (!st || st->type != EntryType::Regular) return std::nullopt;
-    g_opens.fetch_add(1, std::memory_order_relaxed);
-    return file;
-}
-
-std::optional<std::size_t> read_some(const Fd& file, char* buffer, std::size_t size) {
-    for (;;) {
-        ssize_t got = ::read(file.fd, buffer, size);
-        count_read(got);
-        if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) return std::nullopt;
-    }
-}
-
-std::optional<std::size_t> read_at(const Fd& file, std::uint64_t offset,
-                                   std::span<std::uint8_t> out) {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        ssize_t got = ::pread(file.fd, out.data() + done, out.size() - done,
-                              static_cast<off_t>(offset + done));
-        count_read(got);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
-std::optional<std::string> read_regular(const std::filesystem::path& path, std::uintmax_t limit) {
-    auto file = open_regular(path);
-    if (!file) return std::nullopt;
-    constexpr std::size_t chunk = std::size_t{64} << 10;
-    std::string out;
-    struct stat info {};
-    if (::fstat(file->fd, &info) == 0 && info.st_size > 0)
-        out.reserve(static_cast<std::size_t>(
-            std::min<std::uintmax_t>(static_cast<std::uintmax_t>(info.st_size), limit) + 1));
-    for (;;) {
-        std::size_t old = out.size();
-        // Read at most one byte past the limit: enough to tell that the file is too large.
-        std::uintmax_t room = limit + 1 - old;
-        std::size_t want = static_cast<std::size_t>(std::min<std::uintmax_t>(chunk, room));
-        out.resize(old + want);
-        auto got = read_some(*file, out.data() + old, want);
-        if (!got) return std::nullopt;
-        out.resize(old + *got);
-        if (*got == 0) return out;
-        if (out.size() > limit) return std::nullopt;
-    }
-}
-
-Counts counts() {
-    return Counts{g_opens.load(std::memory_order_relaxed), g_reads.load(std::memory_order_relaxed),
-                  g_bytes.load(std::memory_order_relaxed)};
-}
-
-EntryType DirEntry::type() const {
-    switch (listed_type_) {
-    case DT_REG:
-        return EntryType::Regular;
-    case DT_DIR:
-        return EntryType::Directory;
-    case DT_LNK:
-        return EntryType::Symlink;
-    case DT_UNKNOWN:
-        break;
-    default:
-        return EntryType::Other;
-    }
-    const std::string name(name_);
-    struct stat st {};
-    if (::fstatat(dir_fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryType::Unknown;
-    return type_of(st.st_mode);
-}
-
-bool for_each_entry(const Path& dir, const std::function<void(const DirEntry&)>& visit) {
-    DIR* handle = ::opendir(dir.c_str());
-    if (!handle) return false;
-    while (const dirent* entry = ::readdir(handle)) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        visit(DirEntry(::dirfd(handle), name, entry->d_type));
-    }
-    ::closedir(handle);
-    return true;
-}
-
-int create_directories(const Path& dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) return ec.value();
-    auto st = status(dir, Follow::Links);
-    if (!st) return errno;
-    return st->type == EntryType::Directory ? 0 : ENOTDIR;
-}
-
-std::optional<std::string> current_directory() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-            buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-            return buffer;
-        }
-        if (errno != ERANGE || buffer.size() > (1u << 20)) return std::nullopt;
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::variant<NewFile, int> create_temporary(const std::filesystem::path& target) {
-    std::filesystem::path tmp = target;
-    tmp += ".tmp";
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        if (attempt > 0) {
-            tmp = target;
-            tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
-        }
-        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0) return NewFile{Fd(fd), tmp};
-        if (errno != EEXIST && errno != EINTR) return errno;
-    }
-    return EEXIST;
-}
-
-int write_all(const Fd& file, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(file.fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-int write_synced(const Fd& file, std::string_view bytes) {
-    if (int err = write_all(file, bytes); err != 0) return err;
-    return ::fsync(file.fd) == 0 ? 0 : errno;
-}
-
-void sync_directory(const std::filesystem::path& dir) {
-    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
-}
-
-int replace_file(const std::filesystem::path& target, std::string_view bytes,
-                 std::optional<unsigned> mode) {
-    auto created = create_temporary(target);
-    if (const int* err = std::get_if<int>(&created)) return *err;
-    NewFile& tmp = std::get<NewFile>(created);
-    int err = mode && ::fchmod(tmp.file.fd, static_cast<mode_t>(*mode)) != 0 ? errno : 0;
-    if (err == 0) err = write_synced(tmp.file, bytes);
-    if (int closed = close(tmp.file); err == 0) err = closed;
-    if (err == 0 && ::rename(tmp.path.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
-        // The temporary file was created by this call alone, so removing it touches nothing else.
-        ::unlink(tmp.path.c_str());
-        return err;
-    }
-    sync_directory(target.parent_path());
-    return 0;
-}
-
-int write_in_place(const Path& path, std::string_view bytes) {
-    int raw = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (raw < 0) return errno;
-    Fd file(raw);
-    int err = write_all(file, bytes);
-    if (int closed = close(file); err == 0) err = closed;
-    return err;
-}
 
 namespace {
 
@@ -371,11 +94,20 @@ int spawn(const std::string& program, const std::vector<std::string>& args, int 
 
 namespace {
 
-// Reaps `pid`, retrying interrupted waits: 0 or the errno.
-int reap(pid_t pid) {
+// How a wait status says a process ended.
+Exit exit_of(int status) {
+    if (WIFSIGNALED(status)) return Exit{Exit::Kind::Signal, WTERMSIG(status)};
+    return Exit{Exit::Kind::Code, WIFEXITED(status) ? WEXITSTATUS(status) : 0};
+}
+
+// Reaps `pid`, retrying interrupted waits: 0 or the errno; `exit` gets how it ended.
+int reap(pid_t pid, std::optional<Exit>& exit) {
     int status = 0;
     for (;;) {
-        if (::waitpid(pid, &status, 0) >= 0) return 0;
+        if (::waitpid(pid, &status, 0) >= 0) {
+            exit = exit_of(status);
+            return 0;
+        }
         if (errno != EINTR) return errno;
     }
 }
@@ -425,7 +157,8 @@ Child::Child(Child&& other) noexcept
     : pid(other.pid), in(std::move(other.in)), out_pipe(std::move(other.out_pipe)),
       err_pipe(std::move(other.err_pipe)), to_send(std::move(other.to_send)),
       out(std::move(other.out)), err(std::move(other.err)), out_ended(other.out_ended),
-      err_ended(other.err_ended), in_broken(other.in_broken), own_group(other.own_group) {
+      err_ended(other.err_ended), in_broken(other.in_broken), own_group(other.own_group),
+      exit(other.exit) {
     other.pid = -1;
 }
 
@@ -444,6 +177,7 @@ Child& Child::operator=(Child&& other) noexcept {
         err_ended = other.err_ended;
         in_broken = other.in_broken;
         own_group = other.own_group;
+        exit = other.exit;
     }
     return *this;
 }
@@ -484,16 +218,16 @@ int pump(const std::vector<Child*>& children, int timeout_ms) {
     // Per entry of `fds`: the child, and which pipe (0 input, 1 output, 2 error).
     std::vector<std::pair<Child*, int>> owners;
     for (Child* child : children) {
-        if (child->in.fd >= 0 && !child->to_send.empty()) {
-            fds.push_back({child->in.fd, POLLOUT, 0});
+        if (detail::native(child->in) >= 0 && !child->to_send.empty()) {
+            fds.push_back({detail::native(child->in), POLLOUT, 0});
             owners.emplace_back(child, 0);
         }
-        if (child->out_pipe.fd >= 0) {
-            fds.push_back({child->out_pipe.fd, POLLIN, 0});
+        if (detail::native(child->out_pipe) >= 0) {
+            fds.push_back({detail::native(child->out_pipe), POLLIN, 0});
             owners.emplace_back(child, 1);
         }
-        if (child->err_pipe.fd >= 0) {
-            fds.push_back({child->err_pipe.fd, POLLIN, 0});
+        if (detail::native(child->err_pipe) >= 0) {
+            fds.push_back({detail::native(child->err_pipe), POLLIN, 0});
             owners.emplace_back(child, 2);
         }
     }
@@ -504,7 +238,7 @@ int pump(const std::vector<Child*>& children, int timeout_ms) {
         Child& child = *owners[k].first;
         if (owners[k].second == 0) {
             int error = 0;
-            const ssize_t n = write_without_sigpipe(child.in.fd, child.to_send, error);
+            const ssize_t n = write_without_sigpipe(detail::native(child.in), child.to_send, error);
             if (n > 0) {
                 child.to_send.erase(0, static_cast<std::size_t>(n));
             } else if (n < 0 && error != EAGAIN && error != EWOULDBLOCK) {
@@ -518,7 +252,7 @@ int pump(const std::vector<Child*>& children, int timeout_ms) {
         std::string& sink = owners[k].second == 1 ? child.out : child.err;
         ssize_t n;
         do {
-            n = ::read(pipe.fd, buffer, sizeof buffer);
+            n = ::read(detail::native(pipe), buffer, sizeof buffer);
         } while (n < 0 && errno == EINTR);
         if (n > 0) {
             sink.append(buffer, static_cast<std::size_t>(n));
@@ -553,8 +287,8 @@ std::vector<ProcessResult> finish_all(std::vector<Running>& runs) {
         (void)close(child.out_pipe);
         (void)close(child.err_pipe);
         // Both pipes have ended, so the process is exiting: waited for, not killed.
-        if (child.pid > 0) (void)reap(std::exchange(child.pid, -1));
-        results.emplace_back(ProcessOutput{std::move(child.out), std::move(child.err)});
+        if (child.pid > 0) (void)reap(std::exchange(child.pid, -1), child.exit);
+        results.emplace_back(ProcessOutput{std::move(child.out), std::move(child.err), child.exit});
     }
     return results;
 }
@@ -576,7 +310,7 @@ int stop(Child& child) {
         // The group is ended before its leader is reaped: until then the leader, exited or
         // not, keeps the group's id from being given to anyone else.
         const int killed = ::kill(-pid, SIGKILL) == 0 || errno == ESRCH ? 0 : errno;
-        const int reaped = reap(pid);
+        const int reaped = reap(pid, child.exit);
         return killed != 0 ? killed : reaped;
     }
     int status = 0;
@@ -584,11 +318,14 @@ int stop(Child& child) {
     do {
         done = ::waitpid(pid, &status, WNOHANG);
     } while (done < 0 && errno == EINTR);
-    if (done == pid) return 0;
+    if (done == pid) {
+        child.exit = exit_of(status);
+        return 0;
+    }
     if (done < 0) return errno;
     // Still running: ended by its own id, which stays its own until it is reaped here.
     const int killed = ::kill(pid, SIGKILL) == 0 ? 0 : errno;
-    const int reaped = reap(pid);
+    const int reaped = reap(pid, child.exit);
     return killed != 0 ? killed : reaped;
 }
 
@@ -597,27 +334,36 @@ void close_input(Child& child) {
     (void)close(child.in);
 }
 
-bool has_exited(const Child& child) {
-    if (child.pid <= 0) return false;
-    siginfo_t info{};
-    int rc;
-    do {
-        rc = ::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT);
-    } while (rc < 0 && errno == EINTR);
-    return rc == 0 && info.si_pid == child.pid;
+std::optional<Exit> peek_exit(const Child& child, std::chrono::milliseconds limit) {
+    if (child.pid <= 0) return std::nullopt;
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        siginfo_t info{};
+        int rc;
+        do {
+            rc = ::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        } while (rc < 0 && errno == EINTR);
+        if (rc != 0) return std::nullopt;
+        if (info.si_pid == child.pid) {
+            if (info.si_code == CLD_EXITED) return Exit{Exit::Kind::Code, info.si_status};
+            return Exit{Exit::Kind::Signal, info.si_status};
+        }
+        if (std::chrono::steady_clock::now() >= give_up) return std::nullopt;
+        ::usleep(1000);
+    }
 }
 
 int send_all(Child& child, std::string_view bytes) {
     while (!bytes.empty()) {
-        if (child.in.fd < 0) return EPIPE;
+        if (detail::native(child.in) < 0) return EPIPE;
         int error = 0;
-        const ssize_t n = write_without_sigpipe(child.in.fd, bytes, error);
+        const ssize_t n = write_without_sigpipe(detail::native(child.in), bytes, error);
         if (n >= 0) {
             bytes.remove_prefix(static_cast<std::size_t>(n));
             continue;
         }
         if (error != EAGAIN && error != EWOULDBLOCK) return error;
-        pollfd ready = {child.in.fd, POLLOUT, 0};
+        pollfd ready = {detail::native(child.in), POLLOUT, 0};
         if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return errno;
     }
     return 0;
