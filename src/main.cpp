@@ -40,10 +40,11 @@ int usage() {
     return 2;
 }
 
-int run_scan(const std::vector<std::string>& positionals) {
+int run_scan(const std::vector<std::string>& positionals, exiftool::Session& session) {
     flockfile(stdout);
     scan::scan_many(
-        positionals, [](const scan::ScanEvent& event) { print_line(scan::event_json(event)); },
+        positionals, session,
+        [](const scan::ScanEvent& event) { print_line(scan::event_json(event)); },
         scan::KeepClips::No);
     funlockfile(stdout);
     return 0;
@@ -59,33 +60,26 @@ int run(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const cli::Options options = cli::parse(args);
     const model::Json confirmations = read_confirmations(options.confirm);
-    std::string exiftool_version = "unavailable";
-    if (auto tool = exiftool::locate())
-        if (auto version = exiftool::start_version(*tool)) exiftool_version = *version;
-    // The worker asked for the version serves the scan; when no scan takes it, it is stopped
-    // as the command ends.
-    struct KeptWorker {
-        KeptWorker() = default;
-        KeptWorker(const KeptWorker&) = delete;
-        KeptWorker& operator=(const KeptWorker&) = delete;
-        ~KeptWorker() { exiftool::release_kept_pool(); }
-    } const kept_worker;
+    // The tool's first worker starts here, while the command is looked at and the paths are
+    // discovered; the session ends the workers when the command ends.
+    exiftool::Session session(exiftool::locate());
 
     if (args.empty()) return usage();
     const std::string& command = options.command;
     if (command == "version") {
         model::Json out = model::Json::object();
         out["core"] = std::string(cli::core_version);
-        out["exiftool"] = exiftool_version;
+        out["exiftool"] = session.version().value_or("unavailable");
         print_line(out);
         return 0;
     }
     if (options.positionals.empty()) return usage();
-    if (command == "scan") return run_scan(options.positionals);
-    if (command == "export") return export_::run_export(options, confirmations, exiftool_version);
-    if (command == "extract") return extract::run(options, confirmations, exiftool_version);
-    if (command == "resolve-csv") return export_::run_resolve_csv(options, confirmations);
-    if (command == "resolve-plan") return export_::run_resolve_plan(options, confirmations);
+    if (command == "scan") return run_scan(options.positionals, session);
+    if (command == "export") return export_::run_export(options, confirmations, session);
+    if (command == "extract") return extract::run(options, confirmations, session);
+    if (command == "resolve-csv") return export_::run_resolve_csv(options, confirmations, session);
+    if (command == "resolve-plan")
+        return export_::run_resolve_plan(options, confirmations, session);
     return usage();
 }
 

@@ -15,8 +15,9 @@ namespace export_ {
 namespace {
 
 std::vector<model::Clip> scan_confirmed(const std::vector<std::string>& paths,
-                                        const nlohmann::json& confirmations) {
-    auto clips = scan::scan_many(paths, [](const scan::ScanEvent&) {});
+                                        const nlohmann::json& confirmations,
+                                        exiftool::Session& session) {
+    auto clips = scan::scan_many(paths, session, [](const scan::ScanEvent&) {});
     apply_confirmations(clips, confirmations);
     return clips;
 }
@@ -69,9 +70,10 @@ std::optional<std::string> write_csv(const std::string& out, std::string_view by
 } // namespace
 
 int run_export(const cli::Options& options, const nlohmann::json& confirmations,
-               const std::string& exiftool_version) {
+               exiftool::Session& session) {
     const Share share = options.share ? Share::Yes : Share::No;
-    const auto clips = scan_confirmed(options.positionals, confirmations);
+    const auto clips = scan_confirmed(options.positionals, confirmations, session);
+    const std::string exiftool_version = session.version().value_or("unavailable");
     std::optional<Mirror> mirror;
     // Without a known working directory relative clip directories resolve as if under "/";
     // they still stay inside the output directory.
@@ -87,8 +89,9 @@ int run_export(const cli::Options& options, const nlohmann::json& confirmations,
     return 0;
 }
 
-int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmations) {
-    const auto clips = scan_confirmed(options.positionals, confirmations);
+int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmations,
+                    exiftool::Session& session) {
+    const auto clips = scan_confirmed(options.positionals, confirmations, session);
     const auto& out = options.out;
     if (!out) {
         print_error("resolve-csv: --out required");
@@ -117,8 +120,9 @@ int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmat
     return 0;
 }
 
-int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirmations) {
-    const auto clips = scan_confirmed(options.positionals, confirmations);
+int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirmations,
+                     exiftool::Session& session) {
+    const auto clips = scan_confirmed(options.positionals, confirmations, session);
     model::Json plans = model::Json::array();
     for (const auto& clip : clips)
         plans.push_back(plan_json(clip));

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.hpp"
+#include "exiftool/exiftool.hpp"
 #include "model/model.hpp"
 
 namespace export_ {
@@ -135,13 +136,15 @@ model::Json plan_json(const model::Clip& clip);
 
 // `export`: one sidecar per scanned clip, one result line each. Returns the exit status (0).
 int run_export(const cli::Options& options, const nlohmann::json& confirmations,
-               const std::string& exiftool_version);
+               exiftool::Session& session);
 
 // `resolve-csv`: writes the CSV to the --out file and prints the summary. Returns 0, or 101
 // (with a diagnostic on standard error) without --out or when the file cannot be written.
-int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmations);
+int run_resolve_csv(const cli::Options& options, const nlohmann::json& confirmations,
+                    exiftool::Session& session);
 
 // `resolve-plan`: prints one array of plan objects. Returns 0.
-int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirmations);
+int run_resolve_plan(const cli::Options& options, const nlohmann::json& confirmations,
+                     exiftool::Session& session);
 
 } // namespace export_

@@ -35,6 +35,6 @@ std::vector<nlohmann::json> emit(const model::Clip& clip, const std::vector<fs::
 
 // `extract`: scans the first positional and prints the events of every clip. Returns 0.
 int run(const cli::Options& options, const nlohmann::json& confirmations,
-        const std::string& exiftool_version);
+        exiftool::Session& session);
 
 } // namespace extract

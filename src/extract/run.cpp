@@ -8,7 +8,7 @@
 namespace extract {
 
 int run(const cli::Options& options, const nlohmann::json& confirmations,
-        const std::string& exiftool_version) {
+        exiftool::Session& session) {
     if (options.positionals.empty()) return 0;
     const std::string& first = options.positionals.front();
     const export_::Share share = options.share ? export_::Share::Yes : export_::Share::No;
@@ -16,7 +16,7 @@ int run(const cli::Options& options, const nlohmann::json& confirmations,
     copies.insert(copies.end(), options.also.begin(), options.also.end());
     const std::vector<fs::path> keep(options.keep.begin(), options.keep.end());
 
-    auto clips = scan::scan_many({first}, [](const scan::ScanEvent&) {});
+    auto clips = scan::scan_many({first}, session, [](const scan::ScanEvent&) {});
     export_::apply_confirmations(clips, confirmations);
     if (clips.empty()) {
         nlohmann::json event = nlohmann::json::object();
@@ -27,6 +27,7 @@ int run(const cli::Options& options, const nlohmann::json& confirmations,
         cli::print_line(json_writer::compact(event));
         return 0;
     }
+    const std::string exiftool_version = session.version().value_or("unavailable");
     for (const auto& clip : clips)
         for (const auto& event : emit(clip, copies, keep, exiftool_version, share))
             cli::print_line(json_writer::compact(event));
