@@ -63,7 +63,7 @@ std::optional<Worker> start_worker(Pool& pool) {
     auto started = io::start_child(pool.tool, worker_start, io::Input::Pipe, io::Group::Own);
     auto* child = std::get_if<io::Child>(&started);
     if (!child) return std::nullopt;
-    if (io::guard_add(*pool.guard, child->pid) != 0) return std::nullopt; // ended by ~Child
+    if (io::guard_add(*pool.guard, child->pid)) return std::nullopt; // ended by ~Child
     Worker worker;
     worker.child = std::move(*child);
     send_probe(pool, worker);
@@ -199,12 +199,12 @@ void advance(Pool& pool) {
     const int timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
         left.count(), 0, std::chrono::milliseconds::rep{1} << 30));
     const auto before = Clock::now();
-    const int polled = io::pump(children, timeout);
+    const io::Status polled = io::pump(children, timeout);
     const auto now = Clock::now();
     for (std::size_t i = 0; i < pool.workers.size(); ++i) {
         Worker& worker = pool.workers[i];
         const auto& child = worker.child;
-        if (polled != 0) {
+        if (polled) {
             // poll itself failed; nothing can be waited for, so every command in flight fails.
             worker.quiet = pool.deadline;
         } else if (child.out.size() + child.err.size() + child.to_send.size() != activity[i]) {
@@ -330,7 +330,7 @@ bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files
     for (Worker& worker : pool.workers)
         if (!is_busy(worker)) idle.push_back(&worker.child);
     if (idle.empty()) return false;
-    if (io::pump(idle, 0) == 0) replace_exited_idle(pool);
+    if (!io::pump(idle, 0)) replace_exited_idle(pool);
     Worker* worker = idle_worker(pool);
     if (!worker) return false;
     auto passed = worker_arguments(files);
@@ -406,7 +406,7 @@ void stop_pool(Pool& pool) {
         if ((running.empty() && !exiting) || now >= give_up) break;
         auto left = std::chrono::ceil<std::chrono::milliseconds>(give_up - now);
         if (exiting) left = std::min(left, std::chrono::milliseconds(5));
-        if (io::pump(running, static_cast<int>(left.count())) != 0) break;
+        if (io::pump(running, static_cast<int>(left.count()))) break;
         // What a worker writes while it closes down is of no use.
         for (io::Child* child : running) {
             child->out.clear();

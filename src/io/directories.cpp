@@ -40,13 +40,14 @@ bool for_each_entry(const Path& dir, const std::function<void(const DirEntry&)>&
     return true;
 }
 
-int create_directories(const Path& dir) {
+Status create_directories(const Path& dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (ec) return ec.value();
+    if (ec) return Error{ec.value()};
     auto st = status(dir, Follow::Links);
-    if (!st) return errno;
-    return st->type == EntryType::Directory ? 0 : ENOTDIR;
+    if (!st) return Error{errno};
+    if (st->type != EntryType::Directory) return Error{ENOTDIR};
+    return std::nullopt;
 }
 
 std::optional<std::string> current_directory() {

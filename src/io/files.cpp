@@ -63,15 +63,15 @@ Fd& Fd::operator=(Fd&& other) noexcept {
     return *this;
 }
 
-int close(Fd& file) {
-    if (file.fd_ < 0) return 0;
+Status close(Fd& file) {
+    if (file.fd_ < 0) return std::nullopt;
     const int rc = ::close(file.fd_);
     file.fd_ = -1;
-    return rc == 0 || errno == EINTR ? 0 : errno;
+    return detail::status_of(rc == 0 || errno == EINTR ? 0 : errno);
 }
 
-std::string error_text(int error_number) {
-    return std::string(std::strerror(error_number)) + " (os error " + std::to_string(error_number) +
+std::string error_text(Error error) {
+    return std::string(std::strerror(error.number)) + " (os error " + std::to_string(error.number) +
            ")";
 }
 
@@ -92,9 +92,9 @@ std::optional<FileStatus> descriptor_status(const Fd& file) {
     return descriptor_status(detail::native(file));
 }
 
-std::variant<std::string, int> real_path(const Path& path) {
+Result<std::string> real_path(const Path& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return errno;
+    if (!resolved) return Error{errno};
     std::string out(resolved);
     std::free(resolved);
     return out;
@@ -177,7 +177,7 @@ Counts counts() {
                   g_bytes.load(std::memory_order_relaxed)};
 }
 
-std::variant<NewFile, int> create_temporary(const std::filesystem::path& target) {
+Result<NewFile> create_temporary(const std::filesystem::path& target) {
     std::filesystem::path tmp = target;
     tmp += ".tmp";
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
@@ -187,25 +187,25 @@ std::variant<NewFile, int> create_temporary(const std::filesystem::path& target)
         }
         int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0) return NewFile{Fd(fd), tmp};
-        if (errno != EEXIST && errno != EINTR) return errno;
+        if (errno != EEXIST && errno != EINTR) return Error{errno};
     }
-    return EEXIST;
+    return Error{EEXIST};
 }
 
-int write_all(const Fd& file, std::string_view bytes) {
+Status write_all(const Fd& file, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(detail::native(file), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
+        if (n < 0) return Error{errno};
         done += static_cast<std::size_t>(n);
     }
-    return 0;
+    return std::nullopt;
 }
 
-int write_synced(const Fd& file, std::string_view bytes) {
-    if (int err = write_all(file, bytes); err != 0) return err;
-    return ::fsync(detail::native(file)) == 0 ? 0 : errno;
+Status write_synced(const Fd& file, std::string_view bytes) {
+    if (Status failed = write_all(file, bytes)) return failed;
+    return detail::status_of(::fsync(detail::native(file)) == 0 ? 0 : errno);
 }
 
 void sync_directory(const std::filesystem::path& dir) {
@@ -215,31 +215,31 @@ void sync_directory(const std::filesystem::path& dir) {
     ::close(fd);
 }
 
-int replace_file(const std::filesystem::path& target, std::string_view bytes,
-                 std::optional<unsigned> mode) {
+Status replace_file(const std::filesystem::path& target, std::string_view bytes,
+                    std::optional<unsigned> mode) {
     auto created = create_temporary(target);
-    if (const int* err = std::get_if<int>(&created)) return *err;
+    if (const Error* failed = std::get_if<Error>(&created)) return *failed;
     NewFile& tmp = std::get<NewFile>(created);
-    int err =
-        mode && ::fchmod(detail::native(tmp.file), static_cast<mode_t>(*mode)) != 0 ? errno : 0;
-    if (err == 0) err = write_synced(tmp.file, bytes);
-    if (int closed = close(tmp.file); err == 0) err = closed;
-    if (err == 0 && ::rename(tmp.path.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
+    Status err = detail::status_of(
+        mode && ::fchmod(detail::native(tmp.file), static_cast<mode_t>(*mode)) != 0 ? errno : 0);
+    if (!err) err = write_synced(tmp.file, bytes);
+    if (Status closed = close(tmp.file); !err) err = closed;
+    if (!err && ::rename(tmp.path.c_str(), target.c_str()) != 0) err = Error{errno};
+    if (err) {
         // The temporary file was created by this call alone, so removing it touches nothing else.
         ::unlink(tmp.path.c_str());
         return err;
     }
     sync_directory(target.parent_path());
-    return 0;
+    return std::nullopt;
 }
 
-int write_in_place(const Path& path, std::string_view bytes) {
+Status write_in_place(const Path& path, std::string_view bytes) {
     int raw = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (raw < 0) return errno;
+    if (raw < 0) return Error{errno};
     Fd file(raw);
-    int err = write_all(file, bytes);
-    if (int closed = close(file); err == 0) err = closed;
+    Status err = write_all(file, bytes);
+    if (Status closed = close(file); !err) err = closed;
     return err;
 }
 

@@ -182,9 +182,8 @@ Child& Child::operator=(Child&& other) noexcept {
     return *this;
 }
 
-std::variant<Child, std::string> start_child(const std::string& program,
-                                             const std::vector<std::string>& args, Input input,
-                                             Group group) {
+Result<Child> start_child(const std::string& program, const std::vector<std::string>& args,
+                          Input input, Group group) {
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -202,7 +201,7 @@ std::variant<Child, std::string> start_child(const std::string& program,
         close_raw(in_pipe[1]);
         close_raw(out_pipe[0]);
         close_raw(err_pipe[0]);
-        return error_text(rc);
+        return Error{rc};
     }
     Child child;
     child.pid = pid;
@@ -213,7 +212,7 @@ std::variant<Child, std::string> start_child(const std::string& program,
     return child;
 }
 
-int pump(const std::vector<Child*>& children, int timeout_ms) {
+Status pump(const std::vector<Child*>& children, int timeout_ms) {
     std::vector<pollfd> fds;
     // Per entry of `fds`: the child, and which pipe (0 input, 1 output, 2 error).
     std::vector<std::pair<Child*, int>> owners;
@@ -231,7 +230,8 @@ int pump(const std::vector<Child*>& children, int timeout_ms) {
             owners.emplace_back(child, 2);
         }
     }
-    if (::poll(fds.data(), fds.size(), timeout_ms) < 0) return errno == EINTR ? 0 : errno;
+    if (::poll(fds.data(), fds.size(), timeout_ms) < 0)
+        return detail::status_of(errno == EINTR ? 0 : errno);
     char buffer[1 << 16];
     for (std::size_t k = 0; k < fds.size(); ++k) {
         if (fds[k].revents == 0) continue;
@@ -261,7 +261,7 @@ int pump(const std::vector<Child*>& children, int timeout_ms) {
             (owners[k].second == 1 ? child.out_ended : child.err_ended) = true;
         }
     }
-    return 0;
+    return std::nullopt;
 }
 
 Running start(const std::string& program, const std::vector<std::string>& args) {
@@ -273,13 +273,13 @@ std::vector<ProcessResult> finish_all(std::vector<Running>& runs) {
     for (Running& run : runs)
         if (auto* child = std::get_if<Child>(&run)) open.push_back(child);
     while (!open.empty()) {
-        if (pump(open, -1) != 0) break; // poll failed: what came so far is the output
+        if (pump(open, -1)) break; // poll failed: what came so far is the output
         std::erase_if(open,
                       [](const Child* child) { return child->out_ended && child->err_ended; });
     }
     std::vector<ProcessResult> results;
     for (Running& run : runs) {
-        if (auto* failure = std::get_if<std::string>(&run)) {
+        if (auto* failure = std::get_if<Error>(&run)) {
             results.emplace_back(*failure);
             continue;
         }
@@ -299,11 +299,11 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     return std::move(finish_all(runs).front());
 }
 
-int stop(Child& child) {
+Status stop(Child& child) {
     (void)close(child.in);
     (void)close(child.out_pipe);
     (void)close(child.err_pipe);
-    if (child.pid <= 0) return 0;
+    if (child.pid <= 0) return std::nullopt;
     const pid_t pid = child.pid;
     child.pid = -1;
     if (child.own_group) {
@@ -311,7 +311,7 @@ int stop(Child& child) {
         // not, keeps the group's id from being given to anyone else.
         const int killed = ::kill(-pid, SIGKILL) == 0 || errno == ESRCH ? 0 : errno;
         const int reaped = reap(pid, child.exit);
-        return killed != 0 ? killed : reaped;
+        return detail::status_of(killed != 0 ? killed : reaped);
     }
     int status = 0;
     pid_t done;
@@ -320,13 +320,13 @@ int stop(Child& child) {
     } while (done < 0 && errno == EINTR);
     if (done == pid) {
         child.exit = exit_of(status);
-        return 0;
+        return std::nullopt;
     }
-    if (done < 0) return errno;
+    if (done < 0) return Error{errno};
     // Still running: ended by its own id, which stays its own until it is reaped here.
     const int killed = ::kill(pid, SIGKILL) == 0 ? 0 : errno;
     const int reaped = reap(pid, child.exit);
-    return killed != 0 ? killed : reaped;
+    return detail::status_of(killed != 0 ? killed : reaped);
 }
 
 void close_input(Child& child) {
@@ -353,20 +353,20 @@ std::optional<Exit> peek_exit(const Child& child, std::chrono::milliseconds limi
     }
 }
 
-int send_all(Child& child, std::string_view bytes) {
+Status send_all(Child& child, std::string_view bytes) {
     while (!bytes.empty()) {
-        if (detail::native(child.in) < 0) return EPIPE;
+        if (detail::native(child.in) < 0) return Error{EPIPE};
         int error = 0;
         const ssize_t n = write_without_sigpipe(detail::native(child.in), bytes, error);
         if (n >= 0) {
             bytes.remove_prefix(static_cast<std::size_t>(n));
             continue;
         }
-        if (error != EAGAIN && error != EWOULDBLOCK) return error;
+        if (error != EAGAIN && error != EWOULDBLOCK) return Error{error};
         pollfd ready = {detail::native(child.in), POLLOUT, 0};
-        if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return errno;
+        if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return Error{errno};
     }
-    return 0;
+    return std::nullopt;
 }
 
 std::optional<Child> start_guard() {
@@ -393,11 +393,11 @@ std::optional<Child> start_guard() {
     return std::move(*guard);
 }
 
-int guard_add(Child& guard, pid_t pid) {
+Status guard_add(Child& guard, pid_t pid) {
     return send_all(guard, "+ " + std::to_string(pid) + "\n");
 }
 
-int guard_forget(Child& guard, pid_t pid) {
+Status guard_forget(Child& guard, pid_t pid) {
     return send_all(guard, "- " + std::to_string(pid) + "\n");
 }
 
