@@ -1,6 +1,7 @@
 // Fuzz target: the exiftool output handling. The input is split at NUL bytes into the raw
 // run's output, the printed run's output, the file list (one per line) and an error text.
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -60,7 +61,7 @@ std::string batch_text(const exiftool::BatchResult& batch) {
 exiftool::ProcessResult result_of(const std::vector<std::string>& pieces, std::size_t index) {
     const std::string out = index < pieces.size() ? pieces[index] : std::string();
     // An output starting with "!" stands for a process that could not start.
-    if (!out.empty() && out[0] == '!') return out.substr(1);
+    if (!out.empty() && out[0] == '!') return io::Error{ENOENT};
     return exiftool::ProcessOutput{out, pieces.size() > 3 ? pieces[3] : std::string()};
 }
 

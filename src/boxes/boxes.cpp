@@ -94,14 +94,15 @@ std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset) {
 std::optional<File> open_file(const std::filesystem::path& path) {
     std::optional<io::Fd> fd = io::open_regular(path);
     if (!fd) return std::nullopt;
-    std::optional<io::FileStatus> st = io::descriptor_status(fd->fd);
+    std::optional<io::FileStatus> st = io::descriptor_status(*fd);
     if (!st) return std::nullopt;
     return File{std::move(*fd), st->size};
 }
 
 std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
                                                  std::uint64_t count, std::uint64_t limit) {
-    if (file.handle.fd < 0 || count > limit || offset > file.length || count > file.length - offset)
+    if (!file.handle.is_open() || count > limit || offset > file.length ||
+        count > file.length - offset)
         return std::nullopt;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(count));
     if (io::read_at(file.handle, offset, out) != out.size()) return std::nullopt;
@@ -109,7 +110,7 @@ std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t
 }
 
 ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit) {
-    if (file.handle.fd < 0) return ScanEnd::Failed;
+    if (!file.handle.is_open()) return ScanEnd::Failed;
     const std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[kWindowMax]);
     if (!window) return ScanEnd::Failed;
     std::uint64_t window_offset = 0; // file offset of window[0]; offsets only grow past it

@@ -54,7 +54,7 @@ std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset);
 
 // A file opened read-only with its length; the descriptor is closed when the value dies.
 struct File {
-    io::Fd handle{-1};
+    io::Fd handle;
     std::uint64_t length = 0;
 };
 

@@ -37,24 +37,25 @@ model::Json read_confirmations(const std::optional<std::string>& path) {
 }
 
 std::vector<model::Clip> scan_confirmed(const std::vector<std::string>& paths,
-                                        const model::Json& confirmations) {
-    auto clips = scan::scan_many(paths, [](const scan::ScanEvent&) {});
+                                        const model::Json& confirmations,
+                                        exiftool::Session& session) {
+    auto clips = scan::scan_many(paths, session, [](const scan::ScanEvent&) {});
     export_::apply_confirmations(clips, confirmations);
     return clips;
 }
 
-int run_version(const std::string& exiftool_version) {
+int run_version(exiftool::Session& session) {
     model::Json out = model::Json::object();
     out["core"] = std::string(model::core_version);
-    out["exiftool"] = exiftool_version;
+    out["exiftool"] = session.version().value_or("unavailable");
     print_json(out);
     return 0;
 }
 
-int run_scan(const std::vector<std::string>& paths) {
+int run_scan(const std::vector<std::string>& paths, exiftool::Session& session) {
     flockfile(stdout);
     scan::scan_many(
-        paths, [](const scan::ScanEvent& event) { print_json(scan::event_json(event)); },
+        paths, session, [](const scan::ScanEvent& event) { print_json(scan::event_json(event)); },
         scan::KeepClips::No);
     funlockfile(stdout);
     return 0;
@@ -62,28 +63,20 @@ int run_scan(const std::vector<std::string>& paths) {
 
 int run(const cli::Options& options) {
     const model::Json confirmations = read_confirmations(options.confirm);
-    std::string exiftool_version = "unavailable";
-    if (auto tool = exiftool::locate())
-        if (auto version = exiftool::start_version(*tool)) exiftool_version = *version;
-    // The worker asked for the version serves the scan; when no scan takes it, it is stopped
-    // as the command ends.
-    struct KeptWorker {
-        KeptWorker() = default;
-        KeptWorker(const KeptWorker&) = delete;
-        KeptWorker& operator=(const KeptWorker&) = delete;
-        ~KeptWorker() { exiftool::release_kept_pool(); }
-    } const kept_worker;
+    // The tool's first worker starts here, while the command is looked at and the paths are
+    // discovered; its version is awaited only where it is printed or written.
+    exiftool::Session session(exiftool::locate());
 
     // No arguments at all: the parser leaves the command word empty.
     const std::string& command = options.command;
     if (command.empty()) return usage();
-    if (command == "version") return run_version(exiftool_version);
+    if (command == "version") return run_version(session);
     if (options.positionals.empty()) return usage();
-    if (command == "scan") return run_scan(options.positionals);
-    if (command == "export") return run_export(options, confirmations, exiftool_version);
-    if (command == "extract") return run_extract(options, confirmations, exiftool_version);
-    if (command == "resolve-csv") return run_resolve_csv(options, confirmations);
-    if (command == "resolve-plan") return run_resolve_plan(options, confirmations);
+    if (command == "scan") return run_scan(options.positionals, session);
+    if (command == "export") return run_export(options, confirmations, session);
+    if (command == "extract") return run_extract(options, confirmations, session);
+    if (command == "resolve-csv") return run_resolve_csv(options, confirmations, session);
+    if (command == "resolve-plan") return run_resolve_plan(options, confirmations, session);
     return usage();
 }
 

@@ -14,9 +14,10 @@ using export_::UniqueCsv;
 using export_::WriteResult;
 
 int run_export(const cli::Options& options, const model::Json& confirmations,
-               const std::string& exiftool_version) {
+               exiftool::Session& session) {
     const Share share = options.share ? Share::Yes : Share::No;
-    const auto clips = scan_confirmed(options.positionals, confirmations);
+    const auto clips = scan_confirmed(options.positionals, confirmations, session);
+    const std::string exiftool_version = session.version().value_or("unavailable");
     std::optional<Mirror> mirror;
     // Without a known working directory relative clip directories resolve as if under "/";
     // they still stay inside the output directory.
@@ -33,8 +34,9 @@ int run_export(const cli::Options& options, const model::Json& confirmations,
     return 0;
 }
 
-int run_resolve_csv(const cli::Options& options, const model::Json& confirmations) {
-    const auto clips = scan_confirmed(options.positionals, confirmations);
+int run_resolve_csv(const cli::Options& options, const model::Json& confirmations,
+                    exiftool::Session& session) {
+    const auto clips = scan_confirmed(options.positionals, confirmations, session);
     const auto& out = options.out;
     if (!out) {
         cli::print_line(stderr, "resolve-csv: --out required");
@@ -63,8 +65,9 @@ int run_resolve_csv(const cli::Options& options, const model::Json& confirmation
     return 0;
 }
 
-int run_resolve_plan(const cli::Options& options, const model::Json& confirmations) {
-    const auto clips = scan_confirmed(options.positionals, confirmations);
+int run_resolve_plan(const cli::Options& options, const model::Json& confirmations,
+                     exiftool::Session& session) {
+    const auto clips = scan_confirmed(options.positionals, confirmations, session);
     model::Json plans = model::Json::array();
     for (const auto& clip : clips)
         plans.push_back(export_::plan_json(clip));

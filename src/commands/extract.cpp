@@ -8,7 +8,7 @@
 namespace commands {
 
 int run_extract(const cli::Options& options, const model::Json& confirmations,
-                const std::string& exiftool_version) {
+                exiftool::Session& session) {
     if (options.positionals.empty()) return 0;
     const std::string& first = options.positionals.front();
     const export_::Share share = options.share ? export_::Share::Yes : export_::Share::No;
@@ -20,7 +20,8 @@ int run_extract(const cli::Options& options, const model::Json& confirmations,
     // copy, and each one's sidecar would overwrite the one before, beside the folder.
     const std::optional<io::FileStatus> status = io::status(first, io::Follow::Links);
     const bool folder = status && status->type == io::EntryType::Directory;
-    const auto clips = folder ? std::vector<model::Clip>() : scan_confirmed({first}, confirmations);
+    const auto clips =
+        folder ? std::vector<model::Clip>() : scan_confirmed({first}, confirmations, session);
     if (clips.empty()) {
         model::Json event = model::Json::object();
         event["error"] = "not a supported media file";
@@ -30,6 +31,7 @@ int run_extract(const cli::Options& options, const model::Json& confirmations,
         print_json(event);
         return 0;
     }
+    const std::string exiftool_version = session.version().value_or("unavailable");
     for (const auto& clip : clips)
         for (const auto& event : extract::emit(clip, copies, keep, exiftool_version, share))
             print_json(event);

@@ -66,7 +66,8 @@ std::string safe_file_argument(const std::string& path) {
 }
 
 std::variant<Objects, std::string> parse_output(const ProcessResult& result, Form form) {
-    if (auto* failure = std::get_if<std::string>(&result)) return "exiftool: " + *failure;
+    if (auto* failure = std::get_if<io::Error>(&result))
+        return "exiftool: " + io::error_text(*failure);
     const auto& output = std::get<ProcessOutput>(result);
     // Output in well-formed UTF-8 (all of it, as a rule) is read in place, without a copy.
     std::string repaired;

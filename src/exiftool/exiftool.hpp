@@ -4,9 +4,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -110,89 +109,79 @@ std::optional<BatchResult> combine_listing(const Objects& objects,
                                            const std::vector<std::string>& files,
                                            const std::vector<std::string>& passed);
 
-// A batch handed to a worker.
-struct Job {
-    std::vector<std::string> passed; // the names sent
-    bool finished = false;
-    // parse_output of its standard output before "{readyN}" and standard error before the
-    // marker (or of what it wrote before it failed)
-    std::variant<Objects, std::string> parsed;
-    std::chrono::steady_clock::time_point sent;
-    std::chrono::nanoseconds took{0}; // from sending to the answer (or the failure)
-};
-
-struct Worker {
-    io::Child child;
-    std::uint64_t command = 0;           // the number of the command in flight; 0 when idle
-    std::optional<std::uint64_t> ticket; // the batch in flight; none while the probe runs
-    std::chrono::steady_clock::time_point sent;
-    // How long the engine has waited on the command in flight without the worker reading or
-    // writing anything: the deadline counts this, so time the engine spends elsewhere (blocked
-    // on its own output, say) never counts against a worker.
-    std::chrono::nanoseconds quiet{0};
-    bool served = false; // it has answered a batch
-};
-
-// The workers of one scan and the batches handed to them, by ticket. Workers still running
-// when the value dies are ended by their process ids; the guard ends them should this process
-// die first (it is declared last, so it goes first, while the workers' ids are still theirs).
-struct Pool {
-    std::string tool;
-    std::chrono::milliseconds deadline{0};
-    std::vector<Worker> workers;
-    std::map<std::uint64_t, Job> jobs;
-    std::uint64_t next_command = 1;
-    std::optional<std::string> version; // what the first worker's answers gave as its version
-    std::set<std::uint64_t> retried;    // batches handed out again after a silent exit
-    std::optional<io::Child> guard;
-};
-
-// Starts a worker of `tool` (or takes the one start_version kept) and probes it with "-ver" and
-// a numbered -execute; once it has answered, starts `count` - 1 more, whose probes are answered
-// while batches run (one that fails its probe is ended). A pool without workers when the first
-// fails to answer within the deadline or the guard cannot be started (or start_version found
-// so): every batch is then read by read_batch.
-Pool start_pool(const std::string& tool, std::size_t count);
-
-// The tool's version text, taken from the answers of the first worker of the coming scan,
-// which is kept for start_pool: one start of the tool fewer than version() and a worker. When
-// the tool cannot work as a worker, or its answers are not the version twice, version() asks
-// it; absent when it cannot be started.
-std::optional<std::string> start_version(const std::string& tool);
-
-// Stops the worker start_version kept when no scan took it.
-void release_kept_pool();
-
-// Hands batch `ticket` over `files` to an idle worker. False, with nothing sent, when no
-// worker is idle or a name cannot travel (worker_arguments).
-bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files);
-
-// Whether batch `ticket` was handed to a worker and is not answered yet.
-bool in_flight(const Pool& pool, std::uint64_t ticket);
-
-// Waits until some worker has written something, answered or failed (or the nearest deadline),
-// and settles what it can; returns at once when no worker is busy.
-void wait(Pool& pool);
-
 // A batch's entries and the tool time they took.
 struct BatchRead {
     BatchResult result;
     std::chrono::nanoseconds took{0};
 };
 
-// The entries of batch `ticket` over `files`, waiting for its worker (a batch not handed over
-// yet goes to the next idle one). A worker that exits without a word is replaced and the batch
-// handed out once more; one that exits, answers only in part or stays silent for the deadline
-// while it is waited on fails this batch alone, with the error text parse_output gives for what
-// it wrote (or "exiftool: no answer within N ms", "exiftool exited without an answer"), and is
-// replaced; so is one whose answer is not JSON. A worker that exits while idle after serving a
-// batch is replaced before it is given another. Read by read_batch instead when no worker is
-// left, the names cannot travel or the answer cannot be split exactly.
-BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files);
+struct Pool;
 
-// Tells every worker "-stay_open False", closes its input and waits a short grace (a second)
-// for it to exit; then its process group is ended, so neither a worker that ignores the
-// request nor what a wrapper script started outlives the call. The pool is empty afterwards.
-void stop_pool(Pool& pool);
+// The tool for one command: its path, its version and its persistent workers. The driver
+// makes one where the version is first asked and hands it to what needs the tool; the workers
+// end when the session does (each is told "-stay_open False", its input is closed, and after a
+// second's grace its process group is ended, so neither a worker that ignores the request nor
+// what a wrapper script started outlives the command).
+class Session {
+  public:
+    // A session over `tool` (none: no tool was found). Its first worker is started and asked
+    // its version at once, without waiting for the answer.
+    explicit Session(std::optional<std::string> tool);
+    ~Session();
+    Session(Session&&) noexcept;
+    Session& operator=(Session&&) noexcept;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The tool's path; absent when none was found.
+    const std::optional<std::string>& tool() const { return tool_; }
+
+    // The tool's version text, waited for the first time it is asked: from the first worker's
+    // answers (its start's "-ver" output and its probe's, the same text twice), else asked the
+    // plain way (a tool that cannot work as a worker, answers that differ); absent when the
+    // tool cannot be started or none was found.
+    std::optional<std::string> version();
+
+  private:
+    friend class Batches;
+    std::optional<std::string> tool_;
+    std::unique_ptr<Pool> pool_;
+    std::optional<std::optional<std::string>> version_; // once asked
+};
+
+// The tool's answers for a list of files, batch after batch, in order. One worker per online
+// core (at most one per batch, at most 8) starts with the stream; each takes a whole batch as
+// soon as it has answered its probe, up to one batch per worker ahead of the one awaited. A
+// worker that exits without a word is replaced and its batch handed out once more; one that
+// exits, answers only in part or stays silent for the deadline while it is waited on fails
+// that batch alone, with the error text parse_output gives for what it wrote (or "exiftool: no
+// answer within N ms", "exiftool ended by signal N", "exiftool exited without an answer"), and
+// is replaced; so is one whose answer is not JSON. A batch is read by read_batch instead when
+// no worker is left, its names cannot travel in the argument file, or the answer cannot be
+// split exactly.
+class Batches {
+  public:
+    // The batches of `size` files over `files` (kept by reference: they must outlive the
+    // stream) through `session`, which must also outlive it.
+    Batches(Session& session, std::span<const std::string> files, std::size_t size);
+
+    // The next batch's entries and the tool time they took; absent after the last. Without a
+    // tool, every batch has no entries.
+    std::optional<BatchRead> next();
+
+  private:
+    // Hands the batches before `end` to idle workers, in order, as far as they take them.
+    void submit_before(std::size_t end);
+    std::span<const std::string> files_of(std::size_t batch) const;
+
+    Session& session_;
+    std::span<const std::string> files_;
+    std::size_t size_;
+    std::size_t count_;              // batches in all
+    std::uint64_t first_ticket_ = 0; // the pool's ticket of the first batch
+    std::size_t index_ = 0;          // the next one to give
+    std::size_t submitted_ = 0;
+    std::size_t ahead_ = 1;
+};
 
 } // namespace exiftool

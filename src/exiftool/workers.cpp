@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "exiftool/exiftool.hpp"
+#include "exiftool/workers.hpp"
 #include "text/text.hpp"
 
 namespace exiftool {
@@ -63,7 +63,7 @@ std::optional<Worker> start_worker(Pool& pool) {
     auto started = io::start_child(pool.tool, worker_start, io::Input::Pipe, io::Group::Own);
     auto* child = std::get_if<io::Child>(&started);
     if (!child) return std::nullopt;
-    if (io::guard_add(*pool.guard, child->pid) != 0) return std::nullopt; // ended by ~Child
+    if (io::guard_add(*pool.guard, child->pid)) return std::nullopt; // ended by ~Child
     Worker worker;
     worker.child = std::move(*child);
     send_probe(pool, worker);
@@ -121,9 +121,17 @@ bool finish_job(Pool& pool, Worker& worker, Ending ending, Clock::time_point now
         job.parsed = "exiftool: no answer within " + std::to_string(pool.deadline.count()) + " ms";
         return true;
     }
-    if (ending == Ending::Exited && wrote_nothing(worker)) {
-        job.parsed = std::string("exiftool exited without an answer");
-        return true;
+    if (ending == Ending::Exited) {
+        // Its output has ended, so it is exiting if it has not yet.
+        const auto exit = io::peek_exit(worker.child, std::chrono::milliseconds(100));
+        if (exit && exit->kind == io::Exit::Kind::Signal) {
+            job.parsed = "exiftool ended by signal " + std::to_string(exit->number);
+            return true;
+        }
+        if (wrote_nothing(worker)) {
+            job.parsed = std::string("exiftool exited without an answer");
+            return true;
+        }
     }
     drop_tail(worker.child.out, ready_line(worker.command));
     worker.child.err.resize(without_blank_lines(worker.child.err).size());
@@ -144,6 +152,7 @@ bool settle(Pool& pool, Worker& worker, Ending ending, Clock::time_point now) {
         drop_tail(worker.child.out, ready_line(worker.command));
         pool.version = answered_version(worker.child.out);
     }
+    if (pool.version_probe == worker.command) pool.version_probe.reset();
     worker.served = worker.served || was_batch;
     worker.command = 0;
     worker.ticket.reset();
@@ -190,12 +199,12 @@ void advance(Pool& pool) {
     const int timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
         left.count(), 0, std::chrono::milliseconds::rep{1} << 30));
     const auto before = Clock::now();
-    const int polled = io::pump(children, timeout);
+    const io::Status polled = io::pump(children, timeout);
     const auto now = Clock::now();
     for (std::size_t i = 0; i < pool.workers.size(); ++i) {
         Worker& worker = pool.workers[i];
         const auto& child = worker.child;
-        if (polled != 0) {
+        if (polled) {
             // poll itself failed; nothing can be waited for, so every command in flight fails.
             worker.quiet = pool.deadline;
         } else if (child.out.size() + child.err.size() + child.to_send.size() != activity[i]) {
@@ -232,6 +241,7 @@ void advance(Pool& pool) {
             ++it;
             continue;
         }
+        if (pool.version_probe == worker.command) pool.version_probe.reset();
         end_worker(pool, worker);
         it = pool.workers.erase(it);
         if (ticket)
@@ -240,27 +250,6 @@ void advance(Pool& pool) {
     for (Worker& worker : replacements)
         pool.workers.push_back(std::move(worker));
     replace_exited_idle(pool);
-}
-
-// The pool whose first worker answered the driver's version question, kept for the scan; a
-// pool without workers when the tool could not work that way, so it is not asked again.
-std::optional<Pool>& kept_pool() {
-    static std::optional<Pool> kept;
-    return kept;
-}
-
-// A pool of `tool` with one worker that has answered its probe; without workers when that
-// worker did not answer within the deadline or the guard cannot be started.
-Pool first_worker(const std::string& tool) {
-    Pool pool;
-    pool.tool = tool;
-    pool.deadline = answer_deadline();
-    pool.guard = io::start_guard();
-    if (auto first = start_worker(pool)) pool.workers.push_back(std::move(*first));
-    while (!pool.workers.empty() && is_busy(pool.workers.front()))
-        advance(pool);
-    if (pool.workers.empty()) stop_pool(pool);
-    return pool;
 }
 
 Worker* idle_worker(Pool& pool) {
@@ -308,43 +297,21 @@ std::string worker_command(const std::vector<std::string>& passed, std::uint64_t
     return lines;
 }
 
-Pool start_pool(const std::string& tool, std::size_t count) {
-    // The first worker decides whether the tool can work this way at all; the others start
-    // once it has, and take batches as soon as they have answered their own probes.
+Pool open_pool(const std::string& tool) {
     Pool pool;
-    if (auto& kept = kept_pool(); kept && kept->tool == tool) {
-        pool = std::move(*kept);
-        kept.reset();
-    } else if (count > 0) {
-        pool = first_worker(tool);
-    } else {
-        pool.tool = tool;
-        pool.deadline = answer_deadline();
+    pool.tool = tool;
+    pool.deadline = answer_deadline();
+    pool.guard = io::start_guard();
+    if (auto first = start_worker(pool)) {
+        pool.version_probe = first->command;
+        pool.workers.push_back(std::move(*first));
     }
-    if (pool.workers.empty()) return pool;
-    if (count == 0) {
-        stop_pool(pool);
-        return pool;
-    }
-    for (std::size_t i = 1; i < count; ++i)
-        if (auto worker = start_worker(pool)) pool.workers.push_back(std::move(*worker));
     return pool;
 }
 
-std::optional<std::string> start_version(const std::string& tool) {
-    release_kept_pool();
-    Pool pool = first_worker(tool);
-    std::optional<std::string> text = pool.version;
-    // A tool that cannot work as a worker is asked the plain way, as is one whose answers are
-    // not the version twice.
-    if (!text) text = version(tool);
-    kept_pool() = std::move(pool);
-    return text;
-}
-
-void release_kept_pool() {
-    if (auto& kept = kept_pool()) stop_pool(*kept);
-    kept_pool().reset();
+void add_workers(Pool& pool, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (auto worker = start_worker(pool)) pool.workers.push_back(std::move(*worker));
 }
 
 bool in_flight(const Pool& pool, std::uint64_t ticket) {
@@ -363,7 +330,7 @@ bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files
     for (Worker& worker : pool.workers)
         if (!is_busy(worker)) idle.push_back(&worker.child);
     if (idle.empty()) return false;
-    if (io::pump(idle, 0) == 0) replace_exited_idle(pool);
+    if (!io::pump(idle, 0)) replace_exited_idle(pool);
     Worker* worker = idle_worker(pool);
     if (!worker) return false;
     auto passed = worker_arguments(files);
@@ -430,16 +397,16 @@ void stop_pool(Pool& pool) {
             // Its input is closed once the request is written, for a tool that reads on to the
             // end of its input (a logging wrapper) instead of exiting.
             if (child.to_send.empty() || child.in_broken) io::close_input(child);
-            if (!child.out_ended || !child.err_ended || child.in.fd >= 0)
+            if (!child.out_ended || !child.err_ended || child.in.is_open())
                 running.push_back(&child);
-            else if (!io::has_exited(child))
+            else if (!io::peek_exit(child, std::chrono::milliseconds(0)))
                 exiting = true;
         }
         const auto now = Clock::now();
         if ((running.empty() && !exiting) || now >= give_up) break;
         auto left = std::chrono::ceil<std::chrono::milliseconds>(give_up - now);
         if (exiting) left = std::min(left, std::chrono::milliseconds(5));
-        if (io::pump(running, static_cast<int>(left.count())) != 0) break;
+        if (io::pump(running, static_cast<int>(left.count()))) break;
         // What a worker writes while it closes down is of no use.
         for (io::Child* child : running) {
             child->out.clear();
@@ -453,6 +420,89 @@ void stop_pool(Pool& pool) {
     pool.retried.clear();
     if (pool.guard) (void)io::stop(*pool.guard);
     pool.guard.reset();
+}
+
+Session::Session(std::optional<std::string> tool) : tool_(std::move(tool)) {
+    if (tool_) pool_ = std::make_unique<Pool>(open_pool(*tool_));
+}
+
+Session::~Session() {
+    if (pool_) stop_pool(*pool_);
+}
+
+Session::Session(Session&&) noexcept = default;
+
+Session& Session::operator=(Session&& other) noexcept {
+    if (this != &other) {
+        if (pool_) stop_pool(*pool_);
+        tool_ = std::move(other.tool_);
+        pool_ = std::move(other.pool_);
+        version_ = std::move(other.version_);
+    }
+    return *this;
+}
+
+std::optional<std::string> Session::version() {
+    if (version_) return *version_;
+    if (!tool_) return *(version_ = std::optional<std::string>());
+    // The first worker's probe is answered, or it fails, within the deadline.
+    while (pool_->version_probe && !pool_->version)
+        advance(*pool_);
+    std::optional<std::string> text = pool_->version;
+    // A tool that cannot work as a worker is asked the plain way, as is one whose answers are
+    // not the version twice.
+    if (!text) text = exiftool::version(*tool_);
+    version_ = text;
+    return text;
+}
+
+Batches::Batches(Session& session, std::span<const std::string> files, std::size_t size)
+    : session_(session), files_(files), size_(std::max<std::size_t>(size, 1)),
+      count_((files.size() + size_ - 1) / size_) {
+    if (!session_.pool_ || count_ == 0) return;
+    Pool& pool = *session_.pool_;
+    first_ticket_ = pool.next_ticket;
+    pool.next_ticket += count_;
+    // The first worker started with the session; the others start now, all probed at once,
+    // unless the first has already shown that the tool cannot work this way.
+    constexpr std::size_t max_workers = 8;
+    const std::size_t wanted = std::min({io::online_cores(), count_, max_workers});
+    if (!pool.workers.empty() && wanted > pool.workers.size())
+        add_workers(pool, wanted - pool.workers.size());
+    ahead_ = std::max<std::size_t>(pool.workers.size(), 1);
+}
+
+std::span<const std::string> Batches::files_of(std::size_t batch) const {
+    const std::size_t first = batch * size_;
+    return files_.subspan(first, std::min(size_, files_.size() - first));
+}
+
+void Batches::submit_before(std::size_t end) {
+    Pool& pool = *session_.pool_;
+    while (submitted_ < std::min(count_, end) &&
+           submit(pool, first_ticket_ + submitted_, files_of(submitted_)))
+        ++submitted_;
+}
+
+std::optional<BatchRead> Batches::next() {
+    if (index_ >= count_) return std::nullopt;
+    const std::size_t batch = index_++;
+    if (!session_.pool_) return BatchRead{};
+    Pool& pool = *session_.pool_;
+    submitted_ = std::max(submitted_, batch);
+    // Workers that come free (or answer their probes) take the next batches while this one is
+    // awaited.
+    for (;;) {
+        submit_before(batch + ahead_);
+        if (!in_flight(pool, first_ticket_ + batch)) break;
+        advance(pool);
+    }
+    const auto span = files_of(batch);
+    BatchRead read =
+        collect(pool, first_ticket_ + batch, std::vector<std::string>(span.begin(), span.end()));
+    // The worker that read it takes the next batch while this one's clips are made.
+    submit_before(batch + 1 + ahead_);
+    return read;
 }
 
 } // namespace exiftool

@@ -178,20 +178,21 @@ std::optional<std::string> write_csv(const std::string& out, std::string_view by
     }
     const bool nothing = !target && !io::status(out, io::Follow::NoLinks);
 
-    int err = 0;
+    io::Status failed;
     if (nothing) {
-        err = io::replace_file(out, bytes, std::nullopt);
+        failed = io::replace_file(out, bytes, std::nullopt);
     } else if (replace) {
         // Through links to the file itself, so that the link stays a link.
         auto real = io::real_path(out);
-        if (const int* failed = std::get_if<int>(&real)) return io::error_text(*failed);
-        err = io::replace_file(std::get<std::string>(real), bytes, target->permissions);
+        if (const io::Error* error = std::get_if<io::Error>(&real)) return io::error_text(*error);
+        failed = io::replace_file(std::get<std::string>(real), bytes, target->permissions);
         // A writable file in a folder we may not create files in is still written, in place.
-        if (err == EACCES || err == EPERM) err = io::write_in_place(out, bytes);
+        if (failed && (failed->number == EACCES || failed->number == EPERM))
+            failed = io::write_in_place(out, bytes);
     } else {
-        err = io::write_in_place(out, bytes);
+        failed = io::write_in_place(out, bytes);
     }
-    if (err != 0) return io::error_text(err);
+    if (failed) return io::error_text(*failed);
     return std::nullopt;
 }
 

@@ -227,12 +227,13 @@ WriteResult write_sidecar(const model::Clip& clip, const std::optional<Mirror>& 
 
     const fs::path parent = target.parent_path();
     if (!parent.empty())
-        if (int err = io::create_directories(parent); err != 0) return Error{io::error_text(err)};
+        if (io::Status failed = io::create_directories(parent))
+            return Error{io::error_text(*failed)};
 
     const std::string text = json_writer::pretty(sidecar_json(clip, exiftool_version, share));
 
-    if (int err = io::replace_file(target, text, std::nullopt); err != 0)
-        return Error{io::error_text(err)};
+    if (io::Status failed = io::replace_file(target, text, std::nullopt))
+        return Error{io::error_text(*failed)};
     return Written{target};
 }
 

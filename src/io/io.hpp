@@ -5,14 +5,15 @@
 // Error convention of the engine:
 // - A call whose failure nobody reports gives std::optional: absent on any failure (readers,
 //   look-ups, listings). Readers never say why.
-// - A call whose failure the user must see gives an errno-style int inside this layer (0 on
-//   success; io::error_text turns it into "Permission denied (os error 13)"), and across
-//   modules a std::variant of the value and an error text (process results, write results).
+// - A call whose failure the user must see gives an io::Error: a Result (the value, or the
+//   error) when it gives a value, a Status (absent on success) when it does not;
+//   io::error_text turns an error into "Permission denied (os error 13)".
 // - Nothing is thrown across a module boundary. A module that calls a library which may
 //   throw (allocation, the JSON parser) catches the named exception where it calls it; only
 //   the program's edge may catch everything.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -30,22 +31,47 @@ namespace io {
 
 using Path = std::filesystem::path;
 
-// An open descriptor, closed when the value dies.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
+// Why a system call failed: its error number.
+struct Error {
+    int number = 0;
+};
+
+// The value a call gives, or why it failed.
+template <typename T> using Result = std::variant<T, Error>;
+
+// Why a call that gives no value failed; absent on success.
+using Status = std::optional<Error>;
+
+class Fd;
+namespace detail {
+int native(const Fd& file);
+} // namespace detail
+
+// An open descriptor, closed when the value dies. The descriptor itself stays inside this
+// layer.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int value) : fd_(value) {}
     ~Fd();
-    Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     Fd& operator=(Fd&& other) noexcept;
+    // Whether a descriptor is held.
+    bool is_open() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+    friend int detail::native(const Fd& file);
+    friend Status close(Fd& file);
 };
 
-// Closes the descriptor now: 0, or the errno of a failed close (a late write error).
-int close(Fd& file);
+// The system's text for an error: "Permission denied (os error 13)".
+std::string error_text(Error error);
 
-// The system's text for an errno value: "Permission denied (os error 13)".
-std::string error_text(int error_number);
+// Closes the descriptor now; fails on a late write error.
+Status close(Fd& file);
 
 // ---- File status ----
 
@@ -71,11 +97,14 @@ std::optional<FileStatus> status(const Path& path, Follow follow);
 // Whether two statuses describe the same file (device and inode).
 bool same_file(const FileStatus& a, const FileStatus& b);
 
-// The status of what the descriptor (ours or a standard stream) refers to; absent on error.
+// The status of what a standard stream's descriptor refers to; absent on error.
 std::optional<FileStatus> descriptor_status(int fd);
 
-// The absolute path of `path` with every link resolved, or the errno.
-std::variant<std::string, int> real_path(const Path& path);
+// The status of the open file; absent on error.
+std::optional<FileStatus> descriptor_status(const Fd& file);
+
+// The absolute path of `path` with every link resolved.
+Result<std::string> real_path(const Path& path);
 
 // Whether `path` (following symbolic links) is a regular file; false on any error.
 bool is_regular(const Path& path);
@@ -133,9 +162,9 @@ class DirEntry {
 // directory cannot be opened; an error part-way ends the listing quietly.
 bool for_each_entry(const Path& dir, const std::function<void(const DirEntry&)>& visit);
 
-// Creates `dir` and its missing ancestors (0777 before the process's mask): 0, or the errno.
-// An existing directory is no error; an existing file of another type is ENOTDIR or EEXIST.
-int create_directories(const Path& dir);
+// Creates `dir` and its missing ancestors (0777 before the process's mask). An existing
+// directory is no error; an existing file of another type is ENOTDIR or EEXIST.
+Status create_directories(const Path& dir);
 
 // The working directory's path bytes; absent when it cannot be found (it was removed, or a
 // component is not searchable).
@@ -150,14 +179,14 @@ struct NewFile {
 };
 
 // A new file beside `target` to write a replacement into: `target` + ".tmp", or a fresh
-// variant of that name when it exists. Never opens an existing file. The file, or the errno.
-std::variant<NewFile, int> create_temporary(const Path& target);
+// variant of that name when it exists. Never opens an existing file.
+Result<NewFile> create_temporary(const Path& target);
 
-// Writes all of `bytes`, retrying interrupted and partial writes: 0 or the errno.
-int write_all(const Fd& file, std::string_view bytes);
+// Writes all of `bytes`, retrying interrupted and partial writes.
+Status write_all(const Fd& file, std::string_view bytes);
 
-// Writes all of `bytes` and flushes them to the disk: 0 or the errno.
-int write_synced(const Fd& file, std::string_view bytes);
+// Writes all of `bytes` and flushes them to the disk.
+Status write_synced(const Fd& file, std::string_view bytes);
 
 // Makes a rename in `dir` durable; a failure only weakens durability and is ignored.
 void sync_directory(const Path& dir);
@@ -165,24 +194,32 @@ void sync_directory(const Path& dir);
 // Replaces `target` with `bytes` through a temporary file beside it that is flushed and then
 // renamed over it, so `target` holds the old content or the new, never a part. `permissions`
 // gives the new file's permission bits (the default before the process's mask when absent).
-// 0 or errno; on failure the temporary file is removed and `target` is untouched.
-int replace_file(const Path& target, std::string_view bytes, std::optional<unsigned> permissions);
+// On failure the temporary file is removed and `target` is untouched.
+Status replace_file(const Path& target, std::string_view bytes,
+                    std::optional<unsigned> permissions);
 
 // Creates or truncates `path` and writes `bytes` in place (for FIFOs and devices, where a
-// rename is not possible): 0 or the errno.
-int write_in_place(const Path& path, std::string_view bytes);
+// rename is not possible).
+Status write_in_place(const Path& path, std::string_view bytes);
 
 // ---- Child processes ----
 
 // Output of one finished child process.
+// How a process ended: its exit code, or the signal that ended it.
+struct Exit {
+    enum class Kind { Code, Signal };
+    Kind kind = Kind::Code;
+    int number = 0;
+};
+
 struct ProcessOutput {
     std::string out;
     std::string err;
+    std::optional<Exit> exit{}; // absent when it could not be waited for
 };
 
-// Either the process output, or the system's description of why it could not start
-// (for example "No such file or directory (os error 2)").
-using ProcessResult = std::variant<ProcessOutput, std::string>;
+// Either the process output, or why it could not start.
+using ProcessResult = Result<ProcessOutput>;
 
 // A child process with pipes to its standard input (unless it reads /dev/null), output and
 // error, ended (killed by its process id and reaped) when the value dies. Our ends are
@@ -190,16 +227,17 @@ using ProcessResult = std::variant<ProcessOutput, std::string>;
 // still to be written to its input; `out` and `err` collect what it has written.
 struct Child {
     pid_t pid = -1;
-    Fd in{-1};
-    Fd out_pipe{-1};
-    Fd err_pipe{-1};
+    Fd in;
+    Fd out_pipe;
+    Fd err_pipe;
     std::string to_send;
     std::string out;
     std::string err;
     bool out_ended = false; // end of its standard output (or a read error) seen
     bool err_ended = false;
-    bool in_broken = false; // its standard input can no longer be written
-    bool own_group = false; // leads a process group of its own, ended as a whole
+    bool in_broken = false;   // its standard input can no longer be written
+    bool own_group = false;   // leads a process group of its own, ended as a whole
+    std::optional<Exit> exit; // how it ended, once stop (or a wait for its output) reaped it
 
     Child() = default;
     ~Child();
@@ -217,15 +255,12 @@ enum class Input { Pipe, Null };
 enum class Group { Shared, Own };
 
 // Starts `program` directly (no shell) with `args` and the default handling of the signals
-// this process ignores. The child, or the system's description of why it could not start
-// (nothing is left open then).
-std::variant<Child, std::string> start_child(const std::string& program,
-                                             const std::vector<std::string>& args,
-                                             Input input = Input::Pipe,
-                                             Group group = Group::Shared);
+// this process ignores. The child, or why it could not start (nothing is left open then).
+Result<Child> start_child(const std::string& program, const std::vector<std::string>& args,
+                          Input input = Input::Pipe, Group group = Group::Shared);
 
 // A started process whose pipes are still to be drained, or why it could not start.
-using Running = std::variant<Child, std::string>;
+using Running = Result<Child>;
 
 // Starts `program` with `args` and its standard input on /dev/null.
 Running start(const std::string& program, const std::vector<std::string>& args);
@@ -240,26 +275,26 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 // Waits at most `timeout_ms` (-1: without limit) until one of `children` can be written to
 // or has something to read, then writes as much of each one's `to_send` as its input takes
 // and reads what each has written, without ever blocking on one pipe. A child whose input is
-// gone (it exited) gets `in_broken` and an empty `to_send`, without a SIGPIPE for us. Returns
-// 0, also when the wait was interrupted, or the errno of a failed poll.
-int pump(const std::vector<Child*>& children, int timeout_ms);
+// gone (it exited) gets `in_broken` and an empty `to_send`, without a SIGPIPE for us. Fails
+// only when poll itself fails (an interrupted wait is no failure).
+Status pump(const std::vector<Child*>& children, int timeout_ms);
 
 // Closes our ends of the child's pipes, ends it by its process id (SIGKILL) unless it has
 // exited already, and reaps it; a child that leads its own group has the whole group ended,
-// exited or not, before it is reaped. 0, or the errno of a failed kill or wait.
-int stop(Child& child);
+// exited or not, before it is reaped. Fails when the kill or the wait does.
+Status stop(Child& child);
 
 // Closes our end of the child's standard input (what is still in `to_send` is dropped), so a
 // child that reads to the end of its input sees it.
 void close_input(Child& child);
 
-// Whether the child has exited (it is not reaped: its id stays its own until stop). False on
-// any error.
-bool has_exited(const Child& child);
+// How the child ended, looked at without reaping it (its id stays its own until stop),
+// waiting at most `limit` for it to end; absent while it still runs, or on error.
+std::optional<Exit> peek_exit(const Child& child, std::chrono::milliseconds limit);
 
 // Writes all of `bytes` to the child's standard input, waiting while its pipe is full, without
-// a SIGPIPE for us: 0 or the errno.
-int send_all(Child& child, std::string_view bytes);
+// a SIGPIPE for us.
+Status send_all(Child& child, std::string_view bytes);
 
 // A guard process (a small /bin/sh loop in a process group of its own, so a terminal's
 // interrupt that ends this process leaves it running) that ends, by SIGKILL, the process group
@@ -268,12 +303,12 @@ int send_all(Child& child, std::string_view bytes);
 // lead their own groups (Group::Own). Absent when it cannot be started.
 std::optional<Child> start_guard();
 
-// Tells the guard to end `pid` should this process die (0 or the errno).
-int guard_add(Child& guard, pid_t pid);
+// Tells the guard to end `pid` should this process die.
+Status guard_add(Child& guard, pid_t pid);
 
 // Tells the guard to forget `pid`: to be called before `pid` is reaped, while the id is still
-// that process's own. 0 or the errno.
-int guard_forget(Child& guard, pid_t pid);
+// that process's own.
+Status guard_forget(Child& guard, pid_t pid);
 
 // The number of online processor cores, at least 1.
 std::size_t online_cores();

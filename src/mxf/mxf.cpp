@@ -584,7 +584,7 @@ std::optional<Header> read(const std::filesystem::path& path) {
     try {
         const std::optional<io::Fd> file = io::open_regular(path);
         if (!file) return std::nullopt;
-        const std::optional<io::FileStatus> status = io::descriptor_status(file->fd);
+        const std::optional<io::FileStatus> status = io::descriptor_status(*file);
         if (!status) return std::nullopt;
         const ReadAt read_file = [&](std::uint64_t offset, std::size_t count) {
             std::optional<std::vector<std::uint8_t>> out(std::in_place, count);

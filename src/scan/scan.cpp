@@ -24,9 +24,6 @@ namespace {
 
 constexpr std::size_t batch_size = 16;
 
-// The most persistent exiftool workers a scan starts.
-constexpr std::size_t max_workers = 8;
-
 using Clock = std::chrono::steady_clock;
 
 model::u128 elapsed_ms(Clock::time_point since) {
@@ -133,74 +130,36 @@ model::Json event_json(const ScanEvent& event) {
     return out;
 }
 
-std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const EventSink& sink,
-                                   KeepClips keep) {
+std::vector<model::Clip> scan_many(const std::vector<std::string>& args, exiftool::Session& session,
+                                   const EventSink& sink, KeepClips keep) {
     Collected found = collect(args);
     for (auto& rejected : found.rejected)
         sink(ScanEvent(std::move(rejected)));
     sink(ScanEvent(Found{found.media.size()}));
 
     const auto start = Clock::now();
-    const std::optional<std::string> tool = exiftool::locate();
+    const std::optional<std::string>& tool = session.tool();
     std::vector<model::Clip> clips;
     std::uint64_t made = 0;
     std::uint64_t errors = 0;
     // Each folder is listed once per scan for the motion companions, not once per clip.
     motion::DirCache folders;
-    const std::size_t batches = (found.media.size() + batch_size - 1) / batch_size;
-    auto files_of = [&](std::size_t batch) {
-        const std::size_t first = batch * batch_size;
-        return std::span<const std::string>(found.media)
-            .subspan(first, std::min(batch_size, found.media.size() - first));
-    };
-    // One persistent worker per core reads the batches, several at a time; the clips are
-    // still made and reported in order, batch after batch.
-    exiftool::Pool pool;
-    if (tool && batches > 0)
-        pool = exiftool::start_pool(*tool, std::min({io::online_cores(), batches, max_workers}));
-    const std::size_t ahead = std::max<std::size_t>(pool.workers.size(), 1);
-    std::size_t next_submit = 0;
-    // Idle workers take the batches before `end`, in order, as far as they can.
-    auto submit_before = [&](std::size_t end) {
-        while (next_submit < std::min(batches, end) &&
-               exiftool::submit(pool, next_submit, files_of(next_submit)))
-            ++next_submit;
-    };
-    for (std::size_t batch_index = 0; batch_index < batches; ++batch_index) {
-        next_submit = std::max(next_submit, batch_index);
-        // Workers that come free (or answer their probe) take the next batches while this one
-        // is awaited.
-        for (;;) {
-            submit_before(batch_index + ahead);
-            if (!exiftool::in_flight(pool, batch_index)) break;
-            exiftool::wait(pool);
-        }
-        const auto span = files_of(batch_index);
-        const std::vector<std::string> files(span.begin(), span.end());
-        const std::size_t first = batch_index * batch_size;
-        const std::size_t count = files.size();
-
-        exiftool::BatchResult batch;
-        model::u128 share = 0;
-        if (tool) {
-            exiftool::BatchRead read = exiftool::collect(pool, batch_index, files);
-            batch = std::move(read.result);
-            share = static_cast<model::u128>(read.took.count()) / 1'000'000 / count;
-        }
-        // The worker that read it takes the next batch while this one's clips are made.
-        submit_before(batch_index + 1 + ahead);
-
+    exiftool::Batches batches(session, found.media, batch_size);
+    std::size_t first = 0;
+    while (std::optional<exiftool::BatchRead> read = batches.next()) {
+        const std::size_t count = std::min(batch_size, found.media.size() - first);
+        const model::u128 share = static_cast<model::u128>(read->took.count()) / 1'000'000 / count;
         for (std::size_t i = first; i < first + count; ++i) {
-            model::Clip clip = process_file(found.media[i], batch, tool, folders);
+            model::Clip clip = process_file(found.media[i], read->result, tool, folders);
             clip.scan_ms = share;
             if (!clip.ok) ++errors;
             ++made;
             sink(ScanEvent(ClipEvent{&clip}));
             if (keep == KeepClips::Yes) clips.push_back(std::move(clip));
         }
+        first += count;
     }
     sink(ScanEvent(Done{made, errors, elapsed_ms(start)}));
-    exiftool::stop_pool(pool);
     return clips;
 }
 

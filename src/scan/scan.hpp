@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "exiftool/exiftool.hpp"
 #include "model/model.hpp"
 
 namespace scan {
@@ -56,9 +57,9 @@ Collected collect(const std::vector<std::string>& args);
 // Whether to keep the finished clips in the returned list. A printing scan drops them.
 enum class KeepClips { Yes, No };
 
-// Scans every media file under `args`, reporting events to `sink`. Never fails as a whole;
-// per-file failures are recorded in the clips.
-std::vector<model::Clip> scan_many(const std::vector<std::string>& args, const EventSink& sink,
-                                   KeepClips keep = KeepClips::Yes);
+// Scans every media file under `args` with the tool of `session`, reporting events to `sink`.
+// Never fails as a whole; per-file failures are recorded in the clips.
+std::vector<model::Clip> scan_many(const std::vector<std::string>& args, exiftool::Session& session,
+                                   const EventSink& sink, KeepClips keep = KeepClips::Yes);
 
 } // namespace scan

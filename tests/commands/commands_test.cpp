@@ -205,12 +205,11 @@ TEST(ReadConfirmations, ParsesTheDocumentAndIgnoresTextThatIsNotUtf8) {
 TEST(ScanConfirmed, AppliesTheDocumentToTheClipsItNames) {
     TempDir t;
     write_script(t / "tool", "#!/bin/sh\nprintf '[]\\n'\n");
-    ASSERT_EQ(::setenv("ZUN_EXIFTOOL", (t / "tool").c_str(), 1), 0);
     const auto a = write_file(t / "card/a.mov", "x").string();
     write_file(t / "card/b.mov", "x");
     const auto confirmations = parse("{\"" + a + R"(":{"curve":"V-Log","gamut":"V-Gamut"}})");
-    auto clips = commands::scan_confirmed({(t / "card").string()}, confirmations);
-    ::unsetenv("ZUN_EXIFTOOL");
+    exiftool::Session session((t / "tool").string());
+    auto clips = commands::scan_confirmed({(t / "card").string()}, confirmations, session);
     ASSERT_EQ(clips.size(), 2u);
     ASSERT_EQ(clips[0].path, a);
     const model::Field* curve = model::find_field(clips[0].fields, "curve");

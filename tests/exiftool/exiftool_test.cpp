@@ -60,9 +60,8 @@ TEST(ExiftoolKeys, MatchPrefersExactThenCaseAndSeparatorThenQuestionMarks) {
 }
 
 TEST(ExiftoolOutput, BatchErrorTexts) {
-    EXPECT_EQ(
-        error_of(exiftool::parse_output(std::string("No such file or directory (os error 2)"))),
-        "exiftool: No such file or directory (os error 2)");
+    EXPECT_EQ(error_of(exiftool::parse_output(io::Error{ENOENT})),
+              "exiftool: No such file or directory (os error 2)");
     EXPECT_EQ(
         error_of(exiftool::parse_output(output(" \n\t", "  Error: File not found - x.mov\n"))),
         "Error: File not found - x.mov");

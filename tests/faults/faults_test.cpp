@@ -383,7 +383,7 @@ TEST(Faults, FailingWorkersFailTheirBatchOnlyAndNoneOutlivesTheScan) {
     const Case cases[] = {
         {"", false, "5000", 0, never, 0, nullptr},
         {"", false, "5000", 0, 1, 0, nullptr}, // a reader that hangs up early
-        {"kill", false, "5000", 0, never, 0, "exiftool json: "},
+        {"kill", false, "5000", 0, never, 0, "exiftool ended by signal 9"},
         {"hang", false, "5000", 0, never, 0, "exiftool: no answer within 5000 ms"},
         {"hang", true, "3000", 0, never, 0, "exiftool: no answer within 3000 ms"},
         {"garbage", false, "5000", 0, never, 0, "exiftool json: "},

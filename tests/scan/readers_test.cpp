@@ -15,7 +15,8 @@ TEST(ScanReaders, QuickTimeClipIsOpenedOnceForAllReaders) {
     const std::string clip =
         (std::filesystem::path(ZUN_SOURCE_DIR) / "samples/tc/tc24.mov").string();
     const io::Counts before = io::counts();
-    const auto clips = scan::scan_many({clip}, [](const scan::ScanEvent&) {});
+    exiftool::Session session(exiftool::locate());
+    const auto clips = scan::scan_many({clip}, session, [](const scan::ScanEvent&) {});
     const io::Counts after = io::counts();
     ::unsetenv("ZUN_EXIFTOOL");
     ASSERT_EQ(clips.size(), 1u);
@@ -41,7 +42,9 @@ TEST(ScanReaders, CameraRawAndBrokenMxfClips) {
     testing_support::write_file(tmp / "card/empty.MXF", "");
     testing_support::write_file(tmp / "card/junk.mxf", std::string(4096, '\x83'));
     testing_support::write_file(tmp / "card/whole.mxf", mxf);
-    const auto clips = scan::scan_many({(tmp / "card").string()}, [](const scan::ScanEvent&) {});
+    exiftool::Session session(exiftool::locate());
+    const auto clips =
+        scan::scan_many({(tmp / "card").string()}, session, [](const scan::ScanEvent&) {});
     ::unsetenv("ZUN_EXIFTOOL");
     ASSERT_EQ(clips.size(), 6u);
     for (const auto& clip : clips) {
