@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Benchmark of `scan` with the real exiftool on two cards: SMALL small MOV clips (copies of the
-# shipped samples), and MIXED large clips of five containers (MOV, MP4, MXF, MKV, MTS; about
-# 4 MB each, made once by ffmpeg at 1920x1080; without ffmpeg, copies of the small samples).
-#   bench/scan.sh [SMALL] [MIXED] [ROUNDS]   (defaults 320, 64 and 3)
+# Benchmark of `scan` with the real exiftool on three cards: SMALL small MOV clips (copies of
+# the shipped samples), MIXED large clips of five containers (MOV, MP4, MXF, MKV, MTS; about
+# 4 MB each, made once by ffmpeg at 1920x1080; without ffmpeg, copies of the small samples), and
+# THREE small clips (three batches by default), where the workers' start-up weighs most.
+#   bench/scan.sh [SMALL] [MIXED] [ROUNDS] [THREE]   (defaults 320, 64, 3 and 48)
 # Per card and round, measured one after the other:
 #   workers   the scan as it runs (persistent exiftool workers)
 #   two-run   the scan forced onto two fresh exiftool runs per batch (a wrapper refuses
@@ -11,13 +12,16 @@
 #   limit     two fresh `exiftool -l` runs over the two halves of the card, at the same time
 # and reports the median over the rounds of each scan's wall time as a ratio to the baseline
 # and to the limit (each ratio taken within a round), and of the engine's own processor time
-# per clip (its user and system time, without its children's). The machine's speed varies
+# per clip (its user and system time, without its children's). On the THREE card it compares,
+# side by side in each round, the scan's wall time with one plain `exiftool -l` run over all its
+# files, and the time to the scan's first clip event with one plain `-l` run over its first 16. The machine's speed varies
 # from minute to minute; ratios within a round are steadier than the times themselves.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 small=${1:-320}
 mixed=${2:-64}
 rounds=${3:-3}
+three=${4:-48}
 bin="$root/build/zun-metadata-core"
 exiftool=${EXIFTOOL:-/usr/bin/exiftool}
 [[ -x $bin ]] || { echo "build first: cmake -S . -B build -G Ninja && ninja -C build" >&2; exit 1; }
@@ -37,6 +41,8 @@ make_card() { # NAME COUNT SAMPLE...
 }
 make_card small "$small" "$s/media/A001/C0002.MOV" "$s/media/A002/C0003.MOV" "$s/tc/tc24.mov" \
     "$s/tc/tc2997df.mov" "$s/tc/tc5994df.mov"
+make_card three "$three" "$s/media/A001/C0002.MOV" "$s/media/A002/C0003.MOV" "$s/tc/tc24.mov" \
+    "$s/tc/tc2997df.mov" "$s/tc/tc5994df.mov" "$s/formats/mpeg2_25p.mxf" "$s/formats/mjpeg_25.avi"
 if command -v ffmpeg >/dev/null; then
     mkdir -p "$work/src"
     big=(-f lavfi -i testsrc2=size=1920x1080:rate=25 -f lavfi -i sine=sample_rate=48000 -t 4)
@@ -70,12 +76,17 @@ binary, exiftool, work, rounds = sys.argv[1:]
 fixed = ["-json", "-G1", "-a", "-u", "-q", "-q", "-api", "largefilesupport=1"]
 ticks = os.sysconf("SC_CLK_TCK")
 
-def scan(card, tool):
-    """Wall ms, the engine's own processor ms (read from /proc before it is reaped), clips."""
+def scan(card, tool, first=None):
+    """Wall ms, the engine's own processor ms (read from /proc before it is reaped); the ms to
+    the first clip event go to first[0] when asked."""
     env = dict(os.environ, ZUN_EXIFTOOL=tool)
     start = time.monotonic()
     p = subprocess.Popen([binary, "scan", card], env=env, stdout=subprocess.PIPE)
-    out = p.stdout.read()
+    out = b""
+    for line in p.stdout:
+        if first is not None and not first and b'"event":"clip"' in line:
+            first.append((time.monotonic() - start) * 1000)
+        out += line
     os.waitid(os.P_PID, p.pid, os.WEXITED | os.WNOWAIT)
     wall = (time.monotonic() - start) * 1000
     stat = open(f"/proc/{p.pid}/stat").read()
@@ -110,6 +121,24 @@ def limit(card):
 
 def median(values):
     return statistics.median(values)
+
+def plain(files):
+    start = time.monotonic()
+    subprocess.run([exiftool] + fixed + ["-l"] + files, stdout=subprocess.DEVNULL, check=True)
+    return (time.monotonic() - start) * 1000
+
+card = os.path.join(work, "three")
+files = media(card)
+rows = []  # per round: scan, plain over all, first clip, plain over the first 16
+for _ in range(int(rounds)):
+    first = []
+    wall, _ = scan(card, exiftool, first)
+    rows.append((wall, plain(files), first[0], plain(files[:16])))
+print(f"three card: {len(files)} clips; medians of {len(rows)} rounds")
+print(f"  scan {median([r[0] for r in rows]):.0f} ms against one plain -l run over the card "
+      f"{median([r[1] for r in rows]):.0f} ms: ratio {median([r[0] / r[1] for r in rows]):.2f}")
+print(f"  first clip {median([r[2] for r in rows]):.0f} ms against one plain -l run over 16 "
+      f"{median([r[3] for r in rows]):.0f} ms: ratio {median([r[2] / r[3] for r in rows]):.2f}")
 
 for name in ("small", "mixed"):
     card = os.path.join(work, name)
