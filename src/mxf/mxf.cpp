@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/io.hpp"
+#include "klv/klv.hpp"
 
 namespace mxf {
 
@@ -79,11 +80,9 @@ struct Klv {
 // the indefinite form (0x80) or takes more than 8 bytes.
 std::optional<Klv> klv_header(Bytes bytes, std::size_t at) {
     if (at > bytes.size() || bytes.size() - at < kKeySize + 1) return std::nullopt;
-    const std::uint8_t first = bytes[at + kKeySize];
-    if (first < 0x80) return Klv{at, kKeySize + 1, first};
-    const std::size_t count = first & 0x7F;
-    if (count == 0 || count > 8 || bytes.size() - at - kKeySize - 1 < count) return std::nullopt;
-    return Klv{at, kKeySize + 1 + count, load_be(bytes.data() + at + kKeySize + 1, count)};
+    const std::optional<klv::Length> length = klv::ber_length(bytes, at + kKeySize, 8);
+    if (!length) return std::nullopt;
+    return Klv{at, kKeySize + length->size, length->value};
 }
 
 // ---- Local sets ----
@@ -325,16 +324,11 @@ void store(Set& set, Prop prop, Bytes value) {
 std::optional<Set> read_set(Kind kind, Bytes value, const TagMap& tags) {
     Set set;
     set.kind = kind;
-    std::size_t at = 0;
-    while (at < value.size()) {
-        if (value.size() - at < 4) return std::nullopt;
-        const std::size_t tag = load_be(value.data() + at, 2);
-        const std::size_t length = load_be(value.data() + at + 2, 2);
-        if (value.size() - at - 4 < length) return std::nullopt;
-        const Prop prop = tags[tag];
-        if (carries(kind, prop)) store(set, prop, value.subspan(at + 4, length));
-        at += 4 + length;
-    }
+    const klv::SetEnd end = klv::walk_local_set(value, [&](const klv::LocalItem& item) {
+        const Prop prop = tags[item.tag];
+        if (carries(kind, prop)) store(set, prop, item.value);
+    });
+    if (end == klv::SetEnd::Cut) return std::nullopt;
     return set;
 }
 
