@@ -91,25 +91,8 @@ std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset) {
     return load_be(buffer.data() + offset, 8);
 }
 
-std::optional<File> open_file(const std::filesystem::path& path) {
-    std::optional<io::Fd> fd = io::open_regular(path);
-    if (!fd) return std::nullopt;
-    std::optional<io::FileStatus> st = io::descriptor_status(fd->fd);
-    if (!st) return std::nullopt;
-    return File{std::move(*fd), st->size};
-}
-
-std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
-                                                 std::uint64_t count, std::uint64_t limit) {
-    if (file.handle.fd < 0 || count > limit || offset > file.length || count > file.length - offset)
-        return std::nullopt;
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(count));
-    if (io::read_at(file.handle, offset, out) != out.size()) return std::nullopt;
-    return out;
-}
-
-ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit) {
-    if (file.handle.fd < 0) return ScanEnd::Failed;
+ScanEnd scan_top_level(const io::ByteSource& source,
+                       const std::function<Visit(const TopBox&)>& visit) {
     const std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[kWindowMax]);
     if (!window) return ScanEnd::Failed;
     std::uint64_t window_offset = 0; // file offset of window[0]; offsets only grow past it
@@ -118,9 +101,10 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
     std::size_t served = 0;          // headers taken from the current window
     std::uint64_t offset = 0;
     std::size_t visited = 0;
-    while (file.length >= kHeader && offset <= file.length - kHeader) {
+    const std::uint64_t length = source.size();
+    while (length >= kHeader && offset <= length - kHeader) {
         if (visited == kMaxTopBoxes) return ScanEnd::Exhausted;
-        const std::uint64_t remaining = file.length - offset;
+        const std::uint64_t remaining = length - offset;
         const std::size_t want =
             remaining < kLargeHeader ? static_cast<std::size_t>(remaining) : kLargeHeader;
         const std::uint64_t into = offset - window_offset;
@@ -131,7 +115,7 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
             const std::size_t fill =
                 remaining < window_size ? static_cast<std::size_t>(remaining) : window_size;
             const std::optional<std::size_t> filled =
-                io::read_at(file.handle, offset, std::span(window.get(), fill));
+                source.read_into(offset, std::span(window.get(), fill));
             if (!filled) return ScanEnd::Failed;
             window_offset = offset;
             window_length = *filled;
@@ -164,25 +148,23 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
     return ScanEnd::Exhausted;
 }
 
-std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
-                                                      std::uint64_t limit) {
+std::optional<std::vector<std::uint8_t>> read_payload(const io::ByteSource& source,
+                                                      const TopBox& box, std::uint64_t limit) {
     if (box.size < box.header_length) return std::nullopt;
     if (box.offset > UINT64_MAX - box.header_length) return std::nullopt;
-    return read_at(file, box.offset + box.header_length, box.size - box.header_length, limit);
+    return source.read(box.offset + box.header_length, box.size - box.header_length, limit);
 }
 
-std::optional<Container> parse_container(const std::filesystem::path& path) {
-    std::optional<File> file = open_file(path);
-    if (!file) return std::nullopt;
-    std::optional<Container> container(Container{std::move(*file), {}, std::nullopt});
+Container parse_container(io::ByteSource source) {
+    Container container{std::move(source), {}, std::nullopt};
     try {
-        scan_top_level(container->file, [&](const TopBox& box) {
-            container->top.push_back(box);
+        scan_top_level(container.source, [&](const TopBox& box) {
+            container.top.push_back(box);
             return Visit::Continue;
         });
-        for (const TopBox& box : container->top) {
+        for (const TopBox& box : container.top) {
             if (!type_is(box.type, "moov")) continue;
-            container->moov = read_payload(container->file, box, kMaxMoovPayload);
+            container.moov = read_payload(container.source, box, kMaxMoovPayload);
             break;
         }
     } catch (const std::bad_alloc&) {

@@ -1,5 +1,5 @@
 // ISO base media / QuickTime boxes: a one-level walker over an in-memory buffer, bounded
-// big-endian loads, a buffered, capped scan of a file's top-level box headers, and a
+// big-endian loads, a buffered, capped scan of a byte source's top-level box headers, and a
 // container parsed once (top-level index and "moov" payload) for the timecode, Sony and
 // Canon readers.
 #pragma once
@@ -52,22 +52,6 @@ std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset);
 std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset);
 std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset);
 
-// A file opened read-only with its length; the descriptor is closed when the value dies.
-struct File {
-    io::Fd handle{-1};
-    std::uint64_t length = 0;
-};
-
-// The opened regular file; absent when it cannot be opened, is not a regular file (a
-// directory, FIFO or device) or its length cannot be taken.
-std::optional<File> open_file(const std::filesystem::path& path);
-
-// Exactly `count` bytes at `offset`. Absent, before anything is allocated, when `count`
-// exceeds `limit` or the bytes lie beyond the file's length; absent on a read error or a
-// short read.
-std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
-                                                 std::uint64_t count, std::uint64_t limit);
-
 // One top-level box as seen from its header alone. `size` includes the header.
 struct TopBox {
     FourCC type{};
@@ -84,29 +68,30 @@ enum class ScanEnd {
     Failed,    // a read error, a header shorter than needed, or a size below its header
 };
 
-// Walks the top-level box headers, calling `visit` for each. Headers are served from a
-// window read at the current offset (1 KiB, doubling up to 64 KiB while the headers lie
+// Walks the top-level box headers of `source`, calling `visit` for each. Headers are served
+// from a window read at the current offset (1 KiB, doubling up to 64 KiB while the headers lie
 // densely back to back); a box that skips past the window costs one read at the next header.
-// Size 0 runs to the end of the file, size 1 takes the 64-bit size. A visited box that ends
-// past the end of the file ends the scan after the visit; so does the kMaxTopBoxes-th box.
-ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit);
+// Size 0 runs to the end of the source, size 1 takes the 64-bit size. A visited box that ends
+// past the end of the source ends the scan after the visit; so does the kMaxTopBoxes-th box.
+ScanEnd scan_top_level(const io::ByteSource& source,
+                       const std::function<Visit(const TopBox&)>& visit);
 
 // The payload of a top-level box, read whole; absent when larger than `limit` or unreadable.
-std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
-                                                      std::uint64_t limit);
+std::optional<std::vector<std::uint8_t>> read_payload(const io::ByteSource& source,
+                                                      const TopBox& box, std::uint64_t limit);
 
-// A QuickTime-structured file parsed once for all readers.
+// A QuickTime-structured clip parsed once for all readers.
 struct Container {
-    File file;
+    io::ByteSource source;   // the clip's bytes
     std::vector<TopBox> top; // the boxes scan_top_level visits, in order
     std::optional<std::vector<std::uint8_t>>
         moov; // payload of the first "moov", at most kMaxMoovPayload
 };
 
-// The opened file with its top-level boxes and first "moov" payload; absent when open_file
-// fails. A scan that fails keeps the boxes before the fault; memory exhaustion keeps what
-// was gathered.
-std::optional<Container> parse_container(const std::filesystem::path& path);
+// The container of `source`, which it takes over, with its top-level boxes and first "moov"
+// payload. A scan that fails keeps the boxes before the fault; memory exhaustion keeps what
+// was gathered. Never fails.
+Container parse_container(io::ByteSource source);
 
 // Which QuickTime-structured files a name stands for: movies (mov, mp4, m4v), which may also
 // carry a camera document inside, and camera raw clips (crm, braw).

@@ -57,15 +57,9 @@ std::optional<Cndm> read(const boxes::Container& container) {
     std::optional<boxes::SampleRef> ref = boxes::find_first_sample(*container.moov, "cndm");
     if (!ref) return std::nullopt;
     std::optional<std::vector<std::uint8_t>> sample =
-        boxes::read_at(container.file, ref->offset, ref->size, boxes::kMaxSampleSize);
+        container.source.read(ref->offset, ref->size, boxes::kMaxSampleSize);
     if (!sample) return std::nullopt;
     return parse_sample(*sample);
-}
-
-std::optional<Cndm> read(const std::filesystem::path& path) {
-    std::optional<boxes::Container> container = boxes::parse_container(path);
-    if (!container) return std::nullopt;
-    return read(*container);
 }
 
 std::optional<std::string_view> curve_name(std::uint8_t code) {

@@ -78,7 +78,9 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     // the camera document is looked for inside movies only.
     const std::optional<boxes::QuickTimeKind> kind = boxes::quicktime_kind(file);
     std::optional<boxes::Container> container;
-    if (kind) container = boxes::parse_container(file);
+    if (kind)
+        if (std::optional<io::ByteSource> source = io::open_source(file))
+            container.emplace(boxes::parse_container(std::move(*source)));
 
     std::optional<tmcd::StartTimecode> timecode;
     if (container) timecode = tmcd::read_start_timecode(*container);
@@ -89,14 +91,15 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     if (container) canon = cndm::read(*container);
     if (canon && (canon->curve || canon->gamut)) clip.readers.push_back("zun-cndm");
 
-    const std::optional<boxes::Container> none;
     std::optional<sony::Sony> sony_doc =
-        sony::read(file, kind == boxes::QuickTimeKind::Movie ? container : none);
+        sony::read(file, kind == boxes::QuickTimeKind::Movie && container ? &*container : nullptr);
     if (sony_doc) clip.readers.push_back("zun-sony");
     container.reset(); // the "moov" payload may be large
 
     std::optional<mxf::Header> mxf_header;
-    if (ext && text::ascii_iequal(*ext, "mxf")) mxf_header = mxf::read(file);
+    if (ext && text::ascii_iequal(*ext, "mxf"))
+        if (const std::optional<io::ByteSource> source = io::open_source(file))
+            mxf_header = mxf::read(*source);
     if (mxf_header &&
         (mxf_header->timecode || mxf_header->sample_rate || mxf_header->picture_coding))
         clip.readers.push_back("zun-mxf");

@@ -96,7 +96,7 @@ std::optional<StartTimecode> read_start_timecode(const boxes::Container& contain
             break;
         }
         std::optional<std::vector<std::uint8_t>> sample =
-            boxes::read_at(container.file, track.chunk_offset, 4, 4);
+            container.source.read(track.chunk_offset, 4, 4);
         if (!sample) return std::nullopt;
         StartTimecode tc;
         tc.counter = static_cast<std::int32_t>(boxes::u32(*sample, 0).value_or(0));
@@ -107,12 +107,6 @@ std::optional<StartTimecode> read_start_timecode(const boxes::Container& contain
         return tc;
     }
     return std::nullopt;
-}
-
-std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& path) {
-    std::optional<boxes::Container> container = boxes::parse_container(path);
-    if (!container) return std::nullopt;
-    return read_start_timecode(*container);
 }
 
 } // namespace tmcd
