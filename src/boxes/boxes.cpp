@@ -7,8 +7,6 @@
 #include <string>
 
 #include "io/io.hpp"
-#include "paths/paths.hpp"
-#include "text/text.hpp"
 
 namespace boxes {
 
@@ -171,16 +169,6 @@ Container parse_container(io::ByteSource source) {
         // Out of memory: the boxes listed so far stand, the payload stays absent.
     }
     return container;
-}
-
-std::optional<QuickTimeKind> quicktime_kind(const std::filesystem::path& path) {
-    const std::optional<std::string_view> ext = paths::extension(path.native());
-    if (!ext) return std::nullopt;
-    for (const char* movie : {"mov", "mp4", "m4v"})
-        if (text::ascii_iequal(*ext, movie)) return QuickTimeKind::Movie;
-    for (const char* raw : {"crm", "braw"})
-        if (text::ascii_iequal(*ext, raw)) return QuickTimeKind::CameraRaw;
-    return std::nullopt;
 }
 
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl) {

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <span>
@@ -92,13 +91,6 @@ struct Container {
 // payload. A scan that fails keeps the boxes before the fault; memory exhaustion keeps what
 // was gathered. Never fails.
 Container parse_container(io::ByteSource source);
-
-// Which QuickTime-structured files a name stands for: movies (mov, mp4, m4v), which may also
-// carry a camera document inside, and camera raw clips (crm, braw).
-enum class QuickTimeKind { Movie, CameraRaw };
-
-// The kind the file name's extension gives, in any ASCII case; absent for any other file.
-std::optional<QuickTimeKind> quicktime_kind(const std::filesystem::path& path);
 
 // Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
 // or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.

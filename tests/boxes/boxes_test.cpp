@@ -282,14 +282,3 @@ TEST(BoxesContainer, FloodStopsAtTheCapWithFewReads) {
         EXPECT_LE(after.bytes - before.bytes, 1u << 20) << c.name;
     }
 }
-
-TEST(BoxesContainer, QuickTimeNames) {
-    using boxes::QuickTimeKind;
-    for (const char* name : {"a.mov", "A.MOV", "dir/b.Mp4", "c.m4V", "x.y.mp4", "./e.mov"})
-        EXPECT_EQ(boxes::quicktime_kind(name), QuickTimeKind::Movie) << name;
-    for (const char* name : {"a.crm", "A.CRM", "b.braw", "c.BRaw"})
-        EXPECT_EQ(boxes::quicktime_kind(name), QuickTimeKind::CameraRaw) << name;
-    for (const char* name : {"a.mxf", ".mov", "a.mov.xml", "mov", "a.", "", "a.mp4v", "a.m4a",
-                             "dir.mov/a", "a.mov/..", "a.r3d", ".braw", "a.crm2"})
-        EXPECT_FALSE(boxes::quicktime_kind(name)) << name;
-}

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/readers.hpp"
 #include "sony/sony.hpp"
 #include "support/bytes.hpp"
 #include "support/support.hpp"
@@ -56,11 +57,7 @@ Bytes udta_with(std::string_view text) {
 // The Sony reading of the clip at `path`, opened and read the way a scan does (the document
 // inside is looked for in movies only).
 std::optional<sony::Sony> read_clip(const std::filesystem::path& path) {
-    std::optional<boxes::Container> container;
-    if (boxes::quicktime_kind(path) == boxes::QuickTimeKind::Movie)
-        if (std::optional<io::ByteSource> source = io::open_source(path))
-            container.emplace(boxes::parse_container(std::move(*source)));
-    return sony::read(path, container ? &*container : nullptr);
+    return scan::read_media(path).readings.sony;
 }
 
 // The files of a folder (name and content), the first of them the clip, and what the Sony
