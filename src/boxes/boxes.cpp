@@ -37,36 +37,32 @@ bool type_is(const FourCC& code, std::string_view type) {
     return type.size() == 4 && std::memcmp(code.data(), type.data(), 4) == 0;
 }
 
+std::optional<BoxEntry> child_at(Bytes buffer, std::size_t at) {
+    const std::size_t len = buffer.size();
+    if (at > len || len - at < kHeader) return std::nullopt;
+    const std::uint8_t* h = buffer.data() + at;
+    const std::uint64_t size = load_be(h, 4);
+    if (size == 0) return BoxEntry{at + kHeader, fourcc_at(h + 4), len};
+    if (size == 1) {
+        if (len - at < kLargeHeader) return std::nullopt;
+        const std::uint64_t large = load_be(h + 8, 8);
+        if (large < kLargeHeader || large > len - at) return std::nullopt;
+        return BoxEntry{at + kLargeHeader, fourcc_at(h + 4), at + static_cast<std::size_t>(large)};
+    }
+    if (size < kHeader || size > len - at) return std::nullopt;
+    return BoxEntry{at + kHeader, fourcc_at(h + 4), at + static_cast<std::size_t>(size)};
+}
+
 std::vector<BoxEntry> children(Bytes buffer) {
     std::vector<BoxEntry> entries;
-    const std::size_t len = buffer.size();
-    std::size_t p = 0;
-    while (len - p >= kHeader) {
-        const std::uint8_t* h = buffer.data() + p;
-        const std::uint64_t size = load_be(h, 4);
-        std::size_t header = kHeader;
-        std::size_t end = 0;
-        if (size == 0) {
-            end = len;
-        } else if (size == 1) {
-            if (len - p < kLargeHeader) break;
-            const std::uint64_t large = load_be(h + 8, 8);
-            if (large < kLargeHeader || large > len - p) break;
-            header = kLargeHeader;
-            end = p + static_cast<std::size_t>(large);
-        } else {
-            if (size < kHeader || size > len - p) break;
-            end = p + static_cast<std::size_t>(size);
-        }
-        entries.push_back(BoxEntry{p + header, fourcc_at(h + 4), end});
-        p = end;
-    }
+    for (std::optional<BoxEntry> e = child_at(buffer, 0); e; e = child_at(buffer, e->end))
+        entries.push_back(*e);
     return entries;
 }
 
 std::optional<Bytes> find(Bytes buffer, std::string_view type) {
-    for (const BoxEntry& e : children(buffer))
-        if (type_is(e.type, type)) return buffer.subspan(e.start, e.end - e.start);
+    for (std::optional<BoxEntry> e = child_at(buffer, 0); e; e = child_at(buffer, e->end))
+        if (type_is(e->type, type)) return buffer.subspan(e->start, e->end - e->start);
     return std::nullopt;
 }
 
@@ -191,9 +187,9 @@ std::optional<std::uint32_t> first_sample_size(Bytes stbl) {
 }
 
 std::optional<SampleRef> find_first_sample(Bytes moov, std::string_view format) {
-    for (const BoxEntry& trak : children(moov)) {
-        if (!type_is(trak.type, "trak")) continue;
-        const Bytes payload = moov.subspan(trak.start, trak.end - trak.start);
+    for (std::optional<BoxEntry> trak = child_at(moov, 0); trak; trak = child_at(moov, trak->end)) {
+        if (!type_is(trak->type, "trak")) continue;
+        const Bytes payload = moov.subspan(trak->start, trak->end - trak->start);
         std::optional<Bytes> mdia = find(payload, "mdia");
         std::optional<Bytes> minf = mdia ? find(*mdia, "minf") : std::nullopt;
         std::optional<Bytes> stbl = minf ? find(*minf, "stbl") : std::nullopt;

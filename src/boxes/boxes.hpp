@@ -36,8 +36,13 @@ struct BoxEntry {
 // Whether a four-character code equals `type` byte for byte (false unless `type` has 4 bytes).
 bool type_is(const FourCC& code, std::string_view type);
 
-// The child boxes of one level, in order. A malformed box (size below its header, overrun,
-// overflow, truncated 64-bit size) ends the list; the entries before it are kept.
+// The child box at `at` in `buffer`: a level's first child at 0, each next one at the previous
+// one's `end`. Absent at the end of the level or at a malformed box (size below its header,
+// overrun, overflow, truncated 64-bit size). Walking a level this way holds no list of it.
+std::optional<BoxEntry> child_at(Bytes buffer, std::size_t at);
+
+// The child boxes of one level, in order, as child_at gives them: a malformed box ends the
+// list; the entries before it are kept.
 std::vector<BoxEntry> children(Bytes buffer);
 
 // Payload of the first child of `type`; absent when no child has that type. Borrows `buffer`.

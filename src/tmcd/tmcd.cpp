@@ -84,10 +84,11 @@ std::string counter_to_tc(std::int64_t counter, std::uint32_t frame_quanta, Drop
 std::optional<StartTimecode> read_start_timecode(const boxes::Container& container) {
     if (!container.moov) return std::nullopt;
     const boxes::Bytes moov_bytes(*container.moov);
-    for (const boxes::BoxEntry& entry : boxes::children(moov_bytes)) {
-        if (!boxes::type_is(entry.type, "trak")) continue;
+    for (std::optional<boxes::BoxEntry> entry = boxes::child_at(moov_bytes, 0); entry;
+         entry = boxes::child_at(moov_bytes, entry->end)) {
+        if (!boxes::type_is(entry->type, "trak")) continue;
         TrackTimecode track;
-        switch (examine_track(moov_bytes.subspan(entry.start, entry.end - entry.start), track)) {
+        switch (examine_track(moov_bytes.subspan(entry->start, entry->end - entry->start), track)) {
         case TrackResult::Abort:
             return std::nullopt;
         case TrackResult::Next:

@@ -220,3 +220,33 @@ TEST(TmcdRead, OversizedMoovIsRefusedWithoutReadingIt) {
         EXPECT_LT(*after - *before, 4096u);
     }
 }
+
+// A "moov" flooded with empty boxes before its timecode track is walked box by box, never listed
+// whole: the peak memory grows by far less than a list of its 4 million boxes (96 MiB) would.
+TEST(TmcdRead, FloodedMoovIsWalkedWithoutListingIt) {
+    constexpr std::uint32_t kFloodBoxes = 4'000'000;
+    const Bytes track = tc_trak(24, 0, stco(kFirst));
+    const Bytes empty = box("free", {});
+    Bytes content = kHead;
+    content.reserve(kHead.size() + 8 + kFloodBoxes * empty.size() + track.size());
+    const Bytes moov_header =
+        cat({be32(8 + kFloodBoxes * 8 + static_cast<std::uint32_t>(track.size())), ascii("moov")});
+    content.insert(content.end(), moov_header.begin(), moov_header.end());
+    for (std::uint32_t i = 0; i < kFloodBoxes; ++i)
+        content.insert(content.end(), empty.begin(), empty.end());
+    content.insert(content.end(), track.begin(), track.end());
+    const boxes::Container container = boxes::parse_container(io::ByteSource(content));
+    ASSERT_TRUE(container.moov);
+
+    const auto before = proc_self_number("status", "VmHWM:");
+    const auto tc = tmcd::read_start_timecode(container);
+    const auto canon = boxes::find_first_sample(*container.moov, "cndm");
+    const auto trak = boxes::find(*container.moov, "trak");
+    const auto after = proc_self_number("status", "VmHWM:");
+    EXPECT_EQ(describe(tc), "01:00:00:00 86400 24 ndf");
+    EXPECT_FALSE(canon);
+    EXPECT_TRUE(trak);
+    if (before && after) {
+        EXPECT_LT(*after - *before, 16u << 10); // KiB
+    }
+}
