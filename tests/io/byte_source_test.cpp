@@ -39,7 +39,7 @@ TEST(ByteSource, FileAndMemoryReadAlike) {
         {0, 5, 4, "absent"},                   // over the caller's limit
         {0, 11, UINT64_MAX, "absent"},         // past the end
         {11, 0, UINT64_MAX, "absent"},         // an offset past the end
-        {1, UINT64_MAX, UINT64_MAX, "absent"}, // refused before anything is allocated
+        {1, UINT64_MAX, UINT64_MAX, "absent"}, // a hostile size
         {UINT64_MAX, 1, 1, "absent"},
     };
     const io::ByteSource* sources[] = {&*file, &memory};

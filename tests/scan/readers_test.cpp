@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace {
 
@@ -85,23 +84,6 @@ TEST(ScanReaders, ReadingsAndReadersByContainer) {
         const io::Counts before = io::counts();
         EXPECT_EQ(describe(scan::read_media(path)), c.expected) << c.name;
         EXPECT_EQ(io::counts().opens - before.opens, c.opens) << c.name;
-    }
-}
-
-// A missing clip, a folder or a FIFO with a media name gives nothing, without blocking.
-TEST(ScanReaders, UnopenableClipsGiveNoReadings) {
-    testing_support::TempDir tmp;
-    for (const char* name : {"a.mov", "b.CRM", "c.mxf", "d.mkv"}) {
-        EXPECT_EQ(describe(scan::read_media(tmp / ("missing" + std::string(name)))), "----");
-        std::filesystem::create_directory(tmp / ("dir" + std::string(name)));
-        EXPECT_EQ(describe(scan::read_media(tmp / ("dir" + std::string(name)))), "----");
-        const auto fifo = tmp / ("fifo" + std::string(name));
-        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-        std::string got;
-        EXPECT_EQ(
-            testing_support::blocking_open({fifo}, [&] { got = describe(scan::read_media(fifo)); }),
-            "");
-        EXPECT_EQ(got, "----") << name;
     }
 }
 
