@@ -1,14 +1,18 @@
-// Fuzz target: the box walker over the input buffer, and the start-timecode, Sony and Canon
-// readers over the input written as a container file, by path and over one parsed container.
+// Fuzz target: the box walker over the input buffer, the top-level scan of the input as a byte
+// source (which must agree with the walker), and the start-timecode, Sony and Canon readers
+// over the container parsed from it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "boxes/boxes.hpp"
 #include "cndm/cndm.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "fuzz/sony_summary.hpp"
+#include "io/io.hpp"
 #include "sony/sony.hpp"
 #include "tmcd/tmcd.hpp"
 
@@ -62,21 +66,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t seen = walk(buffer, 0);
     require(walk(buffer, 0) == seen, "walking twice gives different boxes");
 
-    const std::filesystem::path path = fuzz_support::write_scratch("clip.mp4", buffer);
-    const std::string tc = summary(tmcd::read_start_timecode(path));
-    const std::string canon = summary(cndm::read(path));
-    const std::string camera = fuzz_support::sony_summary(sony::read(path));
-
-    // One parse shared by the three readers gives what each reader finds on its own.
-    const std::optional<boxes::Container> container = boxes::parse_container(path);
-    require(container.has_value(), "the scratch file does not open");
-    require(container->top.size() <= boxes::kMaxTopBoxes, "top-level index over its cap");
-    for (std::size_t i = 1; i < container->top.size(); ++i)
-        require(container->top[i].offset ==
-                    container->top[i - 1].offset + container->top[i - 1].size,
+    const boxes::Container container = boxes::parse_container(io::ByteSource(buffer));
+    require(container.top.size() <= boxes::kMaxTopBoxes, "top-level index over its cap");
+    for (std::size_t i = 1; i < container.top.size(); ++i)
+        require(container.top[i].offset == container.top[i - 1].offset + container.top[i - 1].size,
                 "top-level boxes not back to back");
-    require(summary(tmcd::read_start_timecode(*container)) == tc, "timecode read differs");
-    require(summary(cndm::read(*container)) == canon, "Canon read differs");
-    require(fuzz_support::sony_summary(sony::read(path, container)) == camera, "Sony read differs");
+    // The windowed scan sees the boxes the in-memory walker sees, and may add one that runs
+    // past the end.
+    const std::vector<boxes::BoxEntry> walked = boxes::children(buffer);
+    require(container.top.size() >= std::min(walked.size(), boxes::kMaxTopBoxes),
+            "the scan misses boxes the walker sees");
+    for (std::size_t i = 0; i < std::min(walked.size(), container.top.size()); ++i) {
+        const boxes::TopBox& top = container.top[i];
+        require(top.type == walked[i].type && top.offset + top.header_length == walked[i].start &&
+                    top.offset + top.size == walked[i].end,
+                "the scan and the walker disagree on a box");
+    }
+    if (container.moov) require(container.moov->size() <= boxes::kMaxMoovPayload, "moov too large");
+
+    // The readers share one parse; a second parse gives the same readings.
+    const std::string tc = summary(tmcd::read_start_timecode(container));
+    const std::string canon = summary(cndm::read(container));
+    const std::string camera = fuzz_support::sony_summary(sony::read({}, &container));
+    const boxes::Container again = boxes::parse_container(io::ByteSource(buffer));
+    require(summary(tmcd::read_start_timecode(again)) == tc, "timecode read differs");
+    require(summary(cndm::read(again)) == canon, "Canon read differs");
+    require(fuzz_support::sony_summary(sony::read({}, &again)) == camera, "Sony read differs");
     return 0;
 }

@@ -1,5 +1,6 @@
 // Helpers shared by the fuzz targets: a checked condition that aborts with a message, input
-// splitting, and a scratch file holding the input for readers that take a path.
+// splitting, and a scratch file holding the input for the one reader that takes a path (the
+// motion log reader; the container readers take the input's bytes directly).
 #pragma once
 
 #include <cstddef>

@@ -1,22 +1,20 @@
-// Fuzz target: the MXF header metadata reader over the input as bytes and, written to a file,
-// by path; both must agree.
+// Fuzz target: the MXF header metadata reader over the input as a byte source.
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "fuzz/fuzz_support.hpp"
+#include "io/io.hpp"
 #include "mxf/mxf.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using fuzz_support::require;
     const std::span<const std::uint8_t> bytes(data, size);
-    const std::optional<mxf::Header> header = mxf::parse(bytes);
-    require(mxf::parse(bytes) == header, "parsing twice gives different headers");
-    const std::filesystem::path path = fuzz_support::write_scratch("clip.mxf", bytes);
-    require(mxf::read(path) == header, "the file's read differs from the bytes' parse");
+    const io::ByteSource source(bytes);
+    const std::optional<mxf::Header> header = mxf::read(source);
+    require(mxf::read(source) == header, "reading twice gives different headers");
     if (!header) return 0;
     if (header->timecode) require(header->timecode->rounded_base > 0, "timecode without a base");
     if (header->sample_rate) {

@@ -7,8 +7,6 @@
 #include <string>
 
 #include "io/io.hpp"
-#include "paths/paths.hpp"
-#include "text/text.hpp"
 
 namespace boxes {
 
@@ -39,36 +37,32 @@ bool type_is(const FourCC& code, std::string_view type) {
     return type.size() == 4 && std::memcmp(code.data(), type.data(), 4) == 0;
 }
 
+std::optional<BoxEntry> child_at(Bytes buffer, std::size_t at) {
+    const std::size_t len = buffer.size();
+    if (at > len || len - at < kHeader) return std::nullopt;
+    const std::uint8_t* h = buffer.data() + at;
+    const std::uint64_t size = load_be(h, 4);
+    if (size == 0) return BoxEntry{at + kHeader, fourcc_at(h + 4), len};
+    if (size == 1) {
+        if (len - at < kLargeHeader) return std::nullopt;
+        const std::uint64_t large = load_be(h + 8, 8);
+        if (large < kLargeHeader || large > len - at) return std::nullopt;
+        return BoxEntry{at + kLargeHeader, fourcc_at(h + 4), at + static_cast<std::size_t>(large)};
+    }
+    if (size < kHeader || size > len - at) return std::nullopt;
+    return BoxEntry{at + kHeader, fourcc_at(h + 4), at + static_cast<std::size_t>(size)};
+}
+
 std::vector<BoxEntry> children(Bytes buffer) {
     std::vector<BoxEntry> entries;
-    const std::size_t len = buffer.size();
-    std::size_t p = 0;
-    while (len - p >= kHeader) {
-        const std::uint8_t* h = buffer.data() + p;
-        const std::uint64_t size = load_be(h, 4);
-        std::size_t header = kHeader;
-        std::size_t end = 0;
-        if (size == 0) {
-            end = len;
-        } else if (size == 1) {
-            if (len - p < kLargeHeader) break;
-            const std::uint64_t large = load_be(h + 8, 8);
-            if (large < kLargeHeader || large > len - p) break;
-            header = kLargeHeader;
-            end = p + static_cast<std::size_t>(large);
-        } else {
-            if (size < kHeader || size > len - p) break;
-            end = p + static_cast<std::size_t>(size);
-        }
-        entries.push_back(BoxEntry{p + header, fourcc_at(h + 4), end});
-        p = end;
-    }
+    for (std::optional<BoxEntry> e = child_at(buffer, 0); e; e = child_at(buffer, e->end))
+        entries.push_back(*e);
     return entries;
 }
 
 std::optional<Bytes> find(Bytes buffer, std::string_view type) {
-    for (const BoxEntry& e : children(buffer))
-        if (type_is(e.type, type)) return buffer.subspan(e.start, e.end - e.start);
+    for (std::optional<BoxEntry> e = child_at(buffer, 0); e; e = child_at(buffer, e->end))
+        if (type_is(e->type, type)) return buffer.subspan(e->start, e->end - e->start);
     return std::nullopt;
 }
 
@@ -91,26 +85,8 @@ std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset) {
     return load_be(buffer.data() + offset, 8);
 }
 
-std::optional<File> open_file(const std::filesystem::path& path) {
-    std::optional<io::Fd> fd = io::open_regular(path);
-    if (!fd) return std::nullopt;
-    std::optional<io::FileStatus> st = io::descriptor_status(*fd);
-    if (!st) return std::nullopt;
-    return File{std::move(*fd), st->size};
-}
-
-std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
-                                                 std::uint64_t count, std::uint64_t limit) {
-    if (!file.handle.is_open() || count > limit || offset > file.length ||
-        count > file.length - offset)
-        return std::nullopt;
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(count));
-    if (io::read_at(file.handle, offset, out) != out.size()) return std::nullopt;
-    return out;
-}
-
-ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit) {
-    if (!file.handle.is_open()) return ScanEnd::Failed;
+ScanEnd scan_top_level(const io::ByteSource& source,
+                       const std::function<Visit(const TopBox&)>& visit) {
     const std::unique_ptr<std::uint8_t[]> window(new (std::nothrow) std::uint8_t[kWindowMax]);
     if (!window) return ScanEnd::Failed;
     std::uint64_t window_offset = 0; // file offset of window[0]; offsets only grow past it
@@ -119,9 +95,10 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
     std::size_t served = 0;          // headers taken from the current window
     std::uint64_t offset = 0;
     std::size_t visited = 0;
-    while (file.length >= kHeader && offset <= file.length - kHeader) {
+    const std::uint64_t length = source.size();
+    while (length >= kHeader && offset <= length - kHeader) {
         if (visited == kMaxTopBoxes) return ScanEnd::Exhausted;
-        const std::uint64_t remaining = file.length - offset;
+        const std::uint64_t remaining = length - offset;
         const std::size_t want =
             remaining < kLargeHeader ? static_cast<std::size_t>(remaining) : kLargeHeader;
         const std::uint64_t into = offset - window_offset;
@@ -132,7 +109,7 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
             const std::size_t fill =
                 remaining < window_size ? static_cast<std::size_t>(remaining) : window_size;
             const std::optional<std::size_t> filled =
-                io::read_at(file.handle, offset, std::span(window.get(), fill));
+                source.read_into(offset, std::span(window.get(), fill));
             if (!filled) return ScanEnd::Failed;
             window_offset = offset;
             window_length = *filled;
@@ -165,41 +142,29 @@ ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&
     return ScanEnd::Exhausted;
 }
 
-std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
-                                                      std::uint64_t limit) {
+std::optional<std::vector<std::uint8_t>> read_payload(const io::ByteSource& source,
+                                                      const TopBox& box, std::uint64_t limit) {
     if (box.size < box.header_length) return std::nullopt;
     if (box.offset > UINT64_MAX - box.header_length) return std::nullopt;
-    return read_at(file, box.offset + box.header_length, box.size - box.header_length, limit);
+    return source.read(box.offset + box.header_length, box.size - box.header_length, limit);
 }
 
-std::optional<Container> parse_container(const std::filesystem::path& path) {
-    std::optional<File> file = open_file(path);
-    if (!file) return std::nullopt;
-    std::optional<Container> container(Container{std::move(*file), {}, std::nullopt});
+Container parse_container(io::ByteSource source) {
+    Container container{std::move(source), {}, std::nullopt};
     try {
-        scan_top_level(container->file, [&](const TopBox& box) {
-            container->top.push_back(box);
+        scan_top_level(container.source, [&](const TopBox& box) {
+            container.top.push_back(box);
             return Visit::Continue;
         });
-        for (const TopBox& box : container->top) {
+        for (const TopBox& box : container.top) {
             if (!type_is(box.type, "moov")) continue;
-            container->moov = read_payload(container->file, box, kMaxMoovPayload);
+            container.moov = read_payload(container.source, box, kMaxMoovPayload);
             break;
         }
     } catch (const std::bad_alloc&) {
         // Out of memory: the boxes listed so far stand, the payload stays absent.
     }
     return container;
-}
-
-std::optional<QuickTimeKind> quicktime_kind(const std::filesystem::path& path) {
-    const std::optional<std::string_view> ext = paths::extension(path.native());
-    if (!ext) return std::nullopt;
-    for (const char* movie : {"mov", "mp4", "m4v"})
-        if (text::ascii_iequal(*ext, movie)) return QuickTimeKind::Movie;
-    for (const char* raw : {"crm", "braw"})
-        if (text::ascii_iequal(*ext, raw)) return QuickTimeKind::CameraRaw;
-    return std::nullopt;
 }
 
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl) {
@@ -222,9 +187,9 @@ std::optional<std::uint32_t> first_sample_size(Bytes stbl) {
 }
 
 std::optional<SampleRef> find_first_sample(Bytes moov, std::string_view format) {
-    for (const BoxEntry& trak : children(moov)) {
-        if (!type_is(trak.type, "trak")) continue;
-        const Bytes payload = moov.subspan(trak.start, trak.end - trak.start);
+    for (std::optional<BoxEntry> trak = child_at(moov, 0); trak; trak = child_at(moov, trak->end)) {
+        if (!type_is(trak->type, "trak")) continue;
+        const Bytes payload = moov.subspan(trak->start, trak->end - trak->start);
         std::optional<Bytes> mdia = find(payload, "mdia");
         std::optional<Bytes> minf = mdia ? find(*mdia, "minf") : std::nullopt;
         std::optional<Bytes> stbl = minf ? find(*minf, "stbl") : std::nullopt;

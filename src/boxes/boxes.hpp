@@ -1,12 +1,11 @@
 // ISO base media / QuickTime boxes: a one-level walker over an in-memory buffer, bounded
-// big-endian loads, a buffered, capped scan of a file's top-level box headers, and a
+// big-endian loads, a buffered, capped scan of a byte source's top-level box headers, and a
 // container parsed once (top-level index and "moov" payload) for the timecode, Sony and
 // Canon readers.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <span>
@@ -37,8 +36,13 @@ struct BoxEntry {
 // Whether a four-character code equals `type` byte for byte (false unless `type` has 4 bytes).
 bool type_is(const FourCC& code, std::string_view type);
 
-// The child boxes of one level, in order. A malformed box (size below its header, overrun,
-// overflow, truncated 64-bit size) ends the list; the entries before it are kept.
+// The child box at `at` in `buffer`: a level's first child at 0, each next one at the previous
+// one's `end`. Absent at the end of the level or at a malformed box (size below its header,
+// overrun, overflow, truncated 64-bit size). Walking a level this way holds no list of it.
+std::optional<BoxEntry> child_at(Bytes buffer, std::size_t at);
+
+// The child boxes of one level, in order, as child_at gives them: a malformed box ends the
+// list; the entries before it are kept.
 std::vector<BoxEntry> children(Bytes buffer);
 
 // Payload of the first child of `type`; absent when no child has that type. Borrows `buffer`.
@@ -51,22 +55,6 @@ std::uint64_t load_be(Bytes bytes);
 std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset);
 std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset);
 std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset);
-
-// A file opened read-only with its length; the descriptor is closed when the value dies.
-struct File {
-    io::Fd handle;
-    std::uint64_t length = 0;
-};
-
-// The opened regular file; absent when it cannot be opened, is not a regular file (a
-// directory, FIFO or device) or its length cannot be taken.
-std::optional<File> open_file(const std::filesystem::path& path);
-
-// Exactly `count` bytes at `offset`. Absent, before anything is allocated, when `count`
-// exceeds `limit` or the bytes lie beyond the file's length; absent on a read error or a
-// short read.
-std::optional<std::vector<std::uint8_t>> read_at(const File& file, std::uint64_t offset,
-                                                 std::uint64_t count, std::uint64_t limit);
 
 // One top-level box as seen from its header alone. `size` includes the header.
 struct TopBox {
@@ -84,36 +72,30 @@ enum class ScanEnd {
     Failed,    // a read error, a header shorter than needed, or a size below its header
 };
 
-// Walks the top-level box headers, calling `visit` for each. Headers are served from a
-// window read at the current offset (1 KiB, doubling up to 64 KiB while the headers lie
+// Walks the top-level box headers of `source`, calling `visit` for each. Headers are served
+// from a window read at the current offset (1 KiB, doubling up to 64 KiB while the headers lie
 // densely back to back); a box that skips past the window costs one read at the next header.
-// Size 0 runs to the end of the file, size 1 takes the 64-bit size. A visited box that ends
-// past the end of the file ends the scan after the visit; so does the kMaxTopBoxes-th box.
-ScanEnd scan_top_level(const File& file, const std::function<Visit(const TopBox&)>& visit);
+// Size 0 runs to the end of the source, size 1 takes the 64-bit size. A visited box that ends
+// past the end of the source ends the scan after the visit; so does the kMaxTopBoxes-th box.
+ScanEnd scan_top_level(const io::ByteSource& source,
+                       const std::function<Visit(const TopBox&)>& visit);
 
 // The payload of a top-level box, read whole; absent when larger than `limit` or unreadable.
-std::optional<std::vector<std::uint8_t>> read_payload(const File& file, const TopBox& box,
-                                                      std::uint64_t limit);
+std::optional<std::vector<std::uint8_t>> read_payload(const io::ByteSource& source,
+                                                      const TopBox& box, std::uint64_t limit);
 
-// A QuickTime-structured file parsed once for all readers.
+// A QuickTime-structured clip parsed once for all readers.
 struct Container {
-    File file;
+    io::ByteSource source;   // the clip's bytes
     std::vector<TopBox> top; // the boxes scan_top_level visits, in order
     std::optional<std::vector<std::uint8_t>>
         moov; // payload of the first "moov", at most kMaxMoovPayload
 };
 
-// The opened file with its top-level boxes and first "moov" payload; absent when open_file
-// fails. A scan that fails keeps the boxes before the fault; memory exhaustion keeps what
-// was gathered.
-std::optional<Container> parse_container(const std::filesystem::path& path);
-
-// Which QuickTime-structured files a name stands for: movies (mov, mp4, m4v), which may also
-// carry a camera document inside, and camera raw clips (crm, braw).
-enum class QuickTimeKind { Movie, CameraRaw };
-
-// The kind the file name's extension gives, in any ASCII case; absent for any other file.
-std::optional<QuickTimeKind> quicktime_kind(const std::filesystem::path& path);
+// The container of `source`, which it takes over, with its top-level boxes and first "moov"
+// payload. A scan that fails keeps the boxes before the fault; memory exhaustion keeps what
+// was gathered. Never fails.
+Container parse_container(io::ByteSource source);
 
 // Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
 // or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "boxes/boxes.hpp"
+#include "klv/klv.hpp"
 
 namespace cndm {
 
@@ -35,31 +36,17 @@ Cndm parse_sample(std::span<const std::uint8_t> sample) {
     if (i > size - 4 || size - i < kKeyLength + 1) return out;
 
     while (size - i >= kKeyLength + 1 && label_prefix_at(sample, i)) {
-        // BER length: short form, or 0x81..0x84 followed by that many length bytes.
-        const std::uint8_t first = sample[i + kKeyLength];
-        std::size_t value_start = i + kKeyLength + 1;
-        std::uint64_t length = 0;
-        if (first < 0x80) {
-            length = first;
-        } else if (first >= 0x81 && first <= 0x84) {
-            const std::size_t n = first - 0x80u;
-            if (size - value_start < n) break;
-            length = boxes::load_be(sample.subspan(value_start, n));
-            value_start += n;
-        } else {
-            break;
-        }
-        const std::size_t packet_end =
-            length < size - value_start ? value_start + static_cast<std::size_t>(length) : size;
-
-        std::size_t q = value_start;
-        while (packet_end - q >= 4) {
-            const auto tag = static_cast<std::uint16_t>(boxes::load_be(sample.subspan(q, 2)));
-            const std::size_t item_length = boxes::load_be(sample.subspan(q + 2, 2));
-            if (packet_end - q - 4 < item_length) break;
-            apply_item(tag, sample.subspan(q + 4, item_length), out);
-            q += 4 + item_length;
-        }
+        // The packets' lengths take at most 4 bytes; a longer or malformed one ends the sample.
+        const std::optional<klv::Length> length = klv::ber_length(sample, i + kKeyLength, 4);
+        if (!length) break;
+        const std::size_t value_start = i + kKeyLength + length->size;
+        const std::size_t packet_end = length->value < size - value_start
+                                           ? value_start + static_cast<std::size_t>(length->value)
+                                           : size;
+        // An item running past the packet ends it; the items before it stand.
+        klv::walk_local_set(
+            sample.subspan(value_start, packet_end - value_start),
+            [&](const klv::LocalItem& item) { apply_item(item.tag, item.value, out); });
         i = packet_end;
     }
     return out;
@@ -70,15 +57,9 @@ std::optional<Cndm> read(const boxes::Container& container) {
     std::optional<boxes::SampleRef> ref = boxes::find_first_sample(*container.moov, "cndm");
     if (!ref) return std::nullopt;
     std::optional<std::vector<std::uint8_t>> sample =
-        boxes::read_at(container.file, ref->offset, ref->size, boxes::kMaxSampleSize);
+        container.source.read(ref->offset, ref->size, boxes::kMaxSampleSize);
     if (!sample) return std::nullopt;
     return parse_sample(*sample);
-}
-
-std::optional<Cndm> read(const std::filesystem::path& path) {
-    std::optional<boxes::Container> container = boxes::parse_container(path);
-    if (!container) return std::nullopt;
-    return read(*container);
 }
 
 std::optional<std::string_view> curve_name(std::uint8_t code) {

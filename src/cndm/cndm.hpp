@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,9 +19,6 @@ struct Cndm {
 // no "moov" payload, no qualifying track, or the sample cannot be read. A present result
 // may hold neither code.
 std::optional<Cndm> read(const boxes::Container& container);
-
-// The same for the file at `path`, parsed on the spot; also absent when it cannot be opened.
-std::optional<Cndm> read(const std::filesystem::path& path);
 
 // The codes found in one sample's KLV packets; members stay absent when not found.
 Cndm parse_sample(std::span<const std::uint8_t> sample);

@@ -314,3 +314,45 @@ Status guard_forget(Child& guard, pid_t pid);
 std::size_t online_cores();
 
 } // namespace io
+
+// ---- Byte sources ----
+
+namespace io {
+
+// Bytes read at offsets, from an open regular file or from memory, with the size known up
+// front: what the container readers take instead of paths. A file source reads through read_at
+// (so counts() sees its reads) and keeps the size the file had when it was opened; a memory
+// source borrows its bytes, which must outlive it. Reads are checked against the size and the
+// caller's limit before anything is allocated. Move-only.
+class ByteSource {
+  public:
+    // A source over `bytes`, borrowed; never fails.
+    explicit ByteSource(std::span<const std::uint8_t> bytes);
+
+    // The size in bytes; never fails.
+    std::uint64_t size() const { return size_; }
+
+    // Exactly `count` bytes at `offset`. Absent, before anything is allocated, when `count`
+    // exceeds `limit` or the bytes lie past the size; absent on a read error, a short read (a
+    // file that shrank) or when memory runs out.
+    std::optional<std::vector<std::uint8_t>> read(std::uint64_t offset, std::uint64_t count,
+                                                  std::uint64_t limit) const;
+
+    // Fills `out` from `offset` on as far as the source reaches: the count filled (less than
+    // asked only at the end of the source, 0 from there on), or absent on a read error.
+    std::optional<std::size_t> read_into(std::uint64_t offset, std::span<std::uint8_t> out) const;
+
+  private:
+    friend std::optional<ByteSource> open_source(const Path& path);
+    ByteSource(Fd file, std::uint64_t size);
+
+    std::optional<Fd> file_;              // the open file of a file source
+    std::span<const std::uint8_t> bytes_; // the bytes of a memory source
+    std::uint64_t size_ = 0;
+};
+
+// The regular file at `path` as a byte source, opened with open_regular (never blocking: a
+// FIFO or device is refused). Absent when it cannot be opened or its size cannot be taken.
+std::optional<ByteSource> open_source(const Path& path);
+
+} // namespace io

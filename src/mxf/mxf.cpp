@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <new>
 #include <vector>
 
 #include "io/io.hpp"
+#include "klv/klv.hpp"
 
 namespace mxf {
 
@@ -79,11 +79,9 @@ struct Klv {
 // the indefinite form (0x80) or takes more than 8 bytes.
 std::optional<Klv> klv_header(Bytes bytes, std::size_t at) {
     if (at > bytes.size() || bytes.size() - at < kKeySize + 1) return std::nullopt;
-    const std::uint8_t first = bytes[at + kKeySize];
-    if (first < 0x80) return Klv{at, kKeySize + 1, first};
-    const std::size_t count = first & 0x7F;
-    if (count == 0 || count > 8 || bytes.size() - at - kKeySize - 1 < count) return std::nullopt;
-    return Klv{at, kKeySize + 1 + count, load_be(bytes.data() + at + kKeySize + 1, count)};
+    const std::optional<klv::Length> length = klv::ber_length(bytes, at + kKeySize, 8);
+    if (!length) return std::nullopt;
+    return Klv{at, kKeySize + length->size, length->value};
 }
 
 // ---- Local sets ----
@@ -325,16 +323,11 @@ void store(Set& set, Prop prop, Bytes value) {
 std::optional<Set> read_set(Kind kind, Bytes value, const TagMap& tags) {
     Set set;
     set.kind = kind;
-    std::size_t at = 0;
-    while (at < value.size()) {
-        if (value.size() - at < 4) return std::nullopt;
-        const std::size_t tag = load_be(value.data() + at, 2);
-        const std::size_t length = load_be(value.data() + at + 2, 2);
-        if (value.size() - at - 4 < length) return std::nullopt;
-        const Prop prop = tags[tag];
-        if (carries(kind, prop)) store(set, prop, value.subspan(at + 4, length));
-        at += 4 + length;
-    }
+    const klv::SetEnd end = klv::walk_local_set(value, [&](const klv::LocalItem& item) {
+        const Prop prop = tags[item.tag];
+        if (carries(kind, prop)) store(set, prop, item.value);
+    });
+    if (end == klv::SetEnd::Cut) return std::nullopt;
     return set;
 }
 
@@ -486,50 +479,47 @@ Header resolve(const std::vector<Set>& sets) {
 
 // ---- Locating the header metadata ----
 
-// Exactly `count` bytes at `offset` of the input, or absent.
-using ReadAt = std::function<std::optional<std::vector<std::uint8_t>>(std::uint64_t offset,
-                                                                      std::size_t count)>;
-
-// The input's first bytes, kept to serve small reads without touching the file again.
+// The source's first bytes (the run-in and what follows it), kept to serve the small reads near
+// the start without reading the source again.
 class Input {
   public:
-    Input(std::uint64_t length, const ReadAt& read) : length_(length), read_(read) {}
+    explicit Input(const io::ByteSource& source) : source_(source) {}
 
     bool load_head() {
-        std::optional<std::vector<std::uint8_t>> head = read_(
-            0, static_cast<std::size_t>(std::min<std::uint64_t>(length_, kMaxRunIn + kKeySize)));
+        constexpr std::uint64_t kHead = kMaxRunIn + kKeySize;
+        std::optional<std::vector<std::uint8_t>> head =
+            source_.read(0, std::min<std::uint64_t>(source_.size(), kHead), kHead);
         if (!head) return false;
         head_ = std::move(*head);
         return true;
     }
     const std::vector<std::uint8_t>& head() const { return head_; }
-    std::uint64_t length() const { return length_; }
+    std::uint64_t length() const { return source_.size(); }
 
     // Exactly `count` bytes at `offset`; absent, before anything is allocated, when they lie
-    // past the end of the input or `count` exceeds `limit`.
+    // past the end of the source or `count` exceeds `limit`.
     std::optional<std::vector<std::uint8_t>> get(std::uint64_t offset, std::uint64_t count,
                                                  std::uint64_t limit) const {
-        if (count > limit || offset > length_ || count > length_ - offset) return std::nullopt;
+        if (count > limit) return std::nullopt;
         if (offset <= head_.size() && count <= head_.size() - offset)
             return std::vector<std::uint8_t>(head_.begin() + static_cast<std::ptrdiff_t>(offset),
                                              head_.begin() +
                                                  static_cast<std::ptrdiff_t>(offset + count));
-        return read_(offset, static_cast<std::size_t>(count));
+        return source_.read(offset, count, limit);
     }
 
     // The key and length of the item at `offset`; absent when cut short or malformed.
     std::optional<Klv> klv_at(std::uint64_t offset, std::vector<std::uint8_t>& bytes) const {
-        if (offset > length_) return std::nullopt;
+        if (offset > length()) return std::nullopt;
         std::optional<std::vector<std::uint8_t>> got =
-            get(offset, std::min<std::uint64_t>(kMaxKlvHeader, length_ - offset), kMaxKlvHeader);
+            get(offset, std::min<std::uint64_t>(kMaxKlvHeader, length() - offset), kMaxKlvHeader);
         if (!got) return std::nullopt;
         bytes = std::move(*got);
         return klv_header(bytes, 0);
     }
 
   private:
-    std::uint64_t length_;
-    const ReadAt& read_;
+    const io::ByteSource& source_;
     std::vector<std::uint8_t> head_;
 };
 
@@ -544,8 +534,9 @@ std::optional<std::size_t> find_header_partition(const std::vector<std::uint8_t>
     return std::nullopt;
 }
 
-std::optional<Header> parse_input(std::uint64_t length, const ReadAt& read) {
-    Input input(length, read);
+std::optional<Header> parse_source(const io::ByteSource& source) {
+    Input input(source);
+    const std::uint64_t length = source.size();
     if (!input.load_head()) return std::nullopt;
     const std::optional<std::size_t> pack_at = find_header_partition(input.head());
     if (!pack_at) return std::nullopt;
@@ -580,31 +571,9 @@ std::optional<Header> parse_input(std::uint64_t length, const ReadAt& read) {
 
 } // namespace
 
-std::optional<Header> read(const std::filesystem::path& path) {
+std::optional<Header> read(const io::ByteSource& source) {
     try {
-        const std::optional<io::Fd> file = io::open_regular(path);
-        if (!file) return std::nullopt;
-        const std::optional<io::FileStatus> status = io::descriptor_status(*file);
-        if (!status) return std::nullopt;
-        const ReadAt read_file = [&](std::uint64_t offset, std::size_t count) {
-            std::optional<std::vector<std::uint8_t>> out(std::in_place, count);
-            if (io::read_at(*file, offset, *out) != count) out.reset();
-            return out;
-        };
-        return parse_input(status->size, read_file);
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<Header> parse(std::span<const std::uint8_t> bytes) {
-    try {
-        const ReadAt read_bytes = [&](std::uint64_t offset, std::size_t count) {
-            const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(offset);
-            return std::optional<std::vector<std::uint8_t>>(
-                std::in_place, begin, begin + static_cast<std::ptrdiff_t>(count));
-        };
-        return parse_input(bytes.size(), read_bytes);
+        return parse_source(source);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }

@@ -5,10 +5,10 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
-#include <span>
 #include <string>
+
+#include "io/io.hpp"
 
 namespace mxf {
 
@@ -43,15 +43,11 @@ struct Header {
     bool operator==(const Header&) const = default;
 };
 
-// The header metadata of the MXF file at `path`. Absent when it is not a readable regular file
-// (a FIFO or device is refused without blocking), has no header partition pack within the
-// run-in, or its header metadata is malformed or larger than kMaxHeaderBytes. Members the
-// metadata does not give are absent.
-std::optional<Header> read(const std::filesystem::path& path);
-
-// The same over the bytes of a file's beginning (run-in, header partition pack and header
-// metadata); absent under the same conditions, or when the header metadata runs past `bytes`.
-std::optional<Header> parse(std::span<const std::uint8_t> bytes);
+// The header metadata of the MXF clip in `source`, read from its beginning (run-in, header
+// partition pack and header metadata) in a few reads. Absent when it has no header partition
+// pack within the run-in, its header metadata is malformed, larger than kMaxHeaderBytes or runs
+// past the end, or a read fails. Members the metadata does not give are absent.
+std::optional<Header> read(const io::ByteSource& source);
 
 // The codec family of a picture essence coding label: "MPEG-2", "AVC", "HEVC", "ProRes",
 // "DNxHD" (VC-3, also DNxHR), "JPEG 2000" or "Uncompressed"; absent for any other label.

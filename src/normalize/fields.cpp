@@ -361,11 +361,11 @@ void fill_merge(std::vector<Field>& fields, Field offered) {
         *existing = std::move(offered);
 }
 
-std::vector<Field> build_fields(const std::vector<RawTag>& tags,
-                                const std::optional<tmcd::StartTimecode>& tc,
-                                const std::optional<cndm::Cndm>& cndm,
-                                const std::optional<sony::Sony>& sony, std::uint64_t size,
-                                std::string_view ext, const std::optional<mxf::Header>& mxf) {
+std::vector<Field> build_fields(const std::vector<RawTag>& tags, const Readings& readings,
+                                std::uint64_t size, std::string_view ext) {
+    const std::optional<tmcd::StartTimecode>& tc = readings.timecode;
+    const std::optional<mxf::Header>& mxf = readings.mxf;
+    const std::optional<sony::Sony>& sony = readings.sony;
     const std::vector<DecodedSource> decoded =
         mxf ? mxf_sources(*mxf) : std::vector<DecodedSource>{};
     const TagIndex idx{tags, decoded};
@@ -379,7 +379,7 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags,
     for (const Row& row : kCameraRows)
         out.push_back(resolve(idx, row));
     out.push_back(unavailable("tint", "color", "no_source_tag"));
-    append_color_block(out, idx, cndm, sony);
+    append_color_block(out, idx, readings.canon, sony);
     for (const auto& [id, tag] : kContainerLabels)
         out.push_back(container_field(idx, id, tag));
     for (const Row& row : kFileRows)

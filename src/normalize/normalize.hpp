@@ -19,16 +19,21 @@
 
 namespace normalize {
 
+// What the engine's own readers found in one clip, one member per reader; a member is absent
+// when its reader did not run or found nothing.
+struct Readings {
+    std::optional<tmcd::StartTimecode> timecode{}; // "zun-tmcd"
+    std::optional<cndm::Cndm> canon{};             // "zun-cndm"
+    std::optional<sony::Sony> sony{};              // "zun-sony"
+    std::optional<mxf::Header> mxf{};              // "zun-mxf"
+};
+
 // Every field of one clip, in the fixed order: camera, exposure, colour block, container labels,
 // file rows, then (with a Sony record) the Sony-only fields, and "file_size" last. `size` is the
-// file size in bytes, `ext` the file-name extension as found, `mxf` what the MXF reader found.
-// Never fails.
+// file size in bytes, `ext` the file-name extension as found. Never fails.
 std::vector<model::Field> build_fields(const std::vector<model::RawTag>& tags,
-                                       const std::optional<tmcd::StartTimecode>& tc,
-                                       const std::optional<cndm::Cndm>& cndm,
-                                       const std::optional<sony::Sony>& sony, std::uint64_t size,
-                                       std::string_view ext,
-                                       const std::optional<mxf::Header>& mxf = std::nullopt);
+                                       const Readings& readings, std::uint64_t size,
+                                       std::string_view ext);
 
 // A value one of the engine's own readers decoded, offered to a field like a tag: `value` is
 // what the formatter and the agreement test see, `source` how the field cites it.

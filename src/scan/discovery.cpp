@@ -2,21 +2,17 @@
 #include "scan/scan.hpp"
 
 #include <algorithm>
-#include <array>
 #include <string_view>
 #include <unordered_set>
 
 #include "io/io.hpp"
 #include "paths/paths.hpp"
+#include "scan/readers.hpp"
 #include "text/text.hpp"
 
 namespace scan {
 
 namespace {
-
-constexpr std::array<std::string_view, 15> media_extensions = {
-    "mov", "mp4", "m4v", "mxf", "r3d",  "crm",  "mts", "avi",
-    "mkv", "ari", "mpg", "dng", "braw", "m2ts", "mpeg"};
 
 bool sorts_before(const std::string& a, const std::string& b) {
     return paths::compare(a, b) < 0;
@@ -83,11 +79,7 @@ bool is_media(const fs::path& path) {
     auto name = paths::file_name(path.native());
     if (!name) return false;
     if (text::is_utf8(*name) && !name->empty() && (*name)[0] == '.') return false;
-    auto ext = paths::extension(path.native());
-    if (!ext || !text::is_utf8(*ext)) return false;
-    std::string lowered = text::lower(*ext);
-    return std::find(media_extensions.begin(), media_extensions.end(), lowered) !=
-           media_extensions.end();
+    return media_type(path).has_value();
 }
 
 std::vector<fs::path> walk(const fs::path& path) {

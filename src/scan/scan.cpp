@@ -1,4 +1,4 @@
-// The batch scan: discovery, exiftool in batches of 16, the readers per file,
+// The batch scan: discovery, exiftool in batches of 16, the readers per file (readers.cpp),
 // and one clip per media file reported to the event sink.
 #include "scan/scan.hpp"
 
@@ -6,17 +6,13 @@
 #include <chrono>
 #include <span>
 
-#include "boxes/boxes.hpp"
-#include "cndm/cndm.hpp"
 #include "exiftool/exiftool.hpp"
 #include "io/io.hpp"
 #include "motion/motion.hpp"
-#include "mxf/mxf.hpp"
 #include "normalize/normalize.hpp"
 #include "paths/paths.hpp"
-#include "sony/sony.hpp"
+#include "scan/readers.hpp"
 #include "text/text.hpp"
-#include "tmcd/tmcd.hpp"
 
 namespace scan {
 
@@ -71,35 +67,12 @@ model::Clip process_file(const fs::path& file, exiftool::BatchResult& batch,
     const std::optional<std::string_view> ext = paths::extension(native);
     if (ext && text::is_utf8(*ext)) clip.ext = *ext;
 
-    // A QuickTime-structured clip is opened and its boxes walked once for all three readers;
-    // the camera document is looked for inside movies only.
-    const std::optional<boxes::QuickTimeKind> kind = boxes::quicktime_kind(file);
-    std::optional<boxes::Container> container;
-    if (kind) container = boxes::parse_container(file);
-
-    std::optional<tmcd::StartTimecode> timecode;
-    if (container) timecode = tmcd::read_start_timecode(*container);
+    // The engine's own readers, after exiftool: the clip is opened once for all of them.
+    MediaReadings media = read_media(file);
     if (clip.ok) clip.readers.push_back("exiftool");
-    if (timecode) clip.readers.push_back("zun-tmcd");
-
-    std::optional<cndm::Cndm> canon;
-    if (container) canon = cndm::read(*container);
-    if (canon && (canon->curve || canon->gamut)) clip.readers.push_back("zun-cndm");
-
-    const std::optional<boxes::Container> none;
-    std::optional<sony::Sony> sony_doc =
-        sony::read(file, kind == boxes::QuickTimeKind::Movie ? container : none);
-    if (sony_doc) clip.readers.push_back("zun-sony");
-    container.reset(); // the "moov" payload may be large
-
-    std::optional<mxf::Header> mxf_header;
-    if (ext && text::ascii_iequal(*ext, "mxf")) mxf_header = mxf::read(file);
-    if (mxf_header &&
-        (mxf_header->timecode || mxf_header->sample_rate || mxf_header->picture_coding))
-        clip.readers.push_back("zun-mxf");
-
-    clip.fields = normalize::build_fields(clip.tags, timecode, canon, sony_doc, clip.size, clip.ext,
-                                          mxf_header);
+    for (std::string& name : media.readers)
+        clip.readers.push_back(std::move(name));
+    clip.fields = normalize::build_fields(clip.tags, media.readings, clip.size, clip.ext);
 
     clip.dir = text::lossy(paths::parent(native).value_or(""));
     clip.name = text::lossy(paths::file_name(native).value_or(""));

@@ -3,6 +3,7 @@
 // sample of the container's real-time metadata track.
 #include <string>
 
+#include "io/io.hpp"
 #include "sony/sony.hpp"
 #include "text/text.hpp"
 
@@ -22,10 +23,10 @@ bool holds_document(std::span<const std::uint8_t> bytes) {
 
 // The whole file as text when it opens, fits the cap and is valid UTF-8.
 std::optional<std::string> read_text(const std::filesystem::path& path) {
-    std::optional<boxes::File> file = boxes::open_file(path);
+    const std::optional<io::ByteSource> file = io::open_source(path);
     if (!file) return std::nullopt;
-    std::optional<std::vector<std::uint8_t>> bytes =
-        boxes::read_at(*file, 0, file->length, k_max_sidecar_size);
+    const std::optional<std::vector<std::uint8_t>> bytes =
+        file->read(0, file->size(), k_max_sidecar_size);
     if (!bytes) return std::nullopt;
     std::string text(bytes->begin(), bytes->end());
     if (!text::is_utf8(text)) return std::nullopt;
@@ -49,7 +50,7 @@ std::optional<Sony> read_sidecar(const std::filesystem::path& path) {
 }
 
 std::optional<Sony> read_unguarded(const std::filesystem::path& path,
-                                   const std::optional<boxes::Container>& container) {
+                                   const boxes::Container* container) {
     std::optional<Sony> result;
     std::optional<boxes::SampleRef> sample;
     if (container) {
@@ -64,8 +65,8 @@ std::optional<Sony> read_unguarded(const std::filesystem::path& path,
 
     // The sample is read only now: it is reported only together with a document.
     if (container && sample) {
-        if (std::optional<std::vector<std::uint8_t>> bytes = boxes::read_at(
-                container->file, sample->offset, sample->size, boxes::kMaxSampleSize)) {
+        if (std::optional<std::vector<std::uint8_t>> bytes =
+                container->source.read(sample->offset, sample->size, boxes::kMaxSampleSize)) {
             result->rtmd = parse_rtmd(*bytes);
         }
     }
@@ -79,7 +80,7 @@ std::optional<Sony> read_top_xml(const boxes::Container& container) {
         if (!boxes::type_is(box.type, "meta")) continue;
         if (box.size - box.header_length > k_max_meta_payload) continue;
         std::optional<std::vector<std::uint8_t>> payload =
-            boxes::read_payload(container.file, box, k_max_meta_payload);
+            boxes::read_payload(container.source, box, k_max_meta_payload);
         if (!payload) return std::nullopt;
         if (!holds_document(*payload)) continue;
         return parse_embedded(*payload);
@@ -87,21 +88,9 @@ std::optional<Sony> read_top_xml(const boxes::Container& container) {
     return std::nullopt;
 }
 
-std::optional<Sony> read(const std::filesystem::path& path,
-                         const std::optional<boxes::Container>& container) {
+std::optional<Sony> read(const std::filesystem::path& path, const boxes::Container* container) {
     // Path and string operations may throw std::bad_alloc; nothing escapes the reader.
     try {
-        return read_unguarded(path, container);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<Sony> read(const std::filesystem::path& path) {
-    try {
-        std::optional<boxes::Container> container;
-        if (boxes::quicktime_kind(path) == boxes::QuickTimeKind::Movie)
-            container = boxes::parse_container(path);
         return read_unguarded(path, container);
     } catch (const std::exception&) {
         return std::nullopt;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "klv/klv.hpp"
 #include "sony/sony.hpp"
 
 namespace sony {
@@ -141,11 +142,10 @@ Rtmd parse_rtmd(std::span<const std::uint8_t> sample) {
             p += 4;
             continue;
         }
-        const auto tag = static_cast<std::uint16_t>((b0 << 8) | b1);
-        const std::size_t length = be(sample.subspan(p + 2, 2));
-        if (p + 4 + length > size) break;
-        decode(r, tag, sample.subspan(p + 4, length));
-        p += 4 + length;
+        const std::optional<klv::LocalItem> item = klv::local_item(sample, p);
+        if (!item) break;
+        decode(r, item->tag, item->value);
+        p = item->end;
     }
     return r;
 }

@@ -57,15 +57,11 @@ struct Sony {
     Rtmd rtmd;
 };
 
-// The camera document of the clip at `path`: from `container` (its parsed file, given for
-// mp4/mov/m4v clips) when it holds one, else from the "<stem>M01.XML"/"<stem>M01.xml"
-// sidecar, with the container's first rtmd sample decoded. Absent when no usable document
-// exists; never throws.
-std::optional<Sony> read(const std::filesystem::path& path,
-                         const std::optional<boxes::Container>& container);
-
-// The same, parsing the file at `path` first when it is a QuickTime movie (mov, mp4, m4v).
-std::optional<Sony> read(const std::filesystem::path& path);
+// The camera document of the clip at `path`: from `container` (the clip's parsed structure,
+// given for movies) when it holds one, else from the "<stem>M01.XML"/"<stem>M01.xml" sidecar
+// beside `path`, with the container's first rtmd sample decoded. Absent when no usable
+// document exists; never throws.
+std::optional<Sony> read(const std::filesystem::path& path, const boxes::Container* container);
 
 // The document of the first top-level "meta" box (payload at most 4 MiB) that holds
 // "<NonRealTimeMeta"; absent when no such box exists, its document yields no record,

@@ -84,10 +84,11 @@ std::string counter_to_tc(std::int64_t counter, std::uint32_t frame_quanta, Drop
 std::optional<StartTimecode> read_start_timecode(const boxes::Container& container) {
     if (!container.moov) return std::nullopt;
     const boxes::Bytes moov_bytes(*container.moov);
-    for (const boxes::BoxEntry& entry : boxes::children(moov_bytes)) {
-        if (!boxes::type_is(entry.type, "trak")) continue;
+    for (std::optional<boxes::BoxEntry> entry = boxes::child_at(moov_bytes, 0); entry;
+         entry = boxes::child_at(moov_bytes, entry->end)) {
+        if (!boxes::type_is(entry->type, "trak")) continue;
         TrackTimecode track;
-        switch (examine_track(moov_bytes.subspan(entry.start, entry.end - entry.start), track)) {
+        switch (examine_track(moov_bytes.subspan(entry->start, entry->end - entry->start), track)) {
         case TrackResult::Abort:
             return std::nullopt;
         case TrackResult::Next:
@@ -96,7 +97,7 @@ std::optional<StartTimecode> read_start_timecode(const boxes::Container& contain
             break;
         }
         std::optional<std::vector<std::uint8_t>> sample =
-            boxes::read_at(container.file, track.chunk_offset, 4, 4);
+            container.source.read(track.chunk_offset, 4, 4);
         if (!sample) return std::nullopt;
         StartTimecode tc;
         tc.counter = static_cast<std::int32_t>(boxes::u32(*sample, 0).value_or(0));
@@ -107,12 +108,6 @@ std::optional<StartTimecode> read_start_timecode(const boxes::Container& contain
         return tc;
     }
     return std::nullopt;
-}
-
-std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& path) {
-    std::optional<boxes::Container> container = boxes::parse_container(path);
-    if (!container) return std::nullopt;
-    return read_start_timecode(*container);
 }
 
 } // namespace tmcd

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -22,9 +21,6 @@ enum class DropFrame { No, Yes };
 // The start timecode of the container's first usable timecode track; absent without a
 // "moov" payload, on a failed sample read, a missing box or an unsupported layout.
 std::optional<StartTimecode> read_start_timecode(const boxes::Container& container);
-
-// The same for the file at `path`, parsed on the spot; also absent when it cannot be opened.
-std::optional<StartTimecode> read_start_timecode(const std::filesystem::path& path);
 
 // "HH:MM:SS:FF" (";" before the frames when drop frame), each number zero-padded to two
 // digits at least; hours may have more.

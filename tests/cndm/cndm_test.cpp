@@ -127,10 +127,8 @@ TEST(CndmRead, Tracks) {
         {"no moov", head, "absent"},
         {"empty file", {}, "absent"},
     };
-    TempDir dir;
     for (const Case& c : cases) {
-        const auto found = cndm::read(write_file(dir / "clip.mp4", c.content));
+        const auto found = cndm::read(boxes::parse_container(io::ByteSource(c.content)));
         EXPECT_EQ(found ? describe(*found) : "absent", c.expected) << c.name;
     }
-    EXPECT_FALSE(cndm::read(dir / "missing.mp4"));
 }

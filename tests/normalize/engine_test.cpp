@@ -17,7 +17,7 @@ std::vector<Field> build(const std::vector<RawTag>& tags,
                          const std::optional<tmcd::StartTimecode>& tc = std::nullopt,
                          const std::optional<cndm::Cndm>& cndm = std::nullopt,
                          const std::optional<sony::Sony>& sony = std::nullopt) {
-    return normalize::build_fields(tags, tc, cndm, sony, 0, "");
+    return normalize::build_fields(tags, {tc, cndm, sony, std::nullopt}, 0, "");
 }
 
 // The ids of the fields, in order, each followed by a blank.
@@ -168,7 +168,7 @@ TEST(FieldResolution, LaterSourcesFillOnlyWhatIsMissing) {
 }
 
 TEST(FieldTable, EmptyInputGivesTheFixedList) {
-    const auto f = normalize::build_fields({}, std::nullopt, std::nullopt, std::nullopt, 0, "");
+    const auto f = normalize::build_fields({}, {}, 0, "");
     EXPECT_EQ(ids(f), "make camera_model lens focal_length focus_mode aperture iso shutter "
                       "wb_mode wb_temp tint picture_profile curve gamut container_primaries "
                       "container_transfer container_matrix resolution frame_rate codec timecode "
@@ -197,8 +197,7 @@ TEST(FieldTable, FileSize) {
         {1, "ARW", "0 MB", "arw"},
     };
     for (const auto& c : cases) {
-        const auto f =
-            normalize::build_fields({}, std::nullopt, std::nullopt, std::nullopt, c.size, c.ext);
+        const auto f = normalize::build_fields({}, {}, c.size, c.ext);
         EXPECT_EQ(f.back().id, "file_size");
         EXPECT_EQ(f.back().value, c.value) << c.size;
         EXPECT_EQ(f.back().note, c.note);
@@ -244,8 +243,8 @@ TEST(Timecode, MxfHeaderValues) {
                        mxf::Label{0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x03, 0x04, 0x01, 0x02,
                                   0x02, 0x01, 0x01, 0x11, 0x00}};
     const RawTag start = t("MXF", "StartTimecode", 3600, "1:00:00");
-    auto f = normalize::build_fields({start, t("RIFF", "VideoFrameRate", 29.97)}, std::nullopt,
-                                     std::nullopt, std::nullopt, 0, "mxf", header);
+    auto f = normalize::build_fields({start, t("RIFF", "VideoFrameRate", 29.97)}, {.mxf = header},
+                                     0, "mxf");
     const Field& tc = get(f, "timecode");
     EXPECT_EQ(tc.value, "00:59:59;28");
     ASSERT_TRUE(tc.primary);
@@ -269,9 +268,10 @@ TEST(Timecode, MxfHeaderValues) {
 
     header.picture_coding->at(13) = 0x7F; // no family has it
     header.sample_rate = mxf::Rational{25, 0};
-    f = normalize::build_fields({t("Track1", "VideoFrameRate", 25)},
-                                tmcd::StartTimecode{"01:00:00:00", 90000, 25, false}, std::nullopt,
-                                std::nullopt, 0, "mxf", header);
+    f = normalize::build_fields(
+        {t("Track1", "VideoFrameRate", 25)},
+        {.timecode = tmcd::StartTimecode{"01:00:00:00", 90000, 25, false}, .mxf = header}, 0,
+        "mxf");
     EXPECT_EQ(get(f, "codec").status, Status::Unavailable);
     EXPECT_EQ(get(f, "frame_rate").primary->group, "Track1");
     EXPECT_TRUE(get(f, "frame_rate").alternates.empty());

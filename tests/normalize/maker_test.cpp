@@ -12,7 +12,7 @@ struct Block {
 
 Block block(const std::vector<RawTag>& tags, const std::optional<cndm::Cndm>& cndm = std::nullopt,
             const std::optional<sony::Sony>& sony = std::nullopt) {
-    const auto f = normalize::build_fields(tags, std::nullopt, cndm, sony, 0, "");
+    const auto f = normalize::build_fields(tags, {.canon = cndm, .sony = sony}, 0, "");
     EXPECT_EQ(f[11].id, "picture_profile");
     EXPECT_EQ(f[12].id, "curve");
     EXPECT_EQ(f[13].id, "gamut");
@@ -189,7 +189,7 @@ TEST(ContainerLabels, TrackColourDescription) {
     const std::vector<RawTag> tags = {t("Track1", "ColorPrimaries", 1, "BT.709"),
                                       t("Track1", "TransferCharacteristics", 2, "Unspecified"),
                                       t("Track1", "MatrixCoefficients", 0, "Unknown (0)")};
-    const auto f = normalize::build_fields(tags, std::nullopt, std::nullopt, std::nullopt, 0, "");
+    const auto f = normalize::build_fields(tags, {}, 0, "");
     EXPECT_EQ(f[14].id, "container_primaries");
     EXPECT_EQ(f[14].value, "BT.709");
     EXPECT_EQ(f[14].note, "container_label");

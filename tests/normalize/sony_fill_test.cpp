@@ -10,7 +10,7 @@ namespace {
 using model::find_field;
 
 std::vector<Field> build(const std::vector<RawTag>& tags, const sony::Sony& sony) {
-    return normalize::build_fields(tags, std::nullopt, std::nullopt, sony, 0, "");
+    return normalize::build_fields(tags, {.sony = sony}, 0, "");
 }
 
 sony::Sony model_only(std::string origin = "embedded") {
@@ -184,7 +184,7 @@ TEST(SonyFill, SidecarGroupAndAppendOrder) {
 
     // The container timecode is kept over the document's.
     const auto g = normalize::build_fields(
-        {}, tmcd::StartTimecode{"10:00:00:00", 864000, 24, false}, std::nullopt, s, 0, "");
+        {}, {.timecode = tmcd::StartTimecode{"10:00:00:00", 864000, 24, false}, .sony = s}, 0, "");
     EXPECT_EQ(find_field(g, "timecode")->value, "10:00:00:00");
     EXPECT_EQ(find_field(g, "timecode")->primary->source, "zun-tmcd");
 }
@@ -232,7 +232,7 @@ TEST(WholeClip, SonyMp4CompactJson) {
     s.rtmd.white_balance = 4;
     const tmcd::StartTimecode tc{"01:00:00:00", 86400, 24, false};
 
-    const auto fields = normalize::build_fields(tags, tc, std::nullopt, s, 1572864, "MP4");
+    const auto fields = normalize::build_fields(tags, {.timecode = tc, .sony = s}, 1572864, "MP4");
 
     // One field a line, as the clip record prints it.
     const auto want = testing_support::lines(testing_support::read_file(

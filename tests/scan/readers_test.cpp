@@ -1,12 +1,91 @@
-// The container readers of a scan: a QuickTime clip is opened once for all of them.
-#include "boxes/boxes.hpp"
+// The container readers of a scan: the media table, what each reader gives, and a clip opened
+// once for all of them.
+#include "scan/readers.hpp"
 #include "scan/scan.hpp"
+#include "support/bytes.hpp"
 #include "support/support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+
+namespace {
+
+// Which readings are present ("T" timecode, "C" Canon, "S" Sony, "M" MXF, "-" absent), then
+// the readers that gave data.
+std::string describe(const scan::MediaReadings& media) {
+    const normalize::Readings& r = media.readings;
+    std::string out = std::string(r.timecode ? "T" : "-") + (r.canon ? "C" : "-") +
+                      (r.sony ? "S" : "-") + (r.mxf ? "M" : "-");
+    for (const std::string& name : media.readers)
+        out += " " + name;
+    return out;
+}
+
+} // namespace
+
+TEST(ScanReaders, MediaTable) {
+    using Kind = scan::ContainerKind;
+    const std::pair<std::optional<Kind>, std::vector<const char*>> cases[] = {
+        {Kind::QuickTimeMovie, {"a.mov", "A.MOV", "dir/b.Mp4", "c.m4V", "x.y.mp4", "./e.mov"}},
+        {Kind::CameraRaw, {"a.crm", "A.CRM", "b.braw", "c.BRaw"}},
+        {Kind::Mxf, {"a.mxf", "B.MXF"}},
+        {Kind::Other,
+         {"a.r3d", "a.MTS", "a.avi", "a.mkv", "a.ari", "a.mpg", "a.dng", "a.m2ts", "a.mpeg"}},
+        {std::nullopt, // no media
+         {".mov", "a.mov.xml", "mov", "a.", "", "a.mp4v", "a.m4a", "dir.mov/a", "a.mov/..", ".braw",
+          "a.crm2"}},
+    };
+    for (const auto& [kind, names] : cases) {
+        for (const char* name : names) {
+            const std::optional<scan::MediaType> type = scan::media_type(name);
+            EXPECT_EQ(type ? std::optional(type->container) : std::nullopt, kind) << name;
+            EXPECT_EQ(scan::is_media(name), kind.has_value()) << name;
+        }
+    }
+}
+
+// Which readings each kind of clip gets, which readers count as having given data, and in
+// which order they are named; only the containers the readers read are opened.
+TEST(ScanReaders, ReadingsAndReadersByContainer) {
+    using namespace testing_support;
+    const std::filesystem::path samples(ZUN_SOURCE_DIR "/samples");
+    const std::string document =
+        "<NonRealTimeMeta><Device manufacturer=\"Sony\" modelName=\"X\"/></NonRealTimeMeta>";
+    // A movie whose Canon track's first sample holds `items`.
+    auto canon_movie = [](const Bytes& items) {
+        const Bytes sample = klv_packet(items);
+        return to_string(cat(
+            {box("ftyp", ascii("isom")), box("mdat", sample),
+             box("moov", sample_track("cndm", 20, static_cast<std::uint32_t>(sample.size())))}));
+    };
+    struct Case {
+        const char* name;
+        std::string content;
+        bool sidecar; // a camera document "<stem>M01.XML" beside the clip
+        const char* expected;
+        std::uint64_t opens; // files opened: the clip when its container is read, the sidecar
+    };
+    const Case cases[] = {
+        {"tc.mov", read_file(samples / "tc/tc24.mov"), false, "T--- zun-tmcd", 1},
+        {"coded.mp4", canon_movie(cndm_item(0xe211, 1, 7)), false, "-C-- zun-cndm", 1},
+        {"uncoded.mp4", canon_movie(be32(0)), false, "-C--", 1},
+        {"clip.mxf", read_file(samples / "formats/mpeg2_25p.mxf"), true, "--SM zun-sony zun-mxf",
+         2},
+        {"raw.crm", read_file(samples / "tc/tc24.mov"), true, "T-S- zun-tmcd zun-sony", 2},
+        {"clip.MTS", "not opened", true, "--S- zun-sony", 1},
+        {"plain.mts", "not opened", false, "----", 0},
+    };
+    TempDir tmp;
+    for (const Case& c : cases) {
+        const auto path = write_file(tmp / c.name, c.content);
+        if (c.sidecar) write_file(tmp / (path.stem().string() + "M01.XML"), document);
+        const io::Counts before = io::counts();
+        EXPECT_EQ(describe(scan::read_media(path)), c.expected) << c.name;
+        EXPECT_EQ(io::counts().opens - before.opens, c.opens) << c.name;
+    }
+}
 
 TEST(ScanReaders, QuickTimeClipIsOpenedOnceForAllReaders) {
     testing_support::TempDir tmp;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/readers.hpp"
 #include "sony/sony.hpp"
 #include "support/bytes.hpp"
 #include "support/support.hpp"
@@ -53,8 +54,14 @@ Bytes udta_with(std::string_view text) {
     return box("udta", box("XMLs", ascii(text)));
 }
 
-// The files of a folder (name and content), the first of them the clip, and what sony::read
-// gives for it: "origin model ISO" with "-" for an absent member, or "absent".
+// The Sony reading of the clip at `path`, opened and read the way a scan does (the document
+// inside is looked for in movies only).
+std::optional<sony::Sony> read_clip(const std::filesystem::path& path) {
+    return scan::read_media(path).readings.sony;
+}
+
+// The files of a folder (name and content), the first of them the clip, and what the Sony
+// reader gives for it: "origin model ISO" with "-" for an absent member, or "absent".
 struct ReadCase {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;
@@ -66,7 +73,7 @@ void expect_reads(const std::vector<ReadCase>& cases) {
         TempDir dir;
         for (const auto& [name, content] : c.files)
             write_file(dir / name, content);
-        const auto s = sony::read(dir / c.files.front().first);
+        const auto s = read_clip(dir / c.files.front().first);
         std::string got = "absent";
         if (s)
             got = s->origin + " " + s->model_name.value_or("-") + " " +
@@ -176,13 +183,14 @@ TEST(SonyRead, MalformedContainersFallBackToTheSidecar) {
 
 TEST(SonyRead, MissingPathsGiveNothing) {
     TempDir dir;
-    EXPECT_FALSE(sony::read(dir / "missing.mp4"));
+    EXPECT_FALSE(read_clip(dir / "missing.mp4"));
     std::filesystem::create_directory(dir / "dir.mp4");
-    EXPECT_FALSE(sony::read(dir / "dir.mp4"));
+    EXPECT_FALSE(read_clip(dir / "dir.mp4"));
     std::filesystem::create_directory(dir / "xM01.XML");
     write_file(dir / "xM01.xml", doc("lower"));
-    EXPECT_EQ(sony::read(dir / "x.mxf")->model_name, "lower");
-    EXPECT_FALSE(sony::read(""));
+    EXPECT_EQ(read_clip(dir / "x.mxf")->model_name, "lower");
+    EXPECT_FALSE(read_clip(""));
+    EXPECT_FALSE(sony::read("", nullptr));
 }
 
 TEST(SonyRead, SkipsHugeMediaDataBySeeking) {
@@ -194,7 +202,7 @@ TEST(SonyRead, SkipsHugeMediaDataBySeeking) {
     const auto clip = dir / "big.mp4";
     ASSERT_TRUE(write_sparse(clip, {{0, head}, {head.size() + media, moov}},
                              head.size() + media + moov.size()));
-    const auto s = sony::read(clip);
+    const auto s = read_clip(clip);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->model_name, "far");
 }

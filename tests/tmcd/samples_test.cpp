@@ -20,7 +20,9 @@ TEST(TmcdSamples, FfmpegTimecodeTracks) {
         {"tc5994df.mov", "01:23:45;58", 60, true},
     };
     for (const Case& c : cases) {
-        const auto tc = tmcd::read_start_timecode(dir / c.file);
+        std::optional<io::ByteSource> source = io::open_source(dir / c.file);
+        ASSERT_TRUE(source) << c.file;
+        const auto tc = tmcd::read_start_timecode(boxes::parse_container(std::move(*source)));
         ASSERT_TRUE(tc) << c.file;
         EXPECT_EQ(tc->text, c.text) << c.file;
         EXPECT_EQ(tc->frame_quanta, c.quanta) << c.file;

@@ -1,0 +1,46 @@
+// The media table: the file types a scan takes, how each is structured and which of the
+// engine's own readers it gets. Discovery's extension list, how a clip is opened and which
+// readers run come from this one table; a clip is opened once for all of its readers.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "normalize/normalize.hpp"
+
+namespace scan {
+
+// How a media file is structured, which decides how it is opened and which readers it gets.
+enum class ContainerKind {
+    QuickTimeMovie, // mov, mp4, m4v: boxes, possibly with a camera document inside
+    CameraRaw,      // crm, braw: camera raw in QuickTime boxes
+    Mxf,            // MXF: header partition and header metadata
+    Other,          // left to exiftool; not opened by the engine's own readers
+};
+
+// One media file type.
+struct MediaType {
+    std::string_view extension; // lower case
+    ContainerKind container = ContainerKind::Other;
+};
+
+// The media type of the path's extension in any letter case; absent for a name that is no
+// media (no extension, or one the table does not list).
+std::optional<MediaType> media_type(const std::filesystem::path& path);
+
+// What the engine's own readers found in one media file, and the names of those that gave
+// data ("zun-tmcd", "zun-cndm", "zun-sony", "zun-mxf", in that order).
+struct MediaReadings {
+    normalize::Readings readings;
+    std::vector<std::string> readers;
+};
+
+// Opens the file once (when its type has a container the readers read) and runs the readers
+// its type gets over it. Never fails: a name that is no media, or a file that cannot be opened
+// or read, gives fewer readings or none.
+MediaReadings read_media(const std::filesystem::path& file);
+
+} // namespace scan
