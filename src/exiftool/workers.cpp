@@ -490,16 +490,22 @@ std::optional<BatchRead> Batches::next() {
     if (!session_.pool_) return BatchRead{};
     Pool& pool = *session_.pool_;
     submitted_ = std::max(submitted_, batch);
+    const std::uint64_t ticket = first_ticket_ + batch;
+    const auto span = files_of(batch);
+    const bool travels = worker_arguments(span).has_value();
     // Workers that come free (or answer their probes) take the next batches while this one is
-    // awaited.
+    // awaited, also while it still waits for a worker of its own (or for another one, after
+    // its worker exited without a word).
     for (;;) {
         submit_before(batch + ahead_);
-        if (!in_flight(pool, first_ticket_ + batch)) break;
+        if (travels && !pool.workers.empty() && !pool.jobs.contains(ticket)) {
+            if (!submit(pool, ticket, span)) advance(pool);
+            continue;
+        }
+        if (!in_flight(pool, ticket)) break;
         advance(pool);
     }
-    const auto span = files_of(batch);
-    BatchRead read =
-        collect(pool, first_ticket_ + batch, std::vector<std::string>(span.begin(), span.end()));
+    BatchRead read = collect(pool, ticket, std::vector<std::string>(span.begin(), span.end()));
     // The worker that read it takes the next batch while this one's clips are made.
     submit_before(batch + 1 + ahead_);
     return read;
