@@ -232,10 +232,11 @@ void advance(Pool& pool) {
             }
         }
         const std::optional<std::uint64_t> ticket = worker.ticket;
+        // A worker that exits before it can say anything most likely died while idle, after
+        // its last answer: the batch goes to the next worker instead. A worker that had served
+        // a batch can do this once, so it costs no batch its own one retry.
         if (ticket && ending == Ending::Exited && wrote_nothing(worker) &&
-            pool.retried.insert(*ticket).second) {
-            // It exited before it could say anything (it may have died while idle, before the
-            // batch was written): the batch goes to the next worker instead.
+            (worker.served || pool.retried.insert(*ticket).second)) {
             pool.jobs.erase(*ticket);
         } else if (settle(pool, worker, ending, now)) {
             ++it;
