@@ -112,6 +112,16 @@ TEST(Golden, ContainerFormatsGiveTimecodeRateCodecAndAudio) {
         {"mpeg2_2997_ac3.m2ts", {nullptr, "29.97 fps", nullptr, "1 ch \u00b7 48 kHz", "exiftool"}},
         {"qt_tc_25.CRM", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
         {"qt_tc_25.braw", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
+        // Matroska codecs come from exiftool's first CodecID tag for now: with the audio track
+        // first that is the audio's, and mkvmerge's order of elements makes exiftool name the
+        // tag VideoCodecID, which is not read. The mkv reader is to give the video track's.
+        {"aac_first_mpeg4.mkv",
+         {nullptr, "25 fps", "A_AAC", "2 ch \u00b7 44.1 kHz \u00b7 32-bit", "exiftool"}},
+        {"remux_bt709.mkv", {nullptr, "25 fps", nullptr, nullptr, "exiftool"}},
+        {"h264_bt709.mkv", {nullptr, "25 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
+        {"h264_pq.mkv", {nullptr, "25 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
+        {"h264_hlg.mkv", {nullptr, "25 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
+        {"h264_bt601_tff.mkv", {nullptr, "29.97 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
     };
     auto r = testing_support::run_core({"scan", "samples/formats"},
                                        {{"ZUN_EXIFTOOL", "/usr/bin/exiftool"}}, ZUN_SOURCE_DIR);
