@@ -136,11 +136,13 @@ std::optional<double> float_of(Bytes value) {
     return std::nullopt;
 }
 
+// An unsigned integer above zero (where zero would mean nothing, as for a size).
 std::optional<std::uint64_t> positive(Bytes value) {
     const std::optional<std::uint64_t> number = uint_of(value);
     return number && *number > 0 ? number : std::nullopt;
 }
 
+// A code point or type of at most kMaxCodePoint.
 std::optional<unsigned> code_point(Bytes value) {
     const std::optional<std::uint64_t> number = uint_of(value);
     if (!number || *number > kMaxCodePoint) return std::nullopt;
