@@ -311,28 +311,76 @@ void skip_hevc_scaling_lists(Bits& bits) {
         }
 }
 
-constexpr std::uint32_t kMaxRefPics = 16;
+constexpr std::size_t kMaxRefPics = 16;
 constexpr std::uint32_t kMaxRefPicSets = 64;
 
-// Skips the short-term reference picture set `index` of a sequence parameter set, given the
-// picture counts of the sets before it; its own count, or absent when out of range.
-std::optional<std::uint32_t> skip_ref_pic_set(Bits& bits, std::uint32_t index,
-                                              const std::array<std::uint32_t, 64>& counts) {
-    if (index != 0 && bits.flag()) { // predicted from the set before
-        bits.skip(1);                // delta_rps_sign
-        bits.ue();                   // abs_delta_rps_minus1
-        std::uint32_t count = 0;
-        for (std::uint32_t j = 0; j <= counts[index - 1] && bits.ok(); ++j)
-            if (bits.flag() || bits.flag()) ++count; // used_by_curr_pic, else use_delta
-        return count <= kMaxRefPics ? std::optional(count) : std::nullopt;
+// A short-term reference picture set: the POC deltas of the pictures before and after.
+struct RefPicSet {
+    std::array<std::int64_t, kMaxRefPics> before{}, after{};
+    std::size_t befores = 0, afters = 0;
+};
+
+// Adds `delta` to `list` when `use`; false when the list is full.
+bool add_ref(std::array<std::int64_t, kMaxRefPics>& list, std::size_t& count, std::int64_t delta,
+             bool use) {
+    if (!use) return true;
+    if (count == list.size()) return false;
+    list[count++] = delta;
+    return true;
+}
+
+// A short-term reference picture set of a sequence parameter set, predicted from the one before
+// it (`previous`, none for the first) or given explicitly; absent when out of range. Which later
+// syntax follows depends on how many pictures each set holds, so a predicted set is derived
+// exactly: a predicted picture whose delta comes to 0 is dropped.
+std::optional<RefPicSet> read_ref_pic_set(Bits& bits, const RefPicSet* previous) {
+    RefPicSet set;
+    if (previous && bits.flag()) {
+        const RefPicSet& ref = *previous;
+        const bool negative = bits.flag();
+        const std::int64_t delta = (negative ? -1 : 1) * (std::int64_t{bits.ue()} + 1);
+        // One use flag per picture of `ref` (before, then after), then one for `delta` itself.
+        std::array<bool, 2 * kMaxRefPics + 1> use{};
+        const std::size_t total = ref.befores + ref.afters;
+        for (std::size_t j = 0; j <= total && bits.ok(); ++j)
+            use[j] = bits.flag() || bits.flag(); // used_by_curr_pic_flag, else use_delta_flag
+        bool fits_lists = true;
+        for (std::size_t j = ref.afters; j-- > 0;) {
+            const std::int64_t d = ref.after[j] + delta;
+            fits_lists &= add_ref(set.before, set.befores, d, d < 0 && use[ref.befores + j]);
+        }
+        fits_lists &= add_ref(set.before, set.befores, delta, delta < 0 && use[total]);
+        for (std::size_t j = 0; j < ref.befores; ++j) {
+            const std::int64_t d = ref.before[j] + delta;
+            fits_lists &= add_ref(set.before, set.befores, d, d < 0 && use[j]);
+        }
+        for (std::size_t j = ref.befores; j-- > 0;) {
+            const std::int64_t d = ref.before[j] + delta;
+            fits_lists &= add_ref(set.after, set.afters, d, d > 0 && use[j]);
+        }
+        fits_lists &= add_ref(set.after, set.afters, delta, delta > 0 && use[total]);
+        for (std::size_t j = 0; j < ref.afters; ++j) {
+            const std::int64_t d = ref.after[j] + delta;
+            fits_lists &= add_ref(set.after, set.afters, d, d > 0 && use[ref.befores + j]);
+        }
+        if (!fits_lists || set.befores + set.afters > kMaxRefPics) return std::nullopt;
+        return set;
     }
-    const std::uint32_t negative = bits.ue(), positive = bits.ue();
-    if (negative > kMaxRefPics || positive > kMaxRefPics - negative) return std::nullopt;
-    for (std::uint32_t i = 0; i < negative + positive && bits.ok(); ++i) {
-        bits.ue(); // delta_poc_minus1
+    const std::uint32_t befores = bits.ue(), afters = bits.ue();
+    if (befores > kMaxRefPics || afters > kMaxRefPics - befores) return std::nullopt;
+    std::int64_t poc = 0;
+    for (std::uint32_t i = 0; i < befores && bits.ok(); ++i) {
+        poc -= std::int64_t{bits.ue()} + 1;
+        add_ref(set.before, set.befores, poc, true);
+        bits.skip(1); // used_by_curr_pic_s0_flag
+    }
+    poc = 0;
+    for (std::uint32_t i = 0; i < afters && bits.ok(); ++i) {
+        poc += std::int64_t{bits.ue()} + 1;
+        add_ref(set.after, set.afters, poc, true);
         bits.skip(1);
     }
-    return negative + positive;
+    return set;
 }
 
 // Frame rate of an HEVC sequence parameter set (`nal` from its 2-byte header on, unescaped):
@@ -379,11 +427,13 @@ std::optional<Rational> hevc_rate(Bytes nal) {
     }
     const std::uint32_t sets = bits.ue();
     if (sets > kMaxRefPicSets) return std::nullopt;
-    std::array<std::uint32_t, 64> counts{};
+    std::vector<RefPicSet> ref_pic_sets;
+    ref_pic_sets.reserve(sets);
     for (std::uint32_t i = 0; i < sets && bits.ok(); ++i) {
-        const std::optional<std::uint32_t> count = skip_ref_pic_set(bits, i, counts);
-        if (!count) return std::nullopt;
-        counts[i] = *count;
+        const std::optional<RefPicSet> set =
+            read_ref_pic_set(bits, ref_pic_sets.empty() ? nullptr : &ref_pic_sets.back());
+        if (!set) return std::nullopt;
+        ref_pic_sets.push_back(*set);
     }
     if (bits.flag()) { // long-term reference pictures
         const std::uint32_t count = bits.ue();

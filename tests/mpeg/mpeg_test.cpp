@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 using namespace testing_support;
@@ -97,6 +99,43 @@ Bytes pes(std::uint8_t id, std::uint16_t length, const Bytes& payload) {
     return cat({u8({0, 0, 1, id}), be16(length), u8({0x80, 0x00, 0x00}), payload});
 }
 
+Bytes from_hex(std::string_view hex) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
+// A transport stream whose one video stream, of stream `type`, holds `nal` after a start code.
+Bytes ts_video(std::uint8_t type, const Bytes& nal) {
+    const Bytes data = pes(0xE0, 0, cat({u8({0, 0, 0, 1}), nal}));
+    Bytes out = cat({pat(0x100), pmt(0x100, {{type, 0x101}})});
+    for (std::size_t at = 0; at < data.size(); at += 184)
+        out = cat({out, packet(0x101, at == 0,
+                               Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                     data.begin() + static_cast<std::ptrdiff_t>(
+                                                        std::min(at + 184, data.size()))))});
+    return out;
+}
+
+// Sequence parameter sets written by hand through the optional parts of their syntax, each
+// read in full by ffmpeg 5.1's trace_headers with the same values. AVC: High profile with
+// scaling lists (one ending early), POC type 1 with three offsets, fields, cropping, every VUI
+// part; timing 1001/48000 (24000/1001 frames). HEVC: two sub-layers with their profile and level,
+// conformance window, scaling lists (coded and copied), PCM, four reference picture sets of
+// which three are predicted (one predicted picture drops out at delta 0, one set is empty),
+// two long-term pictures, default display window; timing 1001/30000.
+const Bytes kAvcSps =
+    from_hex("67640028ada69a69a69a69c2214d34d34d34d34d34d34d34d34d34d34d34d34d34d34d34d3150a88"
+             "43886227abffc0010000fd40404069c00000fa40002ee021");
+const Bytes kHevcSps =
+    from_hex("42010301600000030090000003000003005dc00001600000030090000003000003005aa020831d5e"
+             "595caf7225d6b5ad68ab5ad6b455ad6b5a26b5ad6b5ad6b5ad6b5ad6b5ad6b455ad6b5ad6b5ad6b5"
+             "ad6b5ad6b5a2ad6b5ad6b5ad6b5ad6b5ad6b5ad4cb5ad6b5ad6b5ad6b5ad6b5ad6b4532d6b5ad6b5"
+             "ad6b5ad6b5ad6b5ad14cb5ad6b5ad6b5ad6b5ad6b5ad6b44ccb5ad6b5ad6b5ad6b5ad6b5ad6b5dde"
+             "856b5adf4127b0584bffc00040005a808080f14b800001f480003a9804");
+
 // A GOP header with time code 10:00:00:00.
 const Bytes kGop = u8({0, 0, 1, 0xB8, 0x28, 0x08, 0x00, 0x00});
 const Bytes kPack = u8({0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8});
@@ -117,6 +156,8 @@ TEST(MpegRead, FfmpegFixtures) {
         {"mpeg2_25.mpg", "PS- MPEG-2 25/1 00:00:00:00"},
         {"mpeg2_15_tc.m2v", "ES- MPEG-2 15/1 00:00:01:14"},
     };
+    EXPECT_EQ(summary(mpeg::read(ts_video(0x1B, kAvcSps))), "TS188 AVC 24000/1001 -");
+    EXPECT_EQ(summary(mpeg::read(ts_video(0x24, kHevcSps))), "TS188 HEVC 30000/1001 -");
     for (const auto& [file, expected] : cases) {
         const Bytes bytes = sample(file);
         const std::optional<mpeg::Stream> whole = mpeg::read(bytes);
