@@ -19,6 +19,7 @@ extern "C" int fuzz_gcsv(const std::uint8_t* data, std::size_t size);
 extern "C" int fuzz_exiftool(const std::uint8_t* data, std::size_t size);
 extern "C" int fuzz_cli(const std::uint8_t* data, std::size_t size);
 extern "C" int fuzz_mxf(const std::uint8_t* data, std::size_t size);
+extern "C" int fuzz_mpeg(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
@@ -30,8 +31,9 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"boxes", fuzz_boxes}, {"nrt", fuzz_nrt},           {"rtmd", fuzz_rtmd}, {"cndm", fuzz_cndm},
-    {"gcsv", fuzz_gcsv},   {"exiftool", fuzz_exiftool}, {"cli", fuzz_cli},   {"mxf", fuzz_mxf},
+    {"boxes", fuzz_boxes}, {"nrt", fuzz_nrt},   {"rtmd", fuzz_rtmd},
+    {"cndm", fuzz_cndm},   {"gcsv", fuzz_gcsv}, {"exiftool", fuzz_exiftool},
+    {"cli", fuzz_cli},     {"mxf", fuzz_mxf},   {"mpeg", fuzz_mpeg},
 };
 
 // The regular files of `folder`, sorted; none when the folder does not exist.
