@@ -405,10 +405,11 @@ std::optional<Rational> hevc_rate(Bytes nal) {
     if (chroma_format == 3) bits.skip(1); // separate_colour_plane_flag
     bits.ue();                            // picture size
     bits.ue();
-    if (bits.flag())
+    if (bits.flag()) { // conformance window
         for (int i = 0; i < 4; ++i)
-            bits.ue(); // conformance window
-    bits.ue();         // bit depths
+            bits.ue();
+    }
+    bits.ue(); // bit depths
     bits.ue();
     const std::uint32_t poc_lsb_bits = bits.ue() + 4;
     if (poc_lsb_bits > 16) return std::nullopt;
@@ -897,10 +898,11 @@ std::optional<Bytes> ps_payload(Bytes body) {
         if (!fits(body, 0, size)) return std::nullopt;
         return tail(body, size);
     }
+    // MPEG-1: up to 16 stuffing bytes, the STD buffer size, then the time stamps.
     std::size_t at = 0;
     while (at < 16 && byte_at(body, at) == 0xFF)
-        ++at;                                 // stuffing
-    if (byte_at(body, at) >> 6 == 1) at += 2; // STD buffer
+        ++at;
+    if (byte_at(body, at) >> 6 == 1) at += 2;
     const std::uint8_t flags = byte_at(body, at);
     if (flags >> 4 == 2)
         at += 5; // PTS
