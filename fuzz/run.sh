@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then targets=(boxes nrt rtmd cndm gcsv exiftool cli mxf mkv); fi
+if [ ${#targets[@]} -eq 0 ]; then targets=(boxes nrt rtmd cndm gcsv exiftool cli mxf mkv mpeg); fi
 build="$root/build-fuzz"
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -24,7 +24,7 @@ for t in "${targets[@]}"; do
     # Inputs stay short so the committed corpus stays small; containers need more room.
     max_len=4096
     if [ "$t" = boxes ]; then max_len=16384; fi
-    if [ "$t" = mxf ] || [ "$t" = mkv ]; then max_len=8192; fi
+    if [ "$t" = mxf ] || [ "$t" = mkv ] || [ "$t" = mpeg ]; then max_len=8192; fi
     echo "== $t: ${seconds}s"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         "$build/fuzz_$t" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \

@@ -110,6 +110,9 @@ TEST(Golden, ContainerFormatsGiveTimecodeRateCodecAndAudio) {
         {"mpeg2_25.mpg", {nullptr, "25 fps", nullptr, nullptr, "exiftool"}},
         {"mpeg4_24_tc.mkv", {"02:03:04:05", "24 fps", "V_MPEG4/ISO/ASP", nullptr, "exiftool"}},
         {"mpeg2_2997_ac3.m2ts", {nullptr, "29.97 fps", nullptr, "1 ch \u00b7 48 kHz", "exiftool"}},
+        {"h264_2997i_ac3.m2ts", {nullptr, nullptr, nullptr, "1 ch \u00b7 48 kHz", "exiftool"}},
+        {"mpeg1_24_mp2mono.mpg", {nullptr, "24 fps", nullptr, nullptr, "exiftool"}},
+        {"mpeg2_25_tc_mp2_ac3.mpg", {nullptr, "25 fps", nullptr, nullptr, "exiftool"}},
         {"qt_tc_25.CRM", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
         {"qt_tc_25.braw", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
         // Matroska codecs come from exiftool's first CodecID tag for now: with the audio track
