@@ -56,6 +56,21 @@ std::string summary(const std::optional<mxf::Header>& h) {
     return out;
 }
 
+// The new members in one line: layout, display and stored sizes, colour code points (primaries,
+// transfer, equations), channels and audio rate.
+std::string picture_sound(const std::optional<mxf::Header>& h) {
+    if (!h) return "absent";
+    auto num = [](const auto& v) { return v ? std::to_string(static_cast<long long>(*v)) : "-"; };
+    auto size = [](const std::optional<mxf::Size>& v) {
+        return v ? std::to_string(v->width) + "x" + std::to_string(v->height) : "-";
+    };
+    return "layout " + num(h->frame_layout) + " display " + size(h->display_size) + " stored " +
+           size(h->stored_size) + " colour " + num(h->color_primaries) + "/" +
+           num(h->transfer_characteristic) + "/" + num(h->coding_equations) + " sound " +
+           num(h->channel_count) + "@" +
+           (h->audio_sample_rate ? mxf::to_text(*h->audio_sample_rate) : "-");
+}
+
 // ---- Building header partitions ----
 
 mxf::Label key(std::uint8_t b4, std::uint8_t b5, std::initializer_list<std::uint8_t> rest) {
@@ -186,18 +201,42 @@ TEST(MxfSamples, FfmpegFixtures) {
     struct Case {
         const char* file;
         std::string summary;
+        std::string picture_sound;
     };
+    const std::string tc0 = "tc 00:00:00:00@25 rate 25/1 coding ";
+    const std::string square = "layout 0 display 64x64 stored 64x64 colour ";
     const Case cases[] = {
-        {"mpeg2_25p.mxf", "tc 01:02:03:04@25 rate 25/1 coding MPEG-2"},
-        {"dnxhr_lb_23976.mxf", "tc 01:00:00:00@24 rate 24000/1001 coding DNxHD"},
-        {"h264_2997df.mxf", "tc 00:59:59;28@30 rate 30000/1001 coding AVC"},
-        {"jpeg2000_50p.mxf", "tc 10:11:12:13@50 rate 50/1 coding JPEG 2000"},
+        {"mpeg2_25p.mxf", "tc 01:02:03:04@25 rate 25/1 coding MPEG-2", square + "-/-/- sound -@-"},
+        {"dnxhr_lb_23976.mxf", "tc 01:00:00:00@24 rate 24000/1001 coding DNxHD",
+         "layout 0 display 256x120 stored 256x128 colour -/-/- sound -@-"},
+        {"h264_2997df.mxf", "tc 00:59:59;28@30 rate 30000/1001 coding AVC",
+         square + "-/-/- sound -@-"},
+        {"jpeg2000_50p.mxf", "tc 10:11:12:13@50 rate 50/1 coding JPEG 2000",
+         square + "-/-/- sound -@-"},
         // Picture and sound in a multiple descriptor.
-        {"mpeg2_5994df.mxf", "tc 00:10:00;02@60 rate 60000/1001 coding MPEG-2"},
+        {"mpeg2_5994df.mxf", "tc 00:10:00;02@60 rate 60000/1001 coding MPEG-2",
+         square + "-/-/- sound 1@48000/1"},
+        {"mpeg2_320x180.mxf", tc0 + "MPEG-2",
+         "layout 0 display 320x180 stored 320x192 colour -/-/- sound -@-"},
+        // Heights of one field.
+        {"mpeg2_25i_tff.mxf", tc0 + "MPEG-2",
+         "layout 1 display 64x64 stored 64x64 colour -/-/- sound -@-"},
+        {"d10_720x608_25i.mxf", tc0 + "MPEG-2",
+         "layout 1 display 720x576 stored 720x608 colour -/-/- sound -@-"},
+        {"mpeg2_pcm_stereo.mxf", tc0 + "MPEG-2", square + "-/-/- sound 2@48000/1"},
+        {"dnxhr_lb_opatom.mxf", tc0 + "DNxHD",
+         "layout 0 display 256x120 stored 256x128 colour -/-/- sound -@-"},
+        {"pcm_s24_opatom.mxf", "tc 00:00:00:00@25 rate - coding -",
+         "layout - display - stored - colour -/-/- sound 1@48000/1"},
+        {"mpeg2_bt709.mxf", tc0 + "MPEG-2", square + "1/1/1 sound -@-"},
+        {"mpeg2_pq.mxf", tc0 + "MPEG-2", square + "9/16/9 sound -@-"},
+        {"mpeg2_hlg.mxf", tc0 + "MPEG-2", square + "9/18/9 sound -@-"},
+        {"mpeg2_bt601.mxf", tc0 + "MPEG-2", square + "6/1/6 sound -@-"},
     };
     for (const Case& c : cases) {
         const auto header = read_path(kSamples / c.file);
         EXPECT_EQ(summary(header), c.summary) << c.file;
+        EXPECT_EQ(picture_sound(header), c.picture_sound) << c.file;
         EXPECT_EQ(parse(sample(c.file)), header) << c.file;
     }
 }
