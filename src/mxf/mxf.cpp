@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <new>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "io/io.hpp"
@@ -15,6 +18,7 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 using Uid = std::array<std::uint8_t, 16>;
+using Umid = std::array<std::uint8_t, 32>;
 
 constexpr std::size_t kKeySize = 16;
 constexpr std::size_t kMaxKlvHeader = kKeySize + 9; // the key and the longest BER length
@@ -94,8 +98,10 @@ enum class Kind : std::uint8_t {
     Track,
     Sequence,
     TimecodeComponent,
+    SourceClip,
     MultipleDescriptor,
     PictureDescriptor,
+    SoundDescriptor,
 };
 
 // The structural sets this reader follows, by byte 14 of their key.
@@ -117,6 +123,8 @@ std::optional<Kind> kind_of(std::uint8_t type) {
         return Kind::Sequence;
     case 0x14:
         return Kind::TimecodeComponent;
+    case 0x11:
+        return Kind::SourceClip;
     case 0x44:
         return Kind::MultipleDescriptor;
     case 0x27: // generic picture essence descriptor
@@ -124,6 +132,10 @@ std::optional<Kind> kind_of(std::uint8_t type) {
     case 0x29: // RGBA
     case 0x51: // MPEG video
         return Kind::PictureDescriptor;
+    case 0x42: // generic sound essence descriptor
+    case 0x47: // AES3
+    case 0x48: // wave
+        return Kind::SoundDescriptor;
     default:
         return std::nullopt;
     }
@@ -144,6 +156,24 @@ enum class Prop : std::uint8_t {
     DropFrame,
     SampleRate,
     PictureCoding,
+    TrackId,     // track
+    SourceTrack, // source clip
+    LinkedTrack, // descriptor
+    // Read again from the sets the references lead to (item_of, picture_items).
+    PackageUid,    // source package
+    SourcePackage, // source clip
+    StoredWidth,
+    StoredHeight,
+    SampledWidth,
+    SampledHeight,
+    DisplayWidth,
+    DisplayHeight,
+    FrameLayout,
+    ColorPrimaries,
+    TransferCharacteristic,
+    CodingEquations,
+    ChannelCount,
+    AudioSamplingRate,
 };
 
 struct PropLabel {
@@ -184,6 +214,53 @@ const PropLabel kProps[] = {
     {0x1503, {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x04, 0x01, 0x01, 0x05, 0, 0, 0}, Prop::DropFrame},
     {0x3001, {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x06, 0x01, 0x01, 0, 0, 0, 0}, Prop::SampleRate},
     {0x3201, {B0, B1, B2, B3, 1, 1, 1, 2, 0x04, 0x01, 0x06, 0x01, 0, 0, 0, 0}, Prop::PictureCoding},
+    {0x4401, {B0, B1, B2, B3, 1, 1, 1, 1, 0x01, 0x01, 0x15, 0x10, 0, 0, 0, 0}, Prop::PackageUid},
+    {0x4801, {B0, B1, B2, B3, 1, 1, 1, 2, 0x01, 0x07, 0x01, 0x01, 0, 0, 0, 0}, Prop::TrackId},
+    {0x1101,
+     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x03, 0x01, 0, 0, 0},
+     Prop::SourcePackage},
+    {0x1102,
+     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x03, 0x02, 0, 0, 0},
+     Prop::SourceTrack},
+    {0x3006,
+     {B0, B1, B2, B3, 1, 1, 1, 5, 0x06, 0x01, 0x01, 0x03, 0x05, 0, 0, 0},
+     Prop::LinkedTrack},
+    {0x3203,
+     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x02, 0x02, 0, 0, 0},
+     Prop::StoredWidth},
+    {0x3202,
+     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x02, 0x01, 0, 0, 0},
+     Prop::StoredHeight},
+    {0x3205,
+     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x08, 0, 0, 0},
+     Prop::SampledWidth},
+    {0x3204,
+     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x07, 0, 0, 0},
+     Prop::SampledHeight},
+    {0x3209,
+     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x0C, 0, 0, 0},
+     Prop::DisplayWidth},
+    {0x3208,
+     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x0B, 0, 0, 0},
+     Prop::DisplayHeight},
+    {0x320C,
+     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x03, 0x01, 0x04, 0, 0, 0},
+     Prop::FrameLayout},
+    {0x3219,
+     {B0, B1, B2, B3, 1, 1, 1, 9, 0x04, 0x01, 0x02, 0x01, 0x01, 0x06, 0x01, 0},
+     Prop::ColorPrimaries},
+    {0x3210,
+     {B0, B1, B2, B3, 1, 1, 1, 2, 0x04, 0x01, 0x02, 0x01, 0x01, 0x01, 0x02, 0},
+     Prop::TransferCharacteristic},
+    {0x321A,
+     {B0, B1, B2, B3, 1, 1, 1, 2, 0x04, 0x01, 0x02, 0x01, 0x01, 0x03, 0x01, 0},
+     Prop::CodingEquations},
+    {0x3D07,
+     {B0, B1, B2, B3, 1, 1, 1, 5, 0x04, 0x02, 0x01, 0x01, 0x04, 0, 0, 0},
+     Prop::ChannelCount},
+    {0x3D03,
+     {B0, B1, B2, B3, 1, 1, 1, 5, 0x04, 0x02, 0x03, 0x01, 0x01, 0x01, 0, 0},
+     Prop::AudioSamplingRate},
 };
 
 // Local tag -> property: the usual static tags, overridden by what the primer pack says.
@@ -223,6 +300,9 @@ struct Set {
     bool drop = false;
     std::optional<Rational> rate;
     std::optional<Label> coding;
+    std::optional<std::uint32_t> track; // a track's ID, the one a source clip names, or the one
+                                        // a descriptor is linked to
+    Bytes value; // the items, within the header metadata, read again where they are needed
 };
 
 // Whether a set of `kind` carries `prop` as one of the properties read here.
@@ -251,10 +331,55 @@ bool carries(Kind kind, Prop prop) {
     case Prop::SampleRate:
     case Prop::PictureCoding:
         return kind == Kind::PictureDescriptor;
+    case Prop::TrackId:
+        return kind == Kind::Track;
+    case Prop::SourceTrack:
+        return kind == Kind::SourceClip;
+    case Prop::LinkedTrack:
+        return kind == Kind::PictureDescriptor || kind == Kind::SoundDescriptor;
+    case Prop::PackageUid:
+    case Prop::SourcePackage:
+    case Prop::StoredWidth:
+    case Prop::StoredHeight:
+    case Prop::SampledWidth:
+    case Prop::SampledHeight:
+    case Prop::DisplayWidth:
+    case Prop::DisplayHeight:
+    case Prop::FrameLayout:
+    case Prop::ColorPrimaries:
+    case Prop::TransferCharacteristic:
+    case Prop::CodingEquations:
+    case Prop::ChannelCount:
+    case Prop::AudioSamplingRate:
     case Prop::None:
         return false;
     }
     return false;
+}
+
+std::optional<std::uint32_t> u32_of(Bytes value) {
+    if (value.size() != 4) return std::nullopt;
+    return static_cast<std::uint32_t>(load_be(value.data(), 4));
+}
+
+std::optional<Rational> rational_of(Bytes value) {
+    if (value.size() != 8) return std::nullopt;
+    return Rational{static_cast<std::int32_t>(load_be(value.data(), 4)),
+                    static_cast<std::int32_t>(load_be(value.data() + 4, 4))};
+}
+
+std::optional<Label> label_of(Bytes value) {
+    if (value.size() != 16) return std::nullopt;
+    Label label{};
+    std::copy(value.begin(), value.end(), label.begin());
+    return label;
+}
+
+std::optional<Umid> umid_of(Bytes value) {
+    if (value.size() != 32) return std::nullopt;
+    Umid umid{};
+    std::copy(value.begin(), value.end(), umid.begin());
+    return umid;
 }
 
 std::optional<Uid> uid_of(Bytes value) {
@@ -313,7 +438,12 @@ void store(Set& set, Prop prop, Bytes value) {
             set.coding = label;
         }
         break;
-    case Prop::None:
+    case Prop::TrackId:
+    case Prop::SourceTrack:
+    case Prop::LinkedTrack:
+        set.track = u32_of(value);
+        break;
+    default: // read again where needed
         break;
     }
 }
@@ -323,6 +453,7 @@ void store(Set& set, Prop prop, Bytes value) {
 std::optional<Set> read_set(Kind kind, Bytes value, const TagMap& tags) {
     Set set;
     set.kind = kind;
+    set.value = value;
     const klv::SetEnd end = klv::walk_local_set(value, [&](const klv::LocalItem& item) {
         const Prop prop = tags[item.tag];
         if (carries(kind, prop)) store(set, prop, item.value);
@@ -331,15 +462,21 @@ std::optional<Set> read_set(Kind kind, Bytes value, const TagMap& tags) {
     return set;
 }
 
+// The structural sets of the header metadata and the tag map they were read with.
+struct Metadata {
+    TagMap tags;
+    std::vector<Set> sets;
+};
+
 // The structural sets of the header metadata in `window`, which starts with the primer pack.
 // The walk ends at the window's end or at the first item that cannot be header metadata (a
 // partition or index table segment, an essence element). Absent when the primer pack is
 // malformed, a key is not a SMPTE key, or an item's length is malformed or runs past the window.
-std::optional<std::vector<Set>> walk(Bytes window) {
+std::optional<Metadata> walk(Bytes window) {
     std::optional<Klv> primer = klv_header(window, 0);
     if (!primer || !is_primer(window.data()) || primer->length > window.size() - primer->header)
         return std::nullopt;
-    const std::optional<TagMap> tags =
+    std::optional<TagMap> tags =
         read_primer(window.subspan(primer->header, static_cast<std::size_t>(primer->length)));
     if (!tags) return std::nullopt;
     std::vector<Set> sets;
@@ -361,7 +498,7 @@ std::optional<std::vector<Set>> walk(Bytes window) {
                     sets.push_back(std::move(*set));
         at += item->header + static_cast<std::size_t>(item->length);
     }
-    return sets;
+    return Metadata{std::move(*tags), std::move(sets)};
 }
 
 // ---- Following the strong references ----
@@ -393,6 +530,11 @@ class Graph {
         seen = 1;
         return true;
     }
+
+    // Every set may be visited again (a new pass over the references).
+    void forget_visits() { std::fill(seen_.begin(), seen_.end(), 0); }
+
+    const std::vector<Set>& sets() const { return sets_; }
 
     const Set* preface() const {
         for (const Set& set : sets_)
@@ -444,9 +586,189 @@ const Set* package_picture(Graph& graph, const Set& package) {
     return nullptr;
 }
 
-Header resolve(const std::vector<Set>& sets) {
+// ---- Items read again from the sets the references lead to ----
+
+// The value of the set's last item of `prop`; absent when it has none.
+std::optional<Bytes> item_of(const Set& set, Prop prop, const TagMap& tags) {
+    std::optional<Bytes> out;
+    klv::walk_local_set(set.value, [&](const klv::LocalItem& item) {
+        if (tags[item.tag] == prop) out = item.value;
+    });
+    return out;
+}
+
+// A width and height as a descriptor gives them.
+struct Pair {
+    std::optional<std::uint32_t> width;
+    std::optional<std::uint32_t> height;
+};
+
+struct PictureItems {
+    Pair stored;
+    Pair sampled;
+    Pair display;
+    std::optional<FrameLayout> layout;
+    std::optional<Label> primaries;
+    std::optional<Label> transfer;
+    std::optional<Label> equations;
+};
+
+// A picture descriptor's sizes, layout and colour labels; an item of the wrong size counts as
+// missing.
+PictureItems picture_items(const Set& picture, const TagMap& tags) {
+    PictureItems out;
+    klv::walk_local_set(picture.value, [&](const klv::LocalItem& item) {
+        switch (tags[item.tag]) {
+        case Prop::StoredWidth:
+            out.stored.width = u32_of(item.value);
+            break;
+        case Prop::StoredHeight:
+            out.stored.height = u32_of(item.value);
+            break;
+        case Prop::SampledWidth:
+            out.sampled.width = u32_of(item.value);
+            break;
+        case Prop::SampledHeight:
+            out.sampled.height = u32_of(item.value);
+            break;
+        case Prop::DisplayWidth:
+            out.display.width = u32_of(item.value);
+            break;
+        case Prop::DisplayHeight:
+            out.display.height = u32_of(item.value);
+            break;
+        case Prop::FrameLayout:
+            out.layout = std::nullopt;
+            if (item.value.size() == 1) out.layout = static_cast<FrameLayout>(item.value[0]);
+            break;
+        case Prop::ColorPrimaries:
+            out.primaries = label_of(item.value);
+            break;
+        case Prop::TransferCharacteristic:
+            out.transfer = label_of(item.value);
+            break;
+        case Prop::CodingEquations:
+            out.equations = label_of(item.value);
+            break;
+        default:
+            break;
+        }
+    });
+    return out;
+}
+
+// The size of a whole frame: the height doubled where it is a field's. Absent when a member is
+// missing or zero, or the frame's height does not fit 32 bits.
+std::optional<Size> frame_size(const Pair& pair, std::optional<FrameLayout> layout) {
+    if (!pair.width || !pair.height || *pair.width == 0 || *pair.height == 0) return std::nullopt;
+    const bool per_field =
+        layout == FrameLayout::SeparateFields || layout == FrameLayout::MixedFields;
+    const std::uint64_t height = std::uint64_t{*pair.height} << (per_field ? 1 : 0);
+    if (height > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    return Size{*pair.width, static_cast<std::uint32_t>(height)};
+}
+
+// The sizes, layout and colour of the picture descriptor chosen for the rate and coding.
+void take_picture(const Set& picture, const TagMap& tags, Header& header) {
+    const PictureItems items = picture_items(picture, tags);
+    header.frame_layout = items.layout;
+    header.stored_size = frame_size(items.stored, items.layout);
+    header.display_size = frame_size(items.display, items.layout);
+    if (!header.display_size) header.display_size = frame_size(items.sampled, items.layout);
+    if (!header.display_size) header.display_size = header.stored_size;
+    if (items.primaries) header.color_primaries = primaries_code(*items.primaries);
+    if (items.transfer) header.transfer_characteristic = transfer_code(*items.transfer);
+    if (items.equations) header.coding_equations = equations_code(*items.equations);
+}
+
+// The first source clip of a track: in its sequence, or the clip it refers to directly.
+const Set* track_clip(Graph& graph, const Set& track) {
+    const Set* next = graph.find(track.link);
+    if (!next) return nullptr;
+    if (next->kind == Kind::SourceClip) return next;
+    if (next->kind != Kind::Sequence || !graph.first_visit(next)) return nullptr;
+    for (const Uid& ref : next->links)
+        if (const Set* clip = graph.find(ref, Kind::SourceClip)) return clip;
+    return nullptr;
+}
+
+// Sound sub-descriptors by their multiple descriptor and the track they are linked to (the
+// first of a pair counts), so that a track finds its own in one look-up.
+using Linked = std::map<std::pair<const Set*, std::uint32_t>, const Set*>;
+
+Linked linked_sound(const Graph& graph) {
+    Linked linked;
+    for (const Set& set : graph.sets()) {
+        if (set.kind != Kind::MultipleDescriptor) continue;
+        for (const Uid& ref : set.links) {
+            const Set* sub = graph.find(ref, Kind::SoundDescriptor);
+            if (sub && sub->track) linked.emplace(std::pair{&set, *sub->track}, sub);
+        }
+    }
+    return linked;
+}
+
+std::optional<Umid> umid_item(const Set& set, Prop prop, const TagMap& tags) {
+    const std::optional<Bytes> value = item_of(set, prop, tags);
+    return value ? umid_of(*value) : std::nullopt;
+}
+
+// The sound descriptors the material package's tracks lead to, each once, in track order. A
+// track's source clip names a source package and one of its tracks, which the package's sound
+// descriptor describes, or the sound sub-descriptor of its multiple descriptor linked to that
+// track. Tracks, sequences and clips are visited once each, so each set is read once.
+std::vector<const Set*> material_sound(Graph& graph, const Set& material,
+                                       const std::vector<const Set*>& sources, const TagMap& tags) {
+    std::map<Umid, const Set*> packages;
+    for (const Set* package : sources)
+        if (const std::optional<Umid> umid = umid_item(*package, Prop::PackageUid, tags))
+            packages.emplace(*umid, package);
+    const Linked linked = linked_sound(graph);
+    std::vector<const Set*> sound;
+    for (const Uid& ref : material.links) {
+        const Set* track = graph.find(ref, Kind::Track);
+        if (!track || !graph.first_visit(track)) continue;
+        const Set* clip = track_clip(graph, *track);
+        if (!clip || !graph.first_visit(clip)) continue;
+        const std::optional<Umid> umid = umid_item(*clip, Prop::SourcePackage, tags);
+        const auto package = umid ? packages.find(*umid) : packages.end();
+        if (package == packages.end()) continue;
+        const Set* descriptor = graph.find(package->second->link);
+        if (descriptor && descriptor->kind == Kind::MultipleDescriptor) {
+            const auto sub = clip->track ? linked.find({descriptor, *clip->track}) : linked.end();
+            descriptor = sub == linked.end() ? nullptr : sub->second;
+        }
+        if (descriptor && descriptor->kind == Kind::SoundDescriptor &&
+            graph.first_visit(descriptor))
+            sound.push_back(descriptor);
+    }
+    return sound;
+}
+
+// The channels summed over the sound descriptors (absent when one gives no count, or the sum is
+// zero or does not fit 32 bits) and the first one's sampling rate.
+void take_sound(const std::vector<const Set*>& sound, const TagMap& tags, Header& header) {
+    std::uint64_t channels = 0;
+    bool counted = !sound.empty();
+    for (const Set* descriptor : sound) {
+        const std::optional<Bytes> count_item = item_of(*descriptor, Prop::ChannelCount, tags);
+        const std::optional<Bytes> rate_item = item_of(*descriptor, Prop::AudioSamplingRate, tags);
+        const std::optional<std::uint32_t> count = count_item ? u32_of(*count_item) : std::nullopt;
+        const std::optional<Rational> rate = rate_item ? rational_of(*rate_item) : std::nullopt;
+        if (descriptor == sound.front() && rate && rate->numerator > 0 && rate->denominator > 0)
+            header.audio_sample_rate = rate;
+        if (count)
+            channels += *count;
+        else
+            counted = false;
+    }
+    if (counted && channels > 0 && channels <= std::numeric_limits<std::uint32_t>::max())
+        header.channel_count = static_cast<std::uint32_t>(channels);
+}
+
+Header resolve(const Metadata& metadata) {
     Header header;
-    Graph graph(sets);
+    Graph graph(metadata.sets);
     const Set* preface = graph.preface();
     const Set* storage = preface ? graph.find(preface->link, Kind::ContentStorage) : nullptr;
     if (!storage) return header;
@@ -471,8 +793,14 @@ Header resolve(const std::vector<Set>& sets) {
             if (picture->rate && picture->rate->numerator > 0 && picture->rate->denominator > 0)
                 header.sample_rate = picture->rate;
             header.picture_coding = picture->coding;
+            take_picture(*picture, metadata.tags, header);
             break;
         }
+    }
+    if (!material.empty()) {
+        graph.forget_visits();
+        take_sound(material_sound(graph, *material.front(), sources, metadata.tags), metadata.tags,
+                   header);
     }
     return header;
 }
@@ -564,9 +892,9 @@ std::optional<Header> parse_source(const io::ByteSource& source) {
     const std::optional<std::vector<std::uint8_t>> window =
         input.get(at, header_bytes, kMaxHeaderBytes);
     if (!window) return std::nullopt;
-    const std::optional<std::vector<Set>> sets = walk(*window);
-    if (!sets) return std::nullopt;
-    return resolve(*sets);
+    const std::optional<Metadata> metadata = walk(*window);
+    if (!metadata) return std::nullopt;
+    return resolve(*metadata);
 }
 
 } // namespace
@@ -602,6 +930,73 @@ std::optional<std::string> codec_family(const Label& label) {
     }
     if (scheme == 0x71) return "DNxHD"; // VC-3
     return std::nullopt;
+}
+
+namespace {
+
+// A colour label's last item and the ISO/IEC 23091-2 code point it stands for.
+struct CodePoint {
+    std::uint8_t item;
+    int code;
+};
+
+constexpr CodePoint kPrimaries[] = {
+    {0x01, 6},  // SMPTE 170M (BT.601 525)
+    {0x02, 5},  // BT.470 System B, G (BT.601 625)
+    {0x03, 1},  // BT.709
+    {0x04, 9},  // BT.2020
+    {0x05, 10}, // SMPTE ST 428-1 (CIE XYZ)
+    {0x06, 12}, // P3 D65
+    {0x0A, 11}, // DCI-P3
+};
+
+constexpr CodePoint kTransfer[] = {
+    {0x01, 5},  // BT.470 System B, G (gamma 2.8)
+    {0x02, 1},  // BT.709 (also written for BT.601's curve, which is the same)
+    {0x03, 7},  // SMPTE 240M
+    {0x05, 12}, // BT.1361 extended colour gamut
+    {0x06, 8},  // linear
+    {0x07, 17}, // SMPTE ST 428-1
+    {0x08, 11}, // IEC 61966-2-4 (xvYCC)
+    {0x09, 14}, // BT.2020 (one label for 10 and 12 bits, whose curves are the same)
+    {0x0A, 16}, // SMPTE ST 2084 (PQ)
+    {0x0B, 18}, // ARIB STD-B67 (HLG)
+};
+
+constexpr CodePoint kEquations[] = {
+    {0x01, 6}, // BT.601
+    {0x02, 1}, // BT.709
+    {0x03, 7}, // SMPTE 240M
+    {0x04, 8}, // YCgCo
+    {0x05, 0}, // GBR (identity)
+    {0x06, 9}, // BT.2020 non-constant luminance
+};
+
+// Colour labels are 06 0E 2B 34 04 01 01 vv 04 01 01 01, the family (01 transfer
+// characteristic, 02 coding equations, 03 colour primaries), the item, 00 00.
+std::optional<int> color_code(const Label& label, std::uint8_t family,
+                              std::span<const CodePoint> codes) {
+    constexpr Label prefix = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x00,
+                              0x04, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00};
+    if (!same(label.data(), prefix, 12) || label[12] != family || label[14] != 0 || label[15] != 0)
+        return std::nullopt;
+    for (const CodePoint& code : codes)
+        if (code.item == label[13]) return code.code;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> primaries_code(const Label& label) {
+    return color_code(label, 0x03, kPrimaries);
+}
+
+std::optional<int> transfer_code(const Label& label) {
+    return color_code(label, 0x01, kTransfer);
+}
+
+std::optional<int> equations_code(const Label& label) {
+    return color_code(label, 0x02, kEquations);
 }
 
 std::string to_text(const Rational& rate) {

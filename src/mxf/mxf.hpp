@@ -1,6 +1,7 @@
-// MXF header metadata: the start timecode, the picture sample rate and the picture coding
-// label, read from the header partition alone (partition pack, primer pack and the local sets
-// of the structural metadata), never from the essence.
+// MXF header metadata: the start timecode, the picture's sample rate, coding label, sizes, frame
+// layout and colour, and the sound's channels and sample rate, read from the header partition
+// alone (partition pack, primer pack and the local sets of the structural metadata), never from
+// the essence.
 #pragma once
 
 #include <array>
@@ -33,6 +34,23 @@ struct Timecode {
     bool operator==(const Timecode&) const = default;
 };
 
+// A picture's width and height in pixels.
+struct Size {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    bool operator==(const Size&) const = default;
+};
+
+// How a picture descriptor lays its frames out. With SeparateFields and MixedFields its heights
+// are those of one field. A value outside these is kept as read.
+enum class FrameLayout : std::uint8_t {
+    FullFrame = 0,
+    SeparateFields = 1,
+    SingleField = 2,
+    MixedFields = 3,
+    SegmentedFrame = 4,
+};
+
 struct Header {
     // The material package's timecode; a source package's when the material package has none.
     std::optional<Timecode> timecode;
@@ -40,6 +58,23 @@ struct Header {
     // order (a multiple descriptor's sub-descriptors in their order).
     std::optional<Rational> sample_rate;
     std::optional<Label> picture_coding;
+    // Of the same descriptor: its frame layout; the display size (the display width and height,
+    // else the sampled ones, else the stored ones) and the stored size, both of a whole frame (a
+    // field's height doubled for separate and mixed fields). A pair with a member missing or
+    // zero, or whose frame height does not fit 32 bits, is passed over.
+    std::optional<FrameLayout> frame_layout;
+    std::optional<Size> display_size;
+    std::optional<Size> stored_size;
+    // Of the same descriptor: its colour labels as ISO/IEC 23091-2 code points (colour
+    // primaries, transfer characteristics, matrix coefficients); absent for a label not known.
+    std::optional<int> color_primaries;
+    std::optional<int> transfer_characteristic;
+    std::optional<int> coding_equations;
+    // The sound the first material package's tracks lead to: the channels summed over its
+    // sound descriptors (absent when one gives no count, or the sum is zero or does not fit 32
+    // bits), and the first one's sampling rate.
+    std::optional<std::uint32_t> channel_count;
+    std::optional<Rational> audio_sample_rate;
     bool operator==(const Header&) const = default;
 };
 
@@ -52,6 +87,12 @@ std::optional<Header> read(const io::ByteSource& source);
 // The codec family of a picture essence coding label: "MPEG-2", "AVC", "HEVC", "ProRes",
 // "DNxHD" (VC-3, also DNxHR), "JPEG 2000" or "Uncompressed"; absent for any other label.
 std::optional<std::string> codec_family(const Label& label);
+
+// The ISO/IEC 23091-2 code point of a colour primaries, transfer characteristic or coding
+// equations label; absent for any other label.
+std::optional<int> primaries_code(const Label& label);
+std::optional<int> transfer_code(const Label& label);
+std::optional<int> equations_code(const Label& label);
 
 // The rational as "24000/1001"; never fails.
 std::string to_text(const Rational& rate);

@@ -32,10 +32,9 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"boxes", fuzz_boxes}, {"nrt", fuzz_nrt},   {"rtmd", fuzz_rtmd},
-    {"cndm", fuzz_cndm},   {"gcsv", fuzz_gcsv}, {"exiftool", fuzz_exiftool},
-    {"cli", fuzz_cli},     {"mxf", fuzz_mxf},   {"mkv", fuzz_mkv},
-    {"mpeg", fuzz_mpeg},
+    {"boxes", fuzz_boxes}, {"nrt", fuzz_nrt},           {"rtmd", fuzz_rtmd}, {"cndm", fuzz_cndm},
+    {"gcsv", fuzz_gcsv},   {"exiftool", fuzz_exiftool}, {"cli", fuzz_cli},   {"mxf", fuzz_mxf},
+    {"mkv", fuzz_mkv},     {"mpeg", fuzz_mpeg},
 };
 
 // The regular files of `folder`, sorted; none when the folder does not exist.

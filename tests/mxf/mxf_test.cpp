@@ -56,6 +56,25 @@ std::string summary(const std::optional<mxf::Header>& h) {
     return out;
 }
 
+// The picture's layout, display and stored sizes and colour code points in one line.
+std::string picture(const std::optional<mxf::Header>& h) {
+    if (!h) return "absent";
+    auto num = [](const auto& v) { return v ? std::to_string(static_cast<int>(*v)) : "-"; };
+    auto size = [](const std::optional<mxf::Size>& v) {
+        return v ? std::to_string(v->width) + "x" + std::to_string(v->height) : "-";
+    };
+    return "layout " + num(h->frame_layout) + " display " + size(h->display_size) + " stored " +
+           size(h->stored_size) + " colour " + num(h->color_primaries) + "/" +
+           num(h->transfer_characteristic) + "/" + num(h->coding_equations);
+}
+
+// The sound's channels and sampling rate: "2@48000/1".
+std::string sound(const std::optional<mxf::Header>& h) {
+    if (!h) return "absent";
+    return (h->channel_count ? std::to_string(*h->channel_count) : "-") + "@" +
+           (h->audio_sample_rate ? mxf::to_text(*h->audio_sample_rate) : "-");
+}
+
 // ---- Building header partitions ----
 
 mxf::Label key(std::uint8_t b4, std::uint8_t b5, std::initializer_list<std::uint8_t> rest) {
@@ -145,6 +164,33 @@ Bytes structure(const Bytes& sets, const Bytes& storage_refs = refs({3, 4})) {
 const Bytes kClipSets =
     cat({tc_track(10, timecode(93079, 25, 0)), picture(20, rational(25, 1), kMpeg2Label)});
 
+// A width item at `tag` and its height at the tag before (stored, sampled, display).
+Bytes dims(std::uint16_t tag, std::uint32_t width, std::uint32_t height) {
+    return cat({item(tag, be32(width)), item(static_cast<std::uint16_t>(tag - 1), be32(height))});
+}
+
+const Bytes kUmid(32, 0x5A);
+
+// Material package 3 (tracks 10, 13, 16) and source package 4 (kUmid, descriptor 20), and
+// `sets`; material track n leads through sequence n+1 to source clip n+2.
+Bytes av(const Bytes& sets) {
+    return cat({set(0x2F, 1, item(0x3B03, uid(2))), set(0x18, 2, item(0x1901, refs({3, 4}))),
+                set(0x36, 3, item(0x4403, refs({10, 13, 16}))),
+                set(0x37, 4, cat({item(0x4401, kUmid), item(0x4701, uid(20))})), sets});
+}
+Bytes clip_track(std::uint8_t n, std::uint32_t track, const Bytes& umid = kUmid) {
+    return cat({set(0x3B, n, item(0x4803, uid(n + 1))),
+                set(0x0F, n + 1, item(0x1001, refs({static_cast<std::uint8_t>(n + 2)}))),
+                set(0x11, n + 2, cat({item(0x1101, umid), item(0x1102, be32(track))}))});
+}
+
+// Wave descriptor n linked to `track`, of `channels` at `rate` Hz.
+Bytes wave(std::uint8_t n, std::uint32_t track, std::uint32_t channels, std::int32_t rate) {
+    return set(0x48, n,
+               cat({item(0x3006, be32(track)), item(0x3D07, be32(channels)),
+                    item(0x3D03, rational(rate, 1))}));
+}
+
 struct Layout {
     Bytes run_in;
     Bytes primer_entries; // 18-byte entries
@@ -186,18 +232,38 @@ TEST(MxfSamples, FfmpegFixtures) {
     struct Case {
         const char* file;
         std::string summary;
+        std::string picture;
+        std::string sound = "-@-";
     };
+    const std::string mpeg2 = "tc 00:00:00:00@25 rate 25/1 coding MPEG-2";
+    const std::string square = "layout 0 display 64x64 stored 64x64 colour ";
+    const std::string dnxhr = "layout 0 display 256x120 stored 256x128 colour -/-/-";
     const Case cases[] = {
-        {"mpeg2_25p.mxf", "tc 01:02:03:04@25 rate 25/1 coding MPEG-2"},
-        {"dnxhr_lb_23976.mxf", "tc 01:00:00:00@24 rate 24000/1001 coding DNxHD"},
-        {"h264_2997df.mxf", "tc 00:59:59;28@30 rate 30000/1001 coding AVC"},
-        {"jpeg2000_50p.mxf", "tc 10:11:12:13@50 rate 50/1 coding JPEG 2000"},
+        {"mpeg2_25p.mxf", "tc 01:02:03:04@25 rate 25/1 coding MPEG-2", square + "-/-/-"},
+        {"dnxhr_lb_23976.mxf", "tc 01:00:00:00@24 rate 24000/1001 coding DNxHD", dnxhr},
+        {"h264_2997df.mxf", "tc 00:59:59;28@30 rate 30000/1001 coding AVC", square + "-/-/-"},
+        {"jpeg2000_50p.mxf", "tc 10:11:12:13@50 rate 50/1 coding JPEG 2000", square + "-/-/-"},
         // Picture and sound in a multiple descriptor.
-        {"mpeg2_5994df.mxf", "tc 00:10:00;02@60 rate 60000/1001 coding MPEG-2"},
+        {"mpeg2_5994df.mxf", "tc 00:10:00;02@60 rate 60000/1001 coding MPEG-2", square + "-/-/-",
+         "1@48000/1"},
+        {"mpeg2_320x180.mxf", mpeg2, "layout 0 display 320x180 stored 320x192 colour -/-/-"},
+        // Heights of one field in the file.
+        {"mpeg2_25i_tff.mxf", mpeg2, "layout 1 display 64x64 stored 64x64 colour -/-/-"},
+        {"d10_720x608_25i.mxf", mpeg2, "layout 1 display 720x576 stored 720x608 colour -/-/-"},
+        {"mpeg2_pcm_stereo.mxf", mpeg2, square + "-/-/-", "2@48000/1"},
+        {"dnxhr_lb_opatom.mxf", "tc 00:00:00:00@25 rate 25/1 coding DNxHD", dnxhr},
+        {"pcm_s24_opatom.mxf", "tc 00:00:00:00@25 rate - coding -",
+         "layout - display - stored - colour -/-/-", "1@48000/1"},
+        {"mpeg2_bt709.mxf", mpeg2, square + "1/1/1"},
+        {"mpeg2_pq.mxf", mpeg2, square + "9/16/9"},
+        {"mpeg2_hlg.mxf", mpeg2, square + "9/18/9"},
+        {"mpeg2_bt601.mxf", mpeg2, square + "6/1/6"},
     };
     for (const Case& c : cases) {
         const auto header = read_path(kSamples / c.file);
         EXPECT_EQ(summary(header), c.summary) << c.file;
+        EXPECT_EQ(picture(header), c.picture) << c.file;
+        EXPECT_EQ(sound(header), c.sound) << c.file;
         EXPECT_EQ(parse(sample(c.file)), header) << c.file;
     }
 }
@@ -325,6 +391,84 @@ TEST(MxfWalk, BadInputGivesAbsent) {
         write_file(dir / "clip.mxf", to_string(c.bytes));
         EXPECT_EQ(summary(read_path(dir / "clip.mxf")), c.summary) << c.name << " (file)";
     }
+}
+
+TEST(MxfDescriptors, PictureAndSound) {
+    auto pic = [](const Bytes& items) { return file(structure(set(0x28, 20, items))); };
+    auto layout = [](std::uint8_t value) { return item(0x320C, u8({value})); };
+    // Multiple descriptor 20 over the sub-descriptors `subs`.
+    auto multi = [](std::initializer_list<std::uint8_t> subs, const Bytes& sets) {
+        return file(av(cat({set(0x44, 20, item(0x3F01, refs(subs))), sets})));
+    };
+    const Bytes hd = cat({dims(0x3203, 1920, 1088), dims(0x3205, 1440, 1080)});
+    const Bytes to_2_and_3 = cat({clip_track(10, 2), clip_track(13, 3)});
+    const std::string none = "layout - display - stored - colour -/-/- sound ";
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::string picture_sound;
+    };
+    const Case cases[] = {
+        {"display size first", pic(cat({hd, dims(0x3209, 1920, 1080), layout(0)})),
+         "layout 0 display 1920x1080 stored 1920x1088 colour -/-/- sound -@-"},
+        {"no display size", pic(hd),
+         "layout - display 1440x1080 stored 1920x1088 colour -/-/- sound -@-"},
+        {"stored size, single field", pic(cat({dims(0x3203, 720, 304), layout(2)})),
+         "layout 2 display 720x304 stored 720x304 colour -/-/- sound -@-"},
+        {"mixed fields", pic(cat({dims(0x3203, 720, 304), dims(0x3209, 720, 288), layout(3)})),
+         "layout 3 display 720x576 stored 720x608 colour -/-/- sound -@-"},
+        {"zero sizes, a width of 3 bytes, a layout of 2, labels of 15 and 17 bytes or not colour",
+         pic(cat({dims(0x3203, 0, 1088), item(0x3209, u8({0, 7, 0x80})), item(0x3208, be32(1080)),
+                  dims(0x3205, 1920, 0), item(0x320C, u8({1, 0})), item(0x3219, zeros(15)),
+                  item(0x3210, zeros(17)), item(0x321A, kMpeg2Label)})),
+         none + "-@-"},
+        {"field height too large to double",
+         pic(cat({dims(0x3203, 720, 0x80000000), dims(0x3209, 720, 288), layout(1)})),
+         "layout 1 display 720x576 stored - colour -/-/- sound -@-"},
+        {"descriptor cut inside an item: passed over",
+         pic(cat({dims(0x3203, 720, 576), be16(0x3209), be16(8), be32(720)})), none + "-@-"},
+        {"sound summed over the tracks (track 2 twice, 9 unused), the first track's rate",
+         multi({22, 23, 24},
+               cat({clip_track(10, 3), clip_track(13, 2), clip_track(16, 2), wave(22, 2, 2, 48000),
+                    wave(23, 3, 4, 96000), wave(24, 9, 8, 48000)})),
+         none + "6@96000/1"},
+        {"a count of 2 bytes and a zero denominator in the first",
+         multi({22, 23}, cat({to_2_and_3, wave(23, 3, 2, 96000),
+                              set(0x47, 22,
+                                  cat({item(0x3006, be32(2)), item(0x3D07, be16(2)),
+                                       item(0x3D03, rational(48000, 0))}))})),
+         none + "-@-"},
+        {"channel counts past 32 bits",
+         multi({22, 23}, cat({to_2_and_3, wave(22, 2, 2, 48000), wave(23, 3, 0xFFFFFFFF, 48000)})),
+         none + "-@48000/1"},
+        {"clips naming another package and a UMID of 31 bytes",
+         multi({22}, cat({clip_track(10, 2, Bytes(32, 0x11)), clip_track(13, 2, Bytes(31, 0x5A)),
+                          wave(22, 2, 2, 48000)})),
+         none + "-@-"},
+    };
+    for (const Case& c : cases) {
+        const auto header = parse(c.bytes);
+        EXPECT_EQ(picture(header) + " sound " + sound(header), c.picture_sound) << c.name;
+    }
+}
+
+// Labels the fixtures do not carry, and labels of no code point (primaries/transfer/equations).
+TEST(MxfColour, CodePointsOfLabels) {
+    auto codes = [](std::uint8_t version, std::uint8_t family, std::uint8_t value,
+                    std::uint8_t byte14 = 0) {
+        const mxf::Label l{6, 0x0E, 0x2B, 0x34, 4,      1,     1,     version,
+                           4, 1,    1,    1,    family, value, byte14};
+        auto num = [](std::optional<int> v) { return v ? std::to_string(*v) : "-"; };
+        return num(mxf::primaries_code(l)) + "/" + num(mxf::transfer_code(l)) + "/" +
+               num(mxf::equations_code(l));
+    };
+    EXPECT_EQ(codes(0x06, 3, 0x02) + " " + codes(0x0D, 3, 0x06) + " " + codes(0x0D, 3, 0x0A),
+              "5/-/- 12/-/- 11/-/-"); // BT.601 625, P3 D65, DCI-P3
+    EXPECT_EQ(codes(0x01, 1, 0x01) + " " + codes(0x06, 1, 0x06) + " " + codes(0x0E, 1, 0x09),
+              "-/5/- -/8/- -/14/-"); // BT.470 B and G, linear, BT.2020
+    EXPECT_EQ(codes(0x0D, 2, 0x05) + " " + codes(0x0D, 3, 0x07) + " " + codes(0x01, 1, 2, 1) + " " +
+                  codes(0x01, 4, 0x02),
+              "-/-/0 -/-/- -/-/- -/-/-"); // GBR; no code point, a byte past the item, a family
 }
 
 TEST(MxfRead, UnreadablePathsAndFifo) {
