@@ -239,9 +239,11 @@ TEST(Timecode, ContainerFirstThenTag) {
 // The MXF reader's values: the timecode like the QuickTime track's, the sample rate and coding
 // family ranked after the QuickTime tags; an unknown coding label offers no codec.
 TEST(Timecode, MxfHeaderValues) {
-    mxf::Header header{mxf::Timecode{107890, 30, true}, mxf::Rational{30000, 1001},
-                       mxf::Label{0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x03, 0x04, 0x01, 0x02,
-                                  0x02, 0x01, 0x01, 0x11, 0x00}};
+    mxf::Header header;
+    header.timecode = mxf::Timecode{107890, 30, true};
+    header.sample_rate = mxf::Rational{30000, 1001};
+    header.picture_coding = mxf::Label{0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x03,
+                                       0x04, 0x01, 0x02, 0x02, 0x01, 0x01, 0x11, 0x00};
     const RawTag start = t("MXF", "StartTimecode", 3600, "1:00:00");
     auto f = normalize::build_fields({start, t("RIFF", "VideoFrameRate", 29.97)}, {.mxf = header},
                                      0, "mxf");
