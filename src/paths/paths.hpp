@@ -34,9 +34,6 @@ std::optional<std::string_view> parent(std::string_view path);
 // The part of the file name after its last "." (not a leading one); absent when none.
 std::optional<std::string_view> extension(std::string_view path);
 
-// The file name without its extension; absent when there is no file name.
-std::optional<std::string_view> stem(std::string_view path);
-
 // Whether the path has a ".." component.
 bool has_parent_component(std::string_view path);
 
