@@ -17,7 +17,7 @@ namespace {
 constexpr std::uintmax_t kMaxConfirmBytes = 64u << 20;
 
 int usage() {
-    std::fputs(cli::usage_text, stderr);
+    std::fputs(cli::kUsageText, stderr);
     return 2;
 }
 
