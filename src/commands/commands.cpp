@@ -46,7 +46,7 @@ std::vector<model::Clip> scan_confirmed(const std::vector<std::string>& paths,
 
 int run_version(exiftool::Session& session) {
     model::Json out = model::Json::object();
-    out["core"] = std::string(model::core_version);
+    out["core"] = std::string(model::kCoreVersion);
     out["exiftool"] = session.version().value_or("unavailable");
     print_json(out);
     return 0;

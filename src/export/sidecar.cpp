@@ -123,7 +123,7 @@ Json sidecar_json(const model::Clip& clip, std::string_view exiftool_version, Sh
     doc["fields"] = std::move(fields);
     doc["generator"] = {{"app", "ZUN Metadata"},
                         {"exiftool", std::string(exiftool_version)},
-                        {"version", std::string(model::core_version)}};
+                        {"version", std::string(model::kCoreVersion)}};
     doc["readers"] = std::move(readers);
     doc["schema"] = std::string(schema);
     doc["share"] = share == Share::Yes;

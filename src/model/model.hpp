@@ -14,7 +14,7 @@ namespace model {
 
 // The program's version text, from the build's project version: printed by `version` and
 // stamped into every sidecar.
-inline constexpr std::string_view core_version = ZUN_VERSION;
+inline constexpr std::string_view kCoreVersion = ZUN_VERSION;
 
 // 128-bit unsigned count (nanoseconds, milliseconds).
 __extension__ typedef unsigned __int128 u128;
