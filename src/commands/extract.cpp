@@ -33,7 +33,8 @@ int run_extract(const cli::Options& options, const model::Json& confirmations,
     }
     const std::string exiftool_version = session.version().value_or("unavailable");
     for (const auto& clip : clips)
-        for (const auto& event : extract::emit(clip, copies, keep, exiftool_version, share))
+        for (const auto& event :
+             extract::write_sidecars(clip, copies, keep, exiftool_version, share))
             print_json(event);
     return 0;
 }
