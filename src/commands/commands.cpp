@@ -1,7 +1,7 @@
 // The commands' entry and what they share: the confirmations, the scan and the printing.
 #include <cstdio>
 
-#include "commands/commands.hpp"
+#include "commands/internal.hpp"
 #include "exiftool/exiftool.hpp"
 #include "export/export.hpp"
 #include "io/io.hpp"

@@ -1,7 +1,7 @@
 // The export, resolve-csv and resolve-plan commands: the clips go to the export library.
 #include <cstdio>
 
-#include "commands/commands.hpp"
+#include "commands/internal.hpp"
 #include "export/export.hpp"
 #include "io/io.hpp"
 #include "text/text.hpp"

@@ -1,6 +1,6 @@
 // The extract command: the clip of the first positional goes to the extract library.
 #include "extract/extract.hpp"
-#include "commands/commands.hpp"
+#include "commands/internal.hpp"
 #include "export/export.hpp"
 #include "io/io.hpp"
 #include "text/text.hpp"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../export/fixtures.hpp"
-#include "commands/commands.hpp"
+#include "commands/internal.hpp"
 
 namespace {
 
