@@ -16,7 +16,8 @@ namespace {
 // Largest confirmation document read; anything bigger is not one the front-end wrote.
 constexpr std::uintmax_t kMaxConfirmBytes = 64u << 20;
 
-int usage() {
+// Prints the usage text on standard error; returns the exit status of a usage error, 2.
+int usage_error() {
     std::fputs(cli::kUsageText, stderr);
     return 2;
 }
@@ -69,15 +70,15 @@ int run(const cli::Options& options) {
 
     // No arguments at all: the parser leaves the command word empty.
     const std::string& command = options.command;
-    if (command.empty()) return usage();
+    if (command.empty()) return usage_error();
     if (command == "version") return run_version(session);
-    if (options.positionals.empty()) return usage();
+    if (options.positionals.empty()) return usage_error();
     if (command == "scan") return run_scan(options.positionals, session);
     if (command == "export") return run_export(options, confirmations, session);
     if (command == "extract") return run_extract(options, confirmations, session);
     if (command == "resolve-csv") return run_resolve_csv(options, confirmations, session);
     if (command == "resolve-plan") return run_resolve_plan(options, confirmations, session);
-    return usage();
+    return usage_error();
 }
 
 } // namespace commands

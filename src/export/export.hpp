@@ -53,7 +53,7 @@ struct Mirror {
 };
 
 // The mirror of `clips` under `out_dir`: directories as given when that is safe, otherwise
-// resolved against `cwd`; the root is their deepest common ancestor.
+// resolved against `cwd`; the root is their deepest common ancestor. Never fails.
 Mirror mirror_for(const std::vector<model::Clip>& clips, const fs::path& out_dir, std::string cwd);
 
 // Writes the clip's sidecar through a synced temporary file and a rename. Refuses when a
@@ -61,12 +61,13 @@ Mirror mirror_for(const std::vector<model::Clip>& clips, const fs::path& out_dir
 WriteResult write_sidecar(const model::Clip& clip, const std::optional<Mirror>& mirror,
                           std::string_view exiftool_version, Share share);
 
-// The printed form of a result: Written("/a/b.zun-metadata.json") and so on.
+// The printed form of a result: Written("/a/b.zun-metadata.json") and so on. Never fails.
 std::string result_text(const WriteResult& result);
 
 // ---- Grading-application CSV ----
 
-// The whole CSV file (UTF-16LE with byte-order mark, CR LF records) for the clips.
+// The whole CSV file (UTF-16LE with byte-order mark, CR LF records) for the clips. Touches no
+// file; never fails.
 std::string resolve_csv(const std::vector<model::Clip>& clips);
 
 struct UniqueCsv {
@@ -77,6 +78,7 @@ struct UniqueCsv {
 // The CSV of the clips whose file name is unambiguous, and the paths of the ambiguous ones.
 UniqueCsv resolve_csv_unique(const std::vector<model::Clip>& clips);
 
+// Touches no file; never fails.
 // Writes the CSV `bytes` of `clips` to the file `out`; the error text of a failure, absent on
 // success. A regular file or a path where nothing stands is replaced through a temporary file
 // and a rename (beside the link's target when `out` is a symbolic link), so a failed write
@@ -94,7 +96,9 @@ void apply_confirmations(std::vector<model::Clip>& clips, const nlohmann::json& 
 
 // ---- Resolve plan ----
 
-// The plan object of one clip.
+// The plan object of one clip: its path, the CSV's values and the input colour space (null
+// unless its curve and gamut are confirmed or read by a maker reader and form a known pair).
+// Never fails.
 model::Json plan_json(const model::Clip& clip);
 
 } // namespace export_

@@ -9,10 +9,11 @@
 
 namespace json_writer {
 
-// Compact text: no spaces, no newline at the end.
+// Compact text: no spaces, no newline at the end. Never fails.
 std::string compact(const nlohmann::json& value);
 
 // Two-space indented text, no trailing newline; empty arrays and objects stay "[]" and "{}".
+// Never fails.
 std::string pretty(const nlohmann::json& value);
 
 } // namespace json_writer

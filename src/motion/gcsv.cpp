@@ -31,7 +31,7 @@ bool is_space(char32_t cp) {
 
 // A decimal floating-point number filling the whole text: optional sign, digits with an
 // optional point and exponent, or inf / infinity / nan in any case.
-std::optional<double> parse_decimal(std::string_view s) {
+std::optional<double> gcsv_number(std::string_view s) {
     // Fast path for the common plain integers: up to 15 digits convert exactly.
     if (!s.empty() && s.size() <= 16) {
         std::size_t i = (s.front() == '-' || s.front() == '+') ? 1 : 0;
@@ -152,7 +152,7 @@ struct GcsvParser {
             failed = true;
             return;
         }
-        auto value = parse_decimal(field);
+        auto value = gcsv_number(field);
         field.clear();
         // A timestamp that is not finite would give a duration of infinity or NaN.
         if (!value || !std::isfinite(*value)) {
@@ -205,7 +205,7 @@ struct GcsvParser {
         std::string_view value =
             comma == std::string_view::npos ? std::string_view{} : line.substr(comma + 1);
         if (key == "tscale")
-            tscale = parse_decimal(value);
+            tscale = gcsv_number(value);
         else
             vendor.assign(value);
     }

@@ -1,6 +1,6 @@
 // Lexical path operations on path bytes, component by component: repeated
 // separators and interior "." components are not components, a leading "."
-// of a relative path is.
+// of a relative path is. None of them touches the file system or fails.
 #pragma once
 
 #include <optional>
