@@ -73,16 +73,17 @@ class Session {
     std::optional<std::optional<std::string>> version_; // once asked
 };
 
-// The tool's answers for a list of files, batch after batch, in order. One worker per online
-// core (at most one per batch, at most 8) starts with the stream; each takes a whole batch as
-// soon as it has answered its probe, up to one batch per worker ahead of the one awaited. A
-// worker that exits without a word is replaced and its batch handed out once more; one that
-// exits, answers only in part or stays silent for the deadline while it is waited on fails
-// that batch alone, with the error text of what it wrote (the tool's error output, "exiftool
-// json: ...", or "exiftool: no answer within N ms", "exiftool ended by signal N", "exiftool
-// exited without an answer"), and is replaced; so is one whose answer is not JSON. A batch is
-// read by two fresh runs (numeric and printed values) instead when no worker is left, its names
-// cannot travel in the argument file, or the answer cannot be split exactly.
+// The tool's answers for a list of files, batch after batch, in order. One worker per online core
+// (at most one per batch, at most 8) starts with the stream; each takes a whole batch as soon as it
+// has answered its probe, up to one batch per worker ahead of the one awaited, and each batch goes
+// to the tool once. A worker that exits without a word is replaced and its batch handed out once
+// more (again whenever the worker had answered a batch before: it ended between batches, before
+// this one reached it); one that exits, answers only in part or stays silent for the deadline while
+// it is waited on fails that batch alone, with the error text of what it wrote (the tool's error
+// output, "exiftool json: ...", or "exiftool: no answer within N ms", "exiftool ended by signal N",
+// "exiftool exited without an answer"), and is replaced; so is one whose answer is not JSON. A
+// batch is read by two fresh runs (numeric and printed values) instead when no worker is left, its
+// names cannot travel in the argument file, or the answer cannot be split exactly.
 class Batches {
   public:
     // The batches of `size` files over `files` (kept by reference: they must outlive the

@@ -278,8 +278,13 @@ void advance(Pool& pool) {
             }
         }
         const std::optional<std::uint64_t> ticket = worker.ticket;
+        // A worker that has answered a batch before and now exits without a word most likely
+        // ended between batches (a tool that exits after each answer does so a moment after
+        // it), before this batch reached it: handing the batch on then does not count as its
+        // one retry. Each such hand-over ends a worker that had served, and its replacement has
+        // not, so the hand-overs come to an end.
         if (ticket && ending == Ending::Exited && wrote_nothing(worker) &&
-            pool.retried.insert(*ticket).second) {
+            (worker.served || pool.retried.insert(*ticket).second)) {
             // It exited before it could say anything (it may have died while idle, before the
             // batch was written): the batch goes to the next worker instead.
             pool.jobs.erase(*ticket);
@@ -557,6 +562,9 @@ std::optional<BatchRead> Batches::next() {
     const auto span = files_of(batch);
     BatchRead read =
         collect(pool, first_ticket_ + batch, std::vector<std::string>(span.begin(), span.end()));
+    // collect hands the batch out itself when no worker had taken it (all were still answering
+    // their probes, say); either way it is read now and must not be handed out again.
+    submitted_ = std::max(submitted_, batch + 1);
     // The worker that read it takes the next batch while this one's clips are made.
     submit_before(batch + 1 + ahead_);
     return read;
