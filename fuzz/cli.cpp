@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.hpp"
+#include "cli/internal.hpp"
 #include "fuzz/fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

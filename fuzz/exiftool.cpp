@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "exiftool/exiftool.hpp"
+#include "exiftool/internal.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "json_writer/json_writer.hpp"
 #include "text/text.hpp"
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto printed = exiftool::parse_output(result_of(pieces, 1));
     require(raw == exiftool::parse_output(result_of(pieces, 0)), "parse_output is not repeatable");
 
-    const exiftool::BatchResult batch = exiftool::combine(raw, printed, files);
+    const exiftool::BatchResult batch = exiftool::combine_runs(raw, printed, files);
     const bool failed =
         std::holds_alternative<std::string>(raw) || std::holds_alternative<std::string>(printed);
     if (failed) {
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (listed) {
             require(runs.has_value(), "a listing read although a tag has no value");
             require(batch_text(*listed) ==
-                        batch_text(exiftool::combine(runs->first, runs->second, files)),
+                        batch_text(exiftool::combine_runs(runs->first, runs->second, files)),
                     "a listing read differently from its two runs");
         }
     }

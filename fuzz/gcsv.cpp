@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.hpp"
-#include "motion/motion.hpp"
+#include "motion/internal.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/cli.hpp"
+#include "cli/internal.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,14 +6,14 @@
 
 namespace cli {
 
-const char* const usage_text =
+const char* const kUsageText =
     "usage: zun-metadata-core version | scan <path>... | export <path>... [--out-dir D] "
     "[--share] | extract <copy> [--also <copy>]... [--keep <copy>]... [--share] | resolve-csv "
     "<path>... --out F [--unique-only] | resolve-plan <path>...\n";
 
 namespace {
 
-constexpr std::array<std::string_view, 5> value_options = {"--out-dir", "--confirm", "--also",
+constexpr std::array<std::string_view, 5> kValueOptions = {"--out-dir", "--confirm", "--also",
                                                            "--keep", "--out"};
 
 } // namespace
@@ -22,7 +22,7 @@ std::vector<std::string> positionals(const std::vector<std::string>& args) {
     std::vector<std::string> out;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (std::find(value_options.begin(), value_options.end(), arg) != value_options.end()) {
+        if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end()) {
             ++i; // the option's value, whatever it looks like
             continue;
         }

@@ -10,12 +10,13 @@
 namespace cli {
 
 // The usage text, with its line feed.
-extern const char* const usage_text;
+extern const char* const kUsageText;
 
 // The command line, parsed once for the driver and every command.
 struct Options {
     std::string command;                  // the first argument; empty when there is none
-    std::vector<std::string> positionals; // see positionals()
+    std::vector<std::string> positionals; // the arguments after the command word that are
+                                          // neither options nor option values
     std::optional<std::string> confirm;   // --confirm FILE
     std::optional<std::string> out_dir;   // --out-dir D
     std::optional<std::string> out;       // --out F
@@ -28,19 +29,6 @@ struct Options {
 // The options of `args` (the process arguments without the program name). Never fails:
 // unknown options are ignored and a value option without a value is absent.
 Options parse(const std::vector<std::string>& args);
-
-// Arguments after the command word that are neither options nor option values.
-std::vector<std::string> positionals(const std::vector<std::string>& args);
-
-// The argument after the first occurrence of `option`; absent when there is none
-// or that occurrence is the last argument.
-std::optional<std::string> value_of(const std::vector<std::string>& args, std::string_view option);
-
-// The argument after every occurrence of `option` that has one, in order.
-std::vector<std::string> values_of(const std::vector<std::string>& args, std::string_view option);
-
-// Whether any argument equals `flag`.
-bool has_flag(const std::vector<std::string>& args, std::string_view flag);
 
 // Writes `text` and a line feed to `stream` (standard output or error) and flushes. A closed
 // stream (SIGPIPE is ignored by the driver) makes the write fail quietly.

@@ -1,7 +1,7 @@
 // The commands' entry and what they share: the confirmations, the scan and the printing.
 #include <cstdio>
 
-#include "commands/commands.hpp"
+#include "commands/internal.hpp"
 #include "exiftool/exiftool.hpp"
 #include "export/export.hpp"
 #include "io/io.hpp"
@@ -16,8 +16,9 @@ namespace {
 // Largest confirmation document read; anything bigger is not one the front-end wrote.
 constexpr std::uintmax_t kMaxConfirmBytes = 64u << 20;
 
-int usage() {
-    std::fputs(cli::usage_text, stderr);
+// Prints the usage text on standard error; returns the exit status of a usage error, 2.
+int usage_error() {
+    std::fputs(cli::kUsageText, stderr);
     return 2;
 }
 
@@ -46,7 +47,7 @@ std::vector<model::Clip> scan_confirmed(const std::vector<std::string>& paths,
 
 int run_version(exiftool::Session& session) {
     model::Json out = model::Json::object();
-    out["core"] = std::string(model::core_version);
+    out["core"] = std::string(model::kCoreVersion);
     out["exiftool"] = session.version().value_or("unavailable");
     print_json(out);
     return 0;
@@ -69,15 +70,15 @@ int run(const cli::Options& options) {
 
     // No arguments at all: the parser leaves the command word empty.
     const std::string& command = options.command;
-    if (command.empty()) return usage();
+    if (command.empty()) return usage_error();
     if (command == "version") return run_version(session);
-    if (options.positionals.empty()) return usage();
+    if (options.positionals.empty()) return usage_error();
     if (command == "scan") return run_scan(options.positionals, session);
     if (command == "export") return run_export(options, confirmations, session);
     if (command == "extract") return run_extract(options, confirmations, session);
     if (command == "resolve-csv") return run_resolve_csv(options, confirmations, session);
     if (command == "resolve-plan") return run_resolve_plan(options, confirmations, session);
-    return usage();
+    return usage_error();
 }
 
 } // namespace commands

@@ -1,6 +1,6 @@
 // The extract command: the clip of the first positional goes to the extract library.
 #include "extract/extract.hpp"
-#include "commands/commands.hpp"
+#include "commands/internal.hpp"
 #include "export/export.hpp"
 #include "io/io.hpp"
 #include "text/text.hpp"
@@ -33,7 +33,8 @@ int run_extract(const cli::Options& options, const model::Json& confirmations,
     }
     const std::string exiftool_version = session.version().value_or("unavailable");
     for (const auto& clip : clips)
-        for (const auto& event : extract::emit(clip, copies, keep, exiftool_version, share))
+        for (const auto& event :
+             extract::write_sidecars(clip, copies, keep, exiftool_version, share))
             print_json(event);
     return 0;
 }

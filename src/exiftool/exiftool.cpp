@@ -1,4 +1,4 @@
-#include "exiftool/exiftool.hpp"
+#include "exiftool/internal.hpp"
 
 #include <algorithm>
 #include <array>
@@ -44,7 +44,7 @@ std::optional<std::string> locate() {
     return std::nullopt;
 }
 
-std::optional<std::string> version(const std::string& tool) {
+std::optional<std::string> ask_version(const std::string& tool) {
     auto result = io::run_process(tool, {"-ver"});
     if (auto* output = std::get_if<ProcessOutput>(&result))
         return std::string(text::trim(text::lossy(output->out)));
@@ -75,7 +75,7 @@ std::variant<Objects, std::string> parse_output(const ProcessResult& result, For
     if (!text::is_utf8(out)) out = repaired = text::lossy(output.out);
     if (text::trim(out).empty()) {
         std::string err(text::trim(text::lossy(output.err)));
-        if (err.empty()) return std::string(no_answer);
+        if (err.empty()) return std::string(kNoAnswer);
         return err;
     }
     // A listing's tags (two levels down: the array, a file's object) describe themselves in
@@ -94,8 +94,8 @@ std::variant<Objects, std::string> parse_output(const ProcessResult& result, For
     return objects;
 }
 
-std::variant<Objects, std::string> run(const std::string& tool,
-                                       const std::vector<std::string>& files, Numeric numeric) {
+std::variant<Objects, std::string>
+run_batch(const std::string& tool, const std::vector<std::string>& files, Numeric numeric) {
     return parse_output(io::run_process(tool, batch_arguments(files, numeric)));
 }
 
@@ -131,16 +131,16 @@ std::vector<std::size_t> match_arguments(std::string_view file_name,
     return found;
 }
 
-BatchResult combine(const std::variant<Objects, std::string>& raw,
-                    const std::variant<Objects, std::string>& printed,
-                    const std::vector<std::string>& files) {
+BatchResult combine_runs(const std::variant<Objects, std::string>& raw,
+                         const std::variant<Objects, std::string>& printed,
+                         const std::vector<std::string>& files) {
     // The tool reports files under the names we passed it, which differ from the
     // caller's for paths that had to be protected from being read as options.
     std::vector<std::string> passed;
     passed.reserve(files.size());
     for (const auto& f : files)
         passed.push_back(safe_file_argument(f));
-    return combine(raw, printed, files, passed);
+    return combine_runs(raw, printed, files, passed);
 }
 
 namespace {
@@ -215,9 +215,10 @@ BatchResult file_answers(std::vector<std::pair<std::string, std::vector<model::R
 
 } // namespace
 
-BatchResult combine(const std::variant<Objects, std::string>& raw,
-                    const std::variant<Objects, std::string>& printed,
-                    const std::vector<std::string>& files, const std::vector<std::string>& passed) {
+BatchResult combine_runs(const std::variant<Objects, std::string>& raw,
+                         const std::variant<Objects, std::string>& printed,
+                         const std::vector<std::string>& files,
+                         const std::vector<std::string>& passed) {
     const std::string* failure = std::get_if<std::string>(&raw);
     if (!failure) failure = std::get_if<std::string>(&printed);
     if (failure) {
@@ -273,7 +274,7 @@ std::optional<BatchResult> combine_listing(const Objects& objects,
     std::vector<std::pair<std::string, std::vector<model::RawTag>>> answers;
     answers.reserve(objects.size());
     for (const auto& object : objects) {
-        // Every answer names its file, so pairing by name (as combine does) pairs each
+        // Every answer names its file, so pairing by name (as combine_runs does) pairs each
         // answer with itself.
         auto name = object.find("SourceFile");
         if (name == object.end() || !name->is_string()) return std::nullopt;
@@ -296,7 +297,7 @@ BatchResult read_batch(const std::string& tool, const std::vector<std::string>& 
     runs.push_back(io::start(tool, batch_arguments(files, Numeric::Yes)));
     runs.push_back(io::start(tool, batch_arguments(files, Numeric::No)));
     auto results = io::finish_all(runs);
-    return combine(parse_output(results[0]), parse_output(results[1]), files);
+    return combine_runs(parse_output(results[0]), parse_output(results[1]), files);
 }
 
 } // namespace exiftool

@@ -2,20 +2,66 @@
 // through its argument file on standard input, with read_batch's two runs as the fallback.
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
+#include <map>
+#include <set>
 
-#include "exiftool/workers.hpp"
+#include "exiftool/internal.hpp"
 #include "text/text.hpp"
 
 namespace exiftool {
 
+// The workers of one session and the batches handed to them, by ticket. Workers still running
+// when the value dies are ended by their process ids; the guard ends them should this process
+// die first (it is declared last, so it goes first, while the workers' ids are still theirs).
+struct Pool {
+    // A batch handed to a worker.
+    struct Job {
+        std::vector<std::string> passed; // the names sent
+        bool finished = false;
+        // parse_output of its standard output before "{readyN}" and standard error before the
+        // marker (or of what it wrote before it failed)
+        std::variant<Objects, std::string> parsed;
+        std::chrono::steady_clock::time_point sent;
+        std::chrono::nanoseconds took{0}; // from sending to the answer (or the failure)
+    };
+
+    // A running worker and the command it has in flight.
+    struct Worker {
+        io::Child child;
+        std::uint64_t command = 0;           // the number of the command in flight; 0 when idle
+        std::optional<std::uint64_t> ticket; // the batch in flight; none while the probe runs
+        std::chrono::steady_clock::time_point sent;
+        // How long the engine has waited on the command in flight without the worker reading or
+        // writing anything: the deadline counts this, so time the engine spends elsewhere (blocked
+        // on its own output, say) never counts against a worker.
+        std::chrono::nanoseconds quiet{0};
+        bool served = false; // it has answered a batch
+    };
+
+    std::string tool;
+    std::chrono::milliseconds deadline{0};
+    std::vector<Worker> workers;
+    std::map<std::uint64_t, Job> jobs;
+    std::uint64_t next_command = 1;
+    std::uint64_t next_ticket = 0;      // the first batch ticket of the next stream
+    std::optional<std::string> version; // what a worker's probe answer gave as the version
+    // The first worker's probe, whose answer gives the version; absent once it has ended.
+    std::optional<std::uint64_t> version_probe;
+    std::set<std::uint64_t> retried; // batches handed out again after a silent exit
+    std::optional<io::Child> guard;
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Job = Pool::Job;
+using Worker = Pool::Worker;
 
 // Each worker's process runs this, so a real exiftool prints its version and then reads
 // commands, while a stand-in that only knows "-ver" prints a version and exits.
-const std::vector<std::string> worker_start = {"-ver", "-stay_open", "True", "-@", "-"};
+const std::vector<std::string> kWorkerStart = {"-ver", "-stay_open", "True", "-@", "-"};
 
 std::string ready_line(std::uint64_t id) {
     return "{ready" + std::to_string(id) + "}\n";
@@ -60,7 +106,7 @@ std::optional<Worker> start_worker(Pool& pool) {
     if (!pool.guard) return std::nullopt;
     // In a process group of its own, so that ending it also ends whatever a wrapper script
     // around the tool started.
-    auto started = io::start_child(pool.tool, worker_start, io::Input::Pipe, io::Group::Own);
+    auto started = io::start_child(pool.tool, kWorkerStart, io::Input::Pipe, io::Group::Own);
     auto* child = std::get_if<io::Child>(&started);
     if (!child) return std::nullopt;
     if (io::guard_add(*pool.guard, child->pid)) return std::nullopt; // ended by ~Child
@@ -232,9 +278,11 @@ void advance(Pool& pool) {
             }
         }
         const std::optional<std::uint64_t> ticket = worker.ticket;
-        // A worker that exits before it can say anything most likely died while idle, after
-        // its last answer: the batch goes to the next worker instead. A worker that had served
-        // a batch can do this once, so it costs no batch its own one retry.
+        // A worker that has answered a batch before and now exits without a word most likely
+        // ended between batches (a tool that exits after each answer does so a moment after
+        // it), before this batch reached it: handing the batch on then does not count as its
+        // one retry. Each such hand-over ends a worker that had served, and its replacement has
+        // not, so the hand-overs come to an end.
         if (ticket && ending == Ending::Exited && wrote_nothing(worker) &&
             (worker.served || pool.retried.insert(*ticket).second)) {
             pool.jobs.erase(*ticket);
@@ -260,17 +308,6 @@ Worker* idle_worker(Pool& pool) {
 }
 
 } // namespace
-
-std::chrono::milliseconds answer_deadline() {
-    constexpr std::chrono::milliseconds fallback{600'000};
-    const char* env = std::getenv("ZUN_EXIFTOOL_DEADLINE_MS");
-    if (!env) return fallback;
-    const std::string_view digits(env);
-    std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || value == 0) return fallback;
-    return std::chrono::milliseconds(value);
-}
 
 std::optional<std::vector<std::string>> worker_arguments(std::span<const std::string> files) {
     std::vector<std::string> passed;
@@ -298,6 +335,23 @@ std::string worker_command(const std::vector<std::string>& passed, std::uint64_t
     return lines;
 }
 
+namespace {
+
+// How long a worker may take over one command: $ZUN_EXIFTOOL_DEADLINE_MS when it is a
+// positive whole number, else ten minutes.
+std::chrono::milliseconds answer_deadline() {
+    constexpr std::chrono::milliseconds kDefaultDeadline{600'000};
+    const char* env = std::getenv("ZUN_EXIFTOOL_DEADLINE_MS");
+    if (!env) return kDefaultDeadline;
+    const std::string_view digits(env);
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size() || value == 0)
+        return kDefaultDeadline;
+    return std::chrono::milliseconds(value);
+}
+
+// A pool of `tool` with its guard and its first worker started and probed, without waiting.
 Pool open_pool(const std::string& tool) {
     Pool pool;
     pool.tool = tool;
@@ -310,20 +364,20 @@ Pool open_pool(const std::string& tool) {
     return pool;
 }
 
+// Starts `count` more workers, whose probes run while batches do.
 void add_workers(Pool& pool, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         if (auto worker = start_worker(pool)) pool.workers.push_back(std::move(*worker));
 }
 
+// Whether batch `ticket` was handed to a worker and is not answered yet.
 bool in_flight(const Pool& pool, std::uint64_t ticket) {
     auto it = pool.jobs.find(ticket);
     return it != pool.jobs.end() && !it->second.finished;
 }
 
-void wait(Pool& pool) {
-    advance(pool);
-}
-
+// Hands batch `ticket` over `files` to an idle worker. False, with nothing sent, when no
+// worker is idle or a name cannot travel (worker_arguments).
 bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files) {
     // A worker that exited while idle must not be handed the batch: a look (without waiting)
     // at the idle ones finds those whose output has ended.
@@ -349,6 +403,8 @@ bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files
     return true;
 }
 
+// The entries of batch `ticket` over `files`, waiting for its worker (a batch not handed over
+// yet goes to the next idle one); see Batches.
 BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {
     const bool travels = worker_arguments(files).has_value();
     auto working = [&] {
@@ -372,7 +428,7 @@ BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::strin
         pool.jobs.erase(it);
         const auto& parsed = job.parsed;
         if (auto* failure = std::get_if<std::string>(&parsed))
-            return {combine(*failure, *failure, files, job.passed), job.took};
+            return {combine_runs(*failure, *failure, files, job.passed), job.took};
         if (auto listed = combine_listing(std::get<Objects>(job.parsed), files, job.passed))
             return {std::move(*listed), job.took};
         break;
@@ -383,13 +439,14 @@ BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::strin
             std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start)};
 }
 
+// Ends every worker (see Session) and the guard. The pool is empty afterwards.
 void stop_pool(Pool& pool) {
     // Long enough for a tool to finish its last command and exit, short enough that a worker
     // that ignores the request does not keep the command alive.
-    constexpr std::chrono::milliseconds grace{1000};
+    constexpr std::chrono::milliseconds kGrace{1000};
     for (Worker& worker : pool.workers)
         worker.child.to_send += "-stay_open\nFalse\n";
-    const auto give_up = Clock::now() + grace;
+    const auto give_up = Clock::now() + kGrace;
     for (;;) {
         std::vector<io::Child*> running;
         bool exiting = false; // some worker has closed its output but not exited yet
@@ -423,6 +480,8 @@ void stop_pool(Pool& pool) {
     pool.guard.reset();
 }
 
+} // namespace
+
 Session::Session(std::optional<std::string> tool) : tool_(std::move(tool)) {
     if (tool_) pool_ = std::make_unique<Pool>(open_pool(*tool_));
 }
@@ -452,7 +511,7 @@ std::optional<std::string> Session::version() {
     std::optional<std::string> text = pool_->version;
     // A tool that cannot work as a worker is asked the plain way, as is one whose answers are
     // not the version twice.
-    if (!text) text = exiftool::version(*tool_);
+    if (!text) text = ask_version(*tool_);
     version_ = text;
     return text;
 }
@@ -466,8 +525,8 @@ Batches::Batches(Session& session, std::span<const std::string> files, std::size
     pool.next_ticket += count_;
     // The first worker started with the session; the others start now, all probed at once,
     // unless the first has already shown that the tool cannot work this way.
-    constexpr std::size_t max_workers = 8;
-    const std::size_t wanted = std::min({io::online_cores(), count_, max_workers});
+    constexpr std::size_t kMaxWorkers = 8;
+    const std::size_t wanted = std::min({io::online_cores(), count_, kMaxWorkers});
     if (!pool.workers.empty() && wanted > pool.workers.size())
         add_workers(pool, wanted - pool.workers.size());
     ahead_ = std::max<std::size_t>(pool.workers.size(), 1);
@@ -507,6 +566,9 @@ std::optional<BatchRead> Batches::next() {
         advance(pool);
     }
     BatchRead read = collect(pool, ticket, std::vector<std::string>(span.begin(), span.end()));
+    // Read now either way (collect hands the batch out itself when no worker could take it):
+    // it must not be handed out again.
+    submitted_ = std::max(submitted_, batch + 1);
     // The worker that read it takes the next batch while this one's clips are made.
     submit_before(batch + 1 + ahead_);
     return read;

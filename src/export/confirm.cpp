@@ -1,5 +1,5 @@
 // The user's confirmations of gamma curve and colour gamut.
-#include "export/export.hpp"
+#include "export/internal.hpp"
 
 namespace export_ {
 

@@ -4,7 +4,7 @@
 #include <map>
 #include <unistd.h>
 
-#include "export/export.hpp"
+#include "export/internal.hpp"
 #include "io/io.hpp"
 #include "text/text.hpp"
 
@@ -16,16 +16,16 @@ using model::Clip;
 using model::Field;
 using model::Status;
 
-constexpr std::array<std::string_view, 10> headers = {"File Name",
-                                                      "Clip Directory",
-                                                      "Camera Manufacturer",
-                                                      "Camera Type",
-                                                      "Lens Type",
-                                                      "Focal Point (mm)",
-                                                      "ISO",
-                                                      "White Point (Kelvin)",
-                                                      "Gamma Notes",
-                                                      "Color Space Notes"};
+constexpr std::array<std::string_view, 10> kHeaders = {"File Name",
+                                                       "Clip Directory",
+                                                       "Camera Manufacturer",
+                                                       "Camera Type",
+                                                       "Lens Type",
+                                                       "Focal Point (mm)",
+                                                       "ISO",
+                                                       "White Point (Kelvin)",
+                                                       "Gamma Notes",
+                                                       "Color Space Notes"};
 
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
@@ -83,14 +83,14 @@ ResolvedValues resolve_values(const Clip& clip) {
         if (field->note && *field->note == "viewing_metadata") return;
         values.emplace_back(header, *field->value);
     };
-    plain("make", headers[2]);
-    plain("camera_model", headers[3]);
-    plain("lens", headers[4]);
-    number("focal_length", headers[5]);
-    number("iso", headers[6]);
-    number("wb_temp", headers[7]);
-    trusted("curve", headers[8]);
-    trusted("gamut", headers[9]);
+    plain("make", kHeaders[2]);
+    plain("camera_model", kHeaders[3]);
+    plain("lens", kHeaders[4]);
+    number("focal_length", kHeaders[5]);
+    number("iso", kHeaders[6]);
+    number("wb_temp", kHeaders[7]);
+    trusted("curve", kHeaders[8]);
+    trusted("gamut", kHeaders[9]);
     return values;
 }
 
@@ -115,14 +115,14 @@ std::string utf16le_with_bom(std::string_view utf8) {
 
 std::string resolve_csv(const std::vector<Clip>& clips) {
     std::string out;
-    append_row(out, std::vector<std::string>(headers.begin(), headers.end()));
+    append_row(out, std::vector<std::string>(kHeaders.begin(), kHeaders.end()));
     for (const auto& clip : clips) {
         const ResolvedValues values = resolve_values(clip);
         std::vector<std::string> cells = {clip.name, clip.dir};
-        for (std::size_t column = 2; column < headers.size(); ++column) {
+        for (std::size_t column = 2; column < kHeaders.size(); ++column) {
             std::string cell;
             for (const auto& [header, value] : values) {
-                if (header == headers[column]) {
+                if (header == kHeaders[column]) {
                     cell = value;
                     break;
                 }
@@ -159,6 +159,7 @@ UniqueCsv resolve_csv_unique(const std::vector<Clip>& clips) {
         }
     }
     result.bytes = resolve_csv(kept);
+    result.rows = kept.size();
     return result;
 }
 

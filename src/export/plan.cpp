@@ -1,5 +1,5 @@
 // What the grading-application CSV would carry per clip, with its input colour space.
-#include "export/export.hpp"
+#include "export/internal.hpp"
 
 namespace export_ {
 

@@ -2,7 +2,7 @@
 #include <cerrno>
 #include <charconv>
 
-#include "export/export.hpp"
+#include "export/internal.hpp"
 #include "io/io.hpp"
 #include "json_writer/json_writer.hpp"
 #include "paths/paths.hpp"
@@ -14,13 +14,13 @@ namespace {
 
 using model::Json;
 
-constexpr std::string_view sidecar_suffix = ".zun-metadata.json";
-constexpr std::string_view schema = "zun-metadata/1";
-constexpr std::string_view schema_prefix = "zun-metadata/";
+constexpr std::string_view kSidecarSuffix = ".zun-metadata.json";
+constexpr std::string_view kSchema = "zun-metadata/1";
+constexpr std::string_view kSchemaPrefix = "zun-metadata/";
 // An existing file larger than this is not read back; it cannot be one of our sidecars.
-constexpr std::uintmax_t max_existing_size = std::uintmax_t{64} << 20;
+constexpr std::uintmax_t kMaxExistingSize = std::uintmax_t{64} << 20;
 
-std::string decimal(model::u128 value) {
+std::string decimal_text(model::u128 value) {
     std::string digits;
     do {
         digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
@@ -43,7 +43,7 @@ bool is_own_sidecar(const std::string& bytes) {
     auto it = doc->find("schema");
     if (it == doc->end() || !it->is_string()) return false;
     const auto& value = it->get_ref<const std::string&>();
-    return value.size() >= 13 && value.starts_with(schema_prefix);
+    return value.size() >= 13 && value.starts_with(kSchemaPrefix);
 }
 
 Existing inspect(const fs::path& path) {
@@ -53,7 +53,7 @@ Existing inspect(const fs::path& path) {
     if (!st) return Existing::Foreign; // a dangling or looping link is not ours to replace
     if (st->type == io::EntryType::Directory) return Existing::Proceed;
     if (st->type != io::EntryType::Regular) return Existing::Foreign; // FIFOs, sockets, devices
-    auto bytes = io::read_regular(path, max_existing_size);
+    auto bytes = io::read_regular(path, kMaxExistingSize);
     if (!bytes || !text::is_utf8(*bytes)) return Existing::Foreign;
     return is_own_sidecar(*bytes) ? Existing::Own : Existing::Foreign;
 }
@@ -92,8 +92,7 @@ void append_escaped(std::string& out, std::string_view text) {
     }
 }
 
-} // namespace
-
+// Whether a tag is kept in a shared sidecar (serials, paths, owners and GPS data are not).
 bool keep_when_shared(const model::RawTag& tag) {
     const std::string name = text::lower(tag.name);
     for (std::string_view word : {"serial", "filepath", "gps", "owner", "userid"})
@@ -101,6 +100,8 @@ bool keep_when_shared(const model::RawTag& tag) {
     if (name == "sourcefile" || name == "directory") return false;
     return text::lower(tag.group).find("gps") == std::string::npos;
 }
+
+} // namespace
 
 Json sidecar_json(const model::Clip& clip, std::string_view exiftool_version, Share share) {
     Json fields = Json::array();
@@ -115,7 +116,7 @@ Json sidecar_json(const model::Clip& clip, std::string_view exiftool_version, Sh
 
     Json source = Json::object();
     if (share == Share::No) source["dir"] = clip.dir;
-    source["mtime_ns"] = decimal(clip.mtime_ns);
+    source["mtime_ns"] = decimal_text(clip.mtime_ns);
     source["name"] = clip.name;
     source["size"] = clip.size;
 
@@ -123,23 +124,24 @@ Json sidecar_json(const model::Clip& clip, std::string_view exiftool_version, Sh
     doc["fields"] = std::move(fields);
     doc["generator"] = {{"app", "ZUN Metadata"},
                         {"exiftool", std::string(exiftool_version)},
-                        {"version", std::string(model::core_version)}};
+                        {"version", std::string(model::kCoreVersion)}};
     doc["readers"] = std::move(readers);
-    doc["schema"] = std::string(schema);
+    doc["schema"] = std::string(kSchema);
     doc["share"] = share == Share::Yes;
     doc["source"] = std::move(source);
     doc["tags"] = std::move(tags);
     return doc;
 }
 
+namespace {
+
+// Whether `path` begins with `prefix`, compared component by component.
 bool begins_with(const fs::path& path, const fs::path& prefix) {
     auto p = path.begin();
     for (auto it = prefix.begin(); it != prefix.end(); ++it, ++p)
         if (p == path.end() || *p != *it) return false;
     return true;
 }
-
-namespace {
 
 // The directory bytes of the clip's own path; empty when it has none.
 std::string own_dir(const model::Clip& clip) {
@@ -179,7 +181,7 @@ std::optional<fs::path> sidecar_path(const model::Clip& clip, const std::optiona
     const std::optional<std::string_view> name = paths::file_name(clip.path_bytes);
     if (!name) return std::nullopt;
     std::string file(*name);
-    file += sidecar_suffix;
+    file += kSidecarSuffix;
     if (!mirror) return fs::path(own_dir(clip)) / file;
 
     const fs::path dir = mirror_form(own_dir(clip), *mirror);

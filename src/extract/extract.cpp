@@ -1,5 +1,5 @@
 // Events and sidecars for the copies of one clip.
-#include "extract/extract.hpp"
+#include "extract/internal.hpp"
 #include "io/io.hpp"
 #include "paths/paths.hpp"
 #include "text/text.hpp"
@@ -19,7 +19,7 @@ bool has_metadata(const model::Clip& clip) {
 
 // Compared component by component, as discovery compares paths: repeated separators, "."
 // components inside the path and a trailing separator do not count.
-bool kept(const fs::path& copy, const std::vector<fs::path>& keep) {
+bool is_kept(const fs::path& copy, const std::vector<fs::path>& keep) {
     for (const auto& path : keep)
         if (paths::compare(path.native(), copy.native()) == 0) return true;
     return false;
@@ -78,9 +78,9 @@ model::Clip copy_clip(const model::Clip& clip, const fs::path& copy) {
     return out;
 }
 
-std::vector<Json> emit(const model::Clip& clip, const std::vector<fs::path>& copies,
-                       const std::vector<fs::path>& keep, std::string_view exiftool_version,
-                       export_::Share share) {
+std::vector<Json> write_sidecars(const model::Clip& clip, const std::vector<fs::path>& copies,
+                                 const std::vector<fs::path>& keep,
+                                 std::string_view exiftool_version, export_::Share share) {
     std::vector<Json> events;
     const std::string clip_verdict = verdict(clip);
     Json readers = Json::array();
@@ -99,7 +99,7 @@ std::vector<Json> emit(const model::Clip& clip, const std::vector<fs::path>& cop
     if (clip_verdict == "no_metadata") return events;
 
     for (const auto& copy : copies) {
-        if (kept(copy, keep)) {
+        if (is_kept(copy, keep)) {
             events.push_back(sidecar_event(copy, "kept_copied", nullptr, nullptr));
             continue;
         }

@@ -1,4 +1,4 @@
-#include "json_writer/json_writer.hpp"
+#include "json_writer/internal.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -64,6 +64,47 @@ void append_number(std::string& out, double value) {
         out += 'e';
         append_int(out, kk - 1);
     }
+}
+
+// Appends `text` as a JSON string: only '"', '\' and control characters are escaped.
+void append_string(std::string& out, std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+            } else {
+                out += ch;
+            }
+        }
+    }
+    out += '"';
 }
 
 void write(std::string& out, const Json& value, int indent, int depth) {
@@ -135,47 +176,7 @@ void write(std::string& out, const Json& value, int indent, int depth) {
 
 } // namespace
 
-void append_string(std::string& out, std::string_view text) {
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 0xF];
-            } else {
-                out += ch;
-            }
-        }
-    }
-    out += '"';
-}
-
-std::string number(double value) {
+std::string number_text(double value) {
     std::string out;
     append_number(out, value);
     return out;

@@ -84,8 +84,8 @@ std::optional<u128> epoch_ns(std::int64_t seconds, std::int64_t nanoseconds) {
 }
 
 Json u128_json(u128 value) {
-    constexpr auto max = std::numeric_limits<std::uint64_t>::max();
-    return Json(static_cast<std::uint64_t>(value > max ? max : value));
+    constexpr auto kLargest = std::numeric_limits<std::uint64_t>::max();
+    return Json(static_cast<std::uint64_t>(value > kLargest ? kLargest : value));
 }
 
 Json to_json(const SourceRef& ref) {

@@ -1,4 +1,5 @@
-// Shared records exchanged by every module, and their JSON encoding.
+// Shared records exchanged by every module, and their JSON encoding. Nothing here fails but
+// parse_json, which says why, and epoch_ns, absent for a time before the epoch.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,7 @@ namespace model {
 
 // The program's version text, from the build's project version: printed by `version` and
 // stamped into every sidecar.
-inline constexpr std::string_view core_version = ZUN_VERSION;
+inline constexpr std::string_view kCoreVersion = ZUN_VERSION;
 
 // 128-bit unsigned count (nanoseconds, milliseconds).
 __extension__ typedef unsigned __int128 u128;

@@ -2,7 +2,7 @@
 // chunks: nothing but the current field (or a bounded header line) and the running figures the
 // acceptance rules need are kept, so a log of hundreds of megabytes or a line of a million commas
 // costs no more memory than a small one.
-#include "motion/motion.hpp"
+#include "motion/internal.hpp"
 
 #include <array>
 #include <charconv>
@@ -17,12 +17,12 @@ namespace motion {
 
 namespace {
 
-constexpr std::size_t chunk_bytes = std::size_t{64} << 10;
+constexpr std::size_t kChunkBytes = std::size_t{64} << 10;
 // Longest "tscale" or "vendor" value accepted; a longer one makes the log unacceptable.
-constexpr std::size_t max_header_value = 4096;
+constexpr std::size_t kMaxHeaderValue = 4096;
 // Longest data field accepted; no number needs more, so a longer field is not a number.
-constexpr std::size_t max_field = 1024;
-constexpr std::uint64_t min_rows = 20;
+constexpr std::size_t kMaxField = 1024;
+constexpr std::uint64_t kMinRows = 20;
 
 bool is_space(char32_t cp) {
     if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
@@ -31,7 +31,7 @@ bool is_space(char32_t cp) {
 
 // A decimal floating-point number filling the whole text: optional sign, digits with an
 // optional point and exponent, or inf / infinity / nan in any case.
-std::optional<double> parse_decimal(std::string_view s) {
+std::optional<double> gcsv_number(std::string_view s) {
     // Fast path for the common plain integers: up to 15 digits convert exactly.
     if (!s.empty() && s.size() <= 16) {
         std::size_t i = (s.front() == '-' || s.front() == '+') ? 1 : 0;
@@ -85,7 +85,7 @@ struct GcsvParser {
     double first = 0.0;
     double last = 0.0;
 
-    static constexpr std::size_t line_cap = max_header_value + 7; // key, comma and value
+    static constexpr std::size_t kLineCap = kMaxHeaderValue + 7; // key, comma and value
 
     void code_point(char32_t cp, const char* bytes, std::size_t len) {
         if (stage == Stage::Data)
@@ -97,18 +97,18 @@ struct GcsvParser {
     void header_code_point(char32_t cp, const char* bytes, std::size_t len) {
         if (is_space(cp)) {
             if (!started) return;
-            if (pending_over || pending.size() + len > line_cap)
+            if (pending_over || pending.size() + len > kLineCap)
                 pending_over = true;
             else
                 pending.append(bytes, len);
             return;
         }
         started = true;
-        if (pending_over || content.size() + pending.size() > line_cap) over = true;
+        if (pending_over || content.size() + pending.size() > kLineCap) over = true;
         if (!over) content += pending;
         pending.clear();
         pending_over = false;
-        if (!over && content.size() + len <= line_cap)
+        if (!over && content.size() + len <= kLineCap)
             content.append(bytes, len);
         else
             over = true;
@@ -130,7 +130,7 @@ struct GcsvParser {
             end_field();
             return;
         }
-        if (field.size() + len > max_field) {
+        if (field.size() + len > kMaxField) {
             failed = true;
             return;
         }
@@ -139,7 +139,7 @@ struct GcsvParser {
 
     // A run of bytes that are neither white space, commas nor line feeds, inside a data line.
     void data_run(const char* bytes, std::size_t len) {
-        if (trailing_space || field.size() + len > max_field) {
+        if (trailing_space || field.size() + len > kMaxField) {
             failed = true;
             return;
         }
@@ -152,7 +152,7 @@ struct GcsvParser {
             failed = true;
             return;
         }
-        auto value = parse_decimal(field);
+        auto value = gcsv_number(field);
         field.clear();
         // A timestamp that is not finite would give a duration of infinity or NaN.
         if (!value || !std::isfinite(*value)) {
@@ -205,7 +205,7 @@ struct GcsvParser {
         std::string_view value =
             comma == std::string_view::npos ? std::string_view{} : line.substr(comma + 1);
         if (key == "tscale")
-            tscale = parse_decimal(value);
+            tscale = gcsv_number(value);
         else
             vendor.assign(value);
     }
@@ -236,7 +236,7 @@ constexpr std::array<bool, 256> plain_bytes() {
         table[b] = b != ',' && b != ' ' && (b < 0x09 || b > 0x0D);
     return table;
 }
-constexpr std::array<bool, 256> plain = plain_bytes();
+constexpr std::array<bool, 256> kPlainBytes = plain_bytes();
 
 } // namespace
 
@@ -245,7 +245,7 @@ std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
     if (!file) return std::nullopt;
     GcsvParser parser;
     text::Utf8Decoder decoder;
-    std::string buffer(chunk_bytes, '\0');
+    std::string buffer(kChunkBytes, '\0');
     for (;;) {
         auto got = io::read_some(*file, buffer.data(), buffer.size());
         if (!got) return std::nullopt;
@@ -253,10 +253,10 @@ std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
         const char* data = buffer.data();
         for (std::size_t i = 0; i < *got; ++i) {
             auto byte = static_cast<unsigned char>(data[i]);
-            if (decoder.need == 0 && parser.stage == GcsvParser::Stage::Data && plain[byte]) {
+            if (decoder.need == 0 && parser.stage == GcsvParser::Stage::Data && kPlainBytes[byte]) {
                 // Data lines are mostly digits: take the whole run at once.
                 std::size_t end = i + 1;
-                while (end < *got && plain[static_cast<unsigned char>(data[end])])
+                while (end < *got && kPlainBytes[static_cast<unsigned char>(data[end])])
                     ++end;
                 parser.data_run(data + i, end - i);
                 i = end - 1;
@@ -279,7 +279,7 @@ std::optional<model::GyroLog> parse_gcsv(const fs::path& path) {
     if (decoder.need != 0 || parser.stage == GcsvParser::Stage::Magic) return std::nullopt;
     parser.end_line();
     if (parser.failed || !parser.tscale || parser.stage != GcsvParser::Stage::Data ||
-        parser.rows < min_rows)
+        parser.rows < kMinRows)
         return std::nullopt;
     double duration = *parser.tscale * (parser.last - parser.first);
     if (!(duration > 0.0) || !std::isfinite(duration)) return std::nullopt;

@@ -1,4 +1,4 @@
-#include "motion/motion.hpp"
+#include "motion/internal.hpp"
 
 #include <algorithm>
 #include <set>
@@ -11,9 +11,9 @@ namespace motion {
 
 namespace {
 
-constexpr std::size_t max_hints = 6;
-constexpr const char* gcsv_kind = "Gyroflow CSV";
-constexpr const char* blackbox_kind = "Betaflight blackbox";
+constexpr std::size_t kMaxHints = 6;
+constexpr const char* kGcsvKind = "Gyroflow CSV";
+constexpr const char* kBlackboxKind = "Betaflight blackbox";
 
 // What a project document says, gathered while it is parsed, without building the document:
 // a project is allowed to be large, and only a few members matter.
@@ -100,7 +100,7 @@ bool non_blank(const std::optional<std::string>& value) {
 model::GyroProject read_project(const fs::path& path) {
     model::GyroProject project;
     project.path = text::path_text(path);
-    auto content = io::read_regular(path, max_project_bytes);
+    auto content = io::read_regular(path, kMaxProjectBytes);
     if (!content || !text::is_utf8(*content)) return project;
     ProjectScan scan;
     bool parsed = false;
@@ -135,8 +135,8 @@ std::optional<model::GyroProject> find_project(const fs::path& dir, const std::s
 const char* companion_kind(std::string_view name, std::size_t dot) {
     if (dot == std::string_view::npos || dot == 0) return nullptr;
     std::string_view ext = name.substr(dot + 1);
-    if (text::ascii_iequal(ext, "gcsv")) return gcsv_kind;
-    if (text::ascii_iequal(ext, "bbl") || text::ascii_iequal(ext, "bfl")) return blackbox_kind;
+    if (text::ascii_iequal(ext, "gcsv")) return kGcsvKind;
+    if (text::ascii_iequal(ext, "bbl") || text::ascii_iequal(ext, "bfl")) return kBlackboxKind;
     return nullptr;
 }
 
@@ -173,7 +173,7 @@ void add_hints(const std::vector<model::RawTag>& tags, model::Motion& out) {
         } else if (name.find("gyro") != std::string::npos) {
             kind = "tag";
         }
-        if (kind && out.embedded.size() < max_hints &&
+        if (kind && out.embedded.size() < kMaxHints &&
             std::none_of(out.embedded.begin(), out.embedded.end(),
                          [&](const model::Embedded& e) { return e.evidence == evidence; }))
             out.embedded.push_back({"hint", evidence, kind});
@@ -213,7 +213,7 @@ model::Motion detect(const fs::path& clip, const std::vector<model::RawTag>& tag
         fs::path path = dir / entry.name;
         out.external.push_back({entry.kind, text::path_text(path)});
         // Folders and special files never hold a log; parse_gcsv would refuse them anyway.
-        if (entry.kind == gcsv_kind && entry.type != EntryType::Directory &&
+        if (entry.kind == kGcsvKind && entry.type != EntryType::Directory &&
             entry.type != EntryType::Other)
             gcsv.push_back(&entry);
     }

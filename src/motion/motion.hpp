@@ -3,10 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,11 +15,6 @@
 namespace motion {
 
 namespace fs = std::filesystem;
-
-// Largest Gyroflow project file that is read; a larger one is reported with valid_json false.
-// Projects are small JSON documents (embedded gyro data is stored compressed), so 64 MiB is
-// far above any real one while keeping a hostile file from costing much time or memory.
-inline constexpr std::uintmax_t max_project_bytes = std::uintmax_t{64} << 20;
 
 // A directory entry's own type (symbolic links are not followed).
 using io::EntryType;
@@ -46,16 +39,9 @@ struct DirCache {
     std::map<std::string, DirListing> folders;
 };
 
-// The motion findings of `clip` from its folder and raw tags. Never fails: unreadable
-// files and folders contribute nothing. Lists the clip's folder afresh.
-model::Motion detect(const fs::path& clip, const std::vector<model::RawTag>& tags);
-
-// As above, but takes the folder listing from `cache` (listing and storing it the first time
-// the folder is seen). Gives the same result as the form without a cache.
+// The motion findings of `clip` from its folder and raw tags, with the folder listing taken
+// from `cache` (listed and stored the first time the folder is seen). Never fails: unreadable
+// files and folders contribute nothing.
 model::Motion detect(const fs::path& clip, const std::vector<model::RawTag>& tags, DirCache& cache);
-
-// The Gyroflow CSV log at `path`, read in one streaming pass; absent when the file is not a
-// readable regular file, is not valid UTF-8 or is not an acceptable log.
-std::optional<model::GyroLog> parse_gcsv(const fs::path& path);
 
 } // namespace motion

@@ -1,5 +1,6 @@
 #include <array>
 
+#include "normalize/internal.hpp"
 #include "normalize/normalize.hpp"
 #include "text/text.hpp"
 
@@ -21,6 +22,12 @@ bool group_matches(std::string_view pattern, std::string_view group) {
     if (pattern.ends_with('*')) return group.starts_with(pattern.substr(0, pattern.size() - 1));
     return pattern == group;
 }
+
+// A start timecode read from the container, and how the field cites it.
+struct ContainerTimecode {
+    std::string text;
+    model::SourceRef source;
+};
 
 // One field resolved from ranked candidates.
 struct Row {
@@ -88,26 +95,26 @@ constexpr Candidate kDate[] = {{"ExifIFD:DateTimeOriginal", kDeclared},
 
 // The camera and exposure rows, before the colour block.
 const Row kCameraRows[] = {
-    {"make", "camera", kMake, fmt_text, same_text},
-    {"camera_model", "camera", kModel, fmt_text, same_text},
-    {"lens", "camera", kLens, fmt_text, same_text},
-    {"focal_length", "camera", kFocal, fmt_focal, same_num},
-    {"focus_mode", "camera", kFocusMode, fmt_text, same_text},
-    {"aperture", "exposure", kAperture, fmt_fnum, same_num},
-    {"iso", "exposure", kIso, fmt_iso, same_num},
-    {"shutter", "exposure", kShutter, fmt_shut, same_num},
-    {"wb_mode", "color", kWbMode, fmt_wbmode, same_wb},
-    {"wb_temp", "color", kWbTemp, fmt_kelvin, same_num},
+    {"make", "camera", kMake, format_text, compare_text},
+    {"camera_model", "camera", kModel, format_text, compare_text},
+    {"lens", "camera", kLens, format_text, compare_text},
+    {"focal_length", "camera", kFocal, format_focal_length, compare_numbers},
+    {"focus_mode", "camera", kFocusMode, format_text, compare_text},
+    {"aperture", "exposure", kAperture, format_f_number, compare_numbers},
+    {"iso", "exposure", kIso, format_iso, compare_numbers},
+    {"shutter", "exposure", kShutter, format_shutter, compare_numbers},
+    {"wb_mode", "color", kWbMode, format_wb_mode, compare_white_balance},
+    {"wb_temp", "color", kWbTemp, format_kelvin, compare_numbers},
 };
 
 // The file rows after the container colour labels.
 const Row kFileRows[] = {
-    {"resolution", "file", kResolution, fmt_text, same_text},
-    {"frame_rate", "file", kFrameRate, fmt_fps, same_num},
-    {"codec", "file", kCodec, fmt_text, same_text},
+    {"resolution", "file", kResolution, format_text, compare_text},
+    {"frame_rate", "file", kFrameRate, format_frame_rate, compare_numbers},
+    {"codec", "file", kCodec, format_text, compare_text},
 };
 
-const Row kDateRow = {"date_recorded", "file", kDate, fmt_text, same_any};
+const Row kDateRow = {"date_recorded", "file", kDate, format_text, always_same};
 
 // Container colour labels: field id and the "Track*:" tag it comes from.
 constexpr std::pair<std::string_view, std::string_view> kContainerLabels[] = {
@@ -116,8 +123,8 @@ constexpr std::pair<std::string_view, std::string_view> kContainerLabels[] = {
     {"container_matrix", "MatrixCoefficients"},
 };
 
-Field resolve(const TagIndex& idx, const Row& row) {
-    return field(idx, row.id, row.section, row.candidates, row.format, row.agree);
+Field resolve(const TagIndex& index, const Row& row) {
+    return resolve_field(index, row.id, row.section, row.candidates, row.format, row.agree);
 }
 
 // A timecode rate as a source cites it: the whole frames per second, " DF" when drop frame.
@@ -153,7 +160,7 @@ std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
         rate && rate->numerator > 0 && rate->denominator > 0) {
         RawTag value{"MXF", "SampleRate", std::nullopt,
                      model::Json(static_cast<double>(rate->numerator) / rate->denominator)};
-        std::optional<std::string> text = fmt_fps(value);
+        std::optional<std::string> text = format_frame_rate(value);
         out.push_back({"zun-mxf:SampleRate", std::move(value),
                        source("SampleRate", std::move(text), mxf::to_text(*rate))});
     }
@@ -179,8 +186,8 @@ bool timecode_shaped(std::string_view text) {
     return true;
 }
 
-Field timecode_field(const TagIndex& idx, const std::optional<ContainerTimecode>& tc) {
-    Field out = unavailable("timecode", "file");
+Field timecode_field(const TagIndex& index, const std::optional<ContainerTimecode>& tc) {
+    Field out = unavailable_field("timecode", "file");
     if (tc) {
         out.value = tc->text;
         out.status = Status::Found;
@@ -189,14 +196,14 @@ Field timecode_field(const TagIndex& idx, const std::optional<ContainerTimecode>
     // Exiftool's timecodes: an alternate beside a container value; otherwise the value, when
     // shaped like a timecode, so that the Sony document's LTC start can still fill the field.
     for (std::string_view key : {"*:StartTimecode", "Matroska:Timecode"}) {
-        const RawTag* tag = idx.find(key);
+        const RawTag* tag = index.find(key);
         if (tag == nullptr) continue;
-        std::string text = printed(*tag);
-        if (useless(text)) continue;
+        std::string text = display_text(*tag);
+        if (is_placeholder(text)) continue;
         if (out.value) {
             out.alternates.push_back(exiftool_source(*tag, kContainer));
         } else if (timecode_shaped(text)) {
-            out = declared("timecode", "file", text, *tag);
+            out = declared_field("timecode", "file", text, *tag);
             out.primary->kind = kContainer;
         }
     }
@@ -216,35 +223,35 @@ double sample_rate(const RawTag& tag) {
                 parsed && !parsed->out_of_range && parsed->value > 0.0)
                 return parsed->value;
     }
-    return num(tag).value_or(0.0);
+    return numeric_value(tag).value_or(0.0);
 }
 
-Field audio_field(const TagIndex& idx) {
+Field audio_field(const TagIndex& index) {
     const RawTag* first_rate = nullptr;
     std::uint64_t rates = 0;
     double channel_sum = 0.0;
     const RawTag* bits = nullptr;
-    for (const RawTag& tag : idx.tags) {
+    for (const RawTag& tag : index.tags) {
         if (tag.name == "AudioSampleRate") {
             if (first_rate == nullptr) first_rate = &tag;
             ++rates;
         } else if (tag.name == "AudioChannels") {
-            if (auto v = num(tag)) channel_sum += *v;
+            if (auto v = numeric_value(tag)) channel_sum += *v;
         } else if (tag.name == "AudioBitsPerSample" && bits == nullptr) {
             bits = &tag;
         }
     }
-    if (first_rate == nullptr) return unavailable("audio", "file");
+    if (first_rate == nullptr) return unavailable_field("audio", "file");
     const std::string channels =
         channel_sum > 0.0 ? integer_text(channel_sum) : std::to_string(rates);
     const double rate = sample_rate(*first_rate);
     std::string suffix;
     if (bits != nullptr)
-        if (auto depth = num(*bits)) suffix = " \u00b7 " + integer_text(*depth) + "-bit";
+        if (auto depth = numeric_value(*bits)) suffix = " \u00b7 " + integer_text(*depth) + "-bit";
     Field out;
     out.id = "audio";
     out.section = "file";
-    out.value = channels + " ch \u00b7 " + trim_num(rate / 1000.0, 1) + " kHz" + suffix;
+    out.value = channels + " ch \u00b7 " + decimal_text(rate / 1000.0, 1) + " kHz" + suffix;
     out.status = Status::Found;
     out.primary = exiftool_source(*first_rate, kContainer);
     return out;
@@ -254,7 +261,7 @@ Field file_size_field(std::uint64_t size, std::string_view ext) {
     Field out;
     out.id = "file_size";
     out.section = "file";
-    out.value = trim_num(static_cast<double>(size) / 1048576.0, 1) + " MB";
+    out.value = decimal_text(static_cast<double>(size) / 1048576.0, 1) + " MB";
     out.status = Status::Computed;
     out.note = text::lower(ext);
     return out;
@@ -282,13 +289,13 @@ SourceRef exiftool_source(const RawTag& tag, Kind kind) {
     return SourceRef{"exiftool", tag.group, tag.name, tag.printed, tag.raw, kind};
 }
 
-Field field(const TagIndex& idx, std::string_view id, std::string_view section,
-            std::span<const Candidate> candidates, Formatter format, AgreementTest agree) {
-    Field out = unavailable(id, section);
+Field resolve_field(const TagIndex& index, std::string_view id, std::string_view section,
+                    std::span<const Candidate> candidates, Formatter format, AgreementTest agree) {
+    Field out = unavailable_field(id, section);
     const RawTag* primary = nullptr;
     for (const Candidate& candidate : candidates) {
-        const DecodedSource* decoded = idx.find_decoded(candidate.key);
-        const RawTag* tag = decoded ? &decoded->value : idx.find(candidate.key);
+        const DecodedSource* decoded = index.find_decoded(candidate.key);
+        const RawTag* tag = decoded ? &decoded->value : index.find(candidate.key);
         if (tag == nullptr) continue;
         std::optional<std::string> text = format(*tag);
         if (!text) continue;
@@ -318,8 +325,8 @@ Field field(const TagIndex& idx, std::string_view id, std::string_view section,
     return out;
 }
 
-Field declared(std::string_view id, std::string_view section, std::string_view value,
-               const RawTag& tag, std::optional<std::string_view> note) {
+Field declared_field(std::string_view id, std::string_view section, std::string_view value,
+                     const RawTag& tag, std::optional<std::string_view> note) {
     Field out;
     out.id = id;
     out.section = section;
@@ -330,7 +337,7 @@ Field declared(std::string_view id, std::string_view section, std::string_view v
     return out;
 }
 
-Field computed(std::string_view value, std::string_view rule, const RawTag& tag) {
+Field implied_gamut(std::string_view value, std::string_view rule, const RawTag& tag) {
     Field out;
     out.id = "gamut";
     out.section = "color";
@@ -343,8 +350,8 @@ Field computed(std::string_view value, std::string_view rule, const RawTag& tag)
     return out;
 }
 
-Field unavailable(std::string_view id, std::string_view section,
-                  std::optional<std::string_view> note) {
+Field unavailable_field(std::string_view id, std::string_view section,
+                        std::optional<std::string_view> note) {
     Field out;
     out.id = id;
     out.section = section;
@@ -353,7 +360,7 @@ Field unavailable(std::string_view id, std::string_view section,
     return out;
 }
 
-void fill_merge(std::vector<Field>& fields, Field offered) {
+void offer_field(std::vector<Field>& fields, Field offered) {
     Field* existing = model::find_field(fields, offered.id);
     if (!existing)
         fields.push_back(std::move(offered));
@@ -378,7 +385,7 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags, const Readings&
     out.reserve(40);
     for (const Row& row : kCameraRows)
         out.push_back(resolve(idx, row));
-    out.push_back(unavailable("tint", "color", "no_source_tag"));
+    out.push_back(unavailable_field("tint", "color", "no_source_tag"));
     append_color_block(out, idx, readings.canon, sony);
     for (const auto& [id, tag] : kContainerLabels)
         out.push_back(container_field(idx, id, tag));

@@ -1,4 +1,4 @@
-#include "normalize/format.hpp"
+#include "normalize/internal.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -14,33 +14,20 @@ bool contains(std::string_view haystack, std::string_view needle) {
     return haystack.find(needle) != std::string_view::npos;
 }
 
-namespace {
-
-// Fixed-point text of the exact binary value; to_chars rounds ties to even.
-std::string fixed_text(double value, int decimals) {
-    char buf[400];
-    auto [end, ec] =
-        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    if (ec != std::errc{}) return {};
-    return std::string(buf, end);
-}
-
-} // namespace
-
-std::string printed(const model::RawTag& tag) {
+std::string display_text(const model::RawTag& tag) {
     if (tag.printed) return std::string(text::trim(*tag.printed));
     if (tag.raw.is_string()) return std::string(text::trim(tag.raw.get_ref<const std::string&>()));
     return std::string(text::trim(json_writer::compact(tag.raw)));
 }
 
-bool useless(std::string_view value) {
+bool is_placeholder(std::string_view value) {
     const std::string lower = text::lower(value);
     const std::string_view t = lower;
     return t.empty() || t == "n/a" || t == "undef" || t == "0 0 0 0" ||
            t.starts_with("0000:00:00") || t.starts_with("unknown") || t.starts_with("(binary");
 }
 
-std::optional<double> num(const model::RawTag& tag) {
+std::optional<double> numeric_value(const model::RawTag& tag) {
     if (tag.raw.is_number()) {
         const double value = tag.raw.get<double>();
         if (!std::isfinite(value)) return std::nullopt;
@@ -63,7 +50,7 @@ std::optional<double> num(const model::RawTag& tag) {
     return parsed->value;
 }
 
-std::string trim_num(double value, int decimals) {
+std::string decimal_text(double value, int decimals) {
     std::string out = fixed_text(value, decimals);
     if (out.find('.') != std::string::npos) {
         while (!out.empty() && out.back() == '0')
@@ -74,101 +61,106 @@ std::string trim_num(double value, int decimals) {
     return out;
 }
 
-std::string fixed(double value, int decimals) {
-    return fixed_text(value, decimals);
+std::string fixed_text(double value, int decimals) {
+    // The exact binary value's digits; to_chars rounds ties to even.
+    char buf[400];
+    auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc{}) return {};
+    return std::string(buf, end);
 }
 
 std::string integer_text(double value) {
     // Truncate toward zero and saturate at the 64-bit signed range, so a huge value
     // prints as the largest integer instead of overflowing.
-    constexpr double limit = 9223372036854775808.0; // 2^63
+    constexpr double kTwoTo63 = 9223372036854775808.0; // 2^63
     std::int64_t whole = 0;
     if (std::isnan(value))
         whole = 0;
-    else if (value >= limit)
+    else if (value >= kTwoTo63)
         whole = std::numeric_limits<std::int64_t>::max();
-    else if (value <= -limit)
+    else if (value <= -kTwoTo63)
         whole = std::numeric_limits<std::int64_t>::min();
     else
         whole = static_cast<std::int64_t>(std::trunc(value));
     return std::to_string(whole);
 }
 
-std::string norm(std::string_view value) {
+std::string lower_alphanumerics(std::string_view value) {
     std::string kept;
     for (char32_t cp : text::code_points(value))
         if (text::is_alphanumeric(cp)) text::append_utf8(kept, cp);
     return text::lower(kept);
 }
 
-std::optional<std::string> fmt_text(const model::RawTag& tag) {
-    std::string out = printed(tag);
-    if (useless(out)) return std::nullopt;
+std::optional<std::string> format_text(const model::RawTag& tag) {
+    std::string out = display_text(tag);
+    if (is_placeholder(out)) return std::nullopt;
     return out;
 }
 
-std::optional<std::string> fmt_wbmode(const model::RawTag& tag) {
-    std::string out = printed(tag);
-    if (useless(out)) return std::nullopt;
+std::optional<std::string> format_wb_mode(const model::RawTag& tag) {
+    std::string out = display_text(tag);
+    if (is_placeholder(out)) return std::nullopt;
     const std::string lower = text::lower(out);
     if (contains(lower, "kelvin") || contains(lower, "temperature")) return "Kelvin";
     if (lower.starts_with("auto")) return "Auto";
     return out;
 }
 
-std::optional<std::string> fmt_kelvin(const model::RawTag& tag) {
-    const auto v = num(tag);
+std::optional<std::string> format_kelvin(const model::RawTag& tag) {
+    const auto v = numeric_value(tag);
     if (!v || !(*v > 500.0 && *v < 100000.0)) return std::nullopt;
     return integer_text(*v) + " K";
 }
 
-std::optional<std::string> fmt_iso(const model::RawTag& tag) {
-    const auto v = num(tag);
+std::optional<std::string> format_iso(const model::RawTag& tag) {
+    const auto v = numeric_value(tag);
     if (!v || !(*v > 0.0)) return std::nullopt;
     return "ISO " + integer_text(*v);
 }
 
-std::optional<std::string> fmt_fnum(const model::RawTag& tag) {
-    const auto v = num(tag);
+std::optional<std::string> format_f_number(const model::RawTag& tag) {
+    const auto v = numeric_value(tag);
     if (!v || !(*v > 0.0)) return std::nullopt;
-    return "f/" + trim_num(*v, 1);
+    return "f/" + decimal_text(*v, 1);
 }
 
-std::optional<std::string> fmt_focal(const model::RawTag& tag) {
-    const auto v = num(tag);
+std::optional<std::string> format_focal_length(const model::RawTag& tag) {
+    const auto v = numeric_value(tag);
     if (!v || !(*v > 0.0)) return std::nullopt;
-    return trim_num(*v, 1) + " mm";
+    return decimal_text(*v, 1) + " mm";
 }
 
-std::optional<std::string> fmt_shut(const model::RawTag& tag) {
-    const auto v = num(tag);
+std::optional<std::string> format_shutter(const model::RawTag& tag) {
+    const auto v = numeric_value(tag);
     if (!v || !(*v > 0.0)) return std::nullopt;
-    return fmt_shutter(*v);
+    return shutter_text(*v);
 }
 
-std::optional<std::string> fmt_fps(const model::RawTag& tag) {
-    const auto v = num(tag);
+std::optional<std::string> format_frame_rate(const model::RawTag& tag) {
+    const auto v = numeric_value(tag);
     if (!v || !(*v > 0.0)) return std::nullopt;
-    return trim_num(*v, 3) + " fps";
+    return decimal_text(*v, 3) + " fps";
 }
 
-std::string fmt_shutter(double seconds) {
+std::string shutter_text(double seconds) {
     if (!(seconds > 0.0)) return {};
-    if (seconds >= 0.5) return trim_num(seconds, 2) + " s";
+    if (seconds >= 0.5) return decimal_text(seconds, 2) + " s";
     // std::round takes halves away from zero.
     return "1/" + integer_text(std::round(1.0 / seconds)) + " s";
 }
 
-Agreement same_text(const model::RawTag& primary, const model::RawTag& alternate) {
-    const std::string a = norm(printed(primary));
-    const std::string b = norm(printed(alternate));
+Agreement compare_text(const model::RawTag& primary, const model::RawTag& alternate) {
+    const std::string a = lower_alphanumerics(display_text(primary));
+    const std::string b = lower_alphanumerics(display_text(alternate));
     if (a == b || contains(a, b) || contains(b, a)) return Agreement::Same;
     return Agreement::Different;
 }
 
-Agreement same_num(const model::RawTag& primary, const model::RawTag& alternate) {
-    const auto a = num(primary);
-    const auto b = num(alternate);
+Agreement compare_numbers(const model::RawTag& primary, const model::RawTag& alternate) {
+    const auto a = numeric_value(primary);
+    const auto b = numeric_value(alternate);
     if (!a || !b) return Agreement::Different;
     const double m = std::max(std::fabs(*a), std::fabs(*b));
     if (m == 0.0) return Agreement::Same;
@@ -178,16 +170,23 @@ Agreement same_num(const model::RawTag& primary, const model::RawTag& alternate)
     return Agreement::Different;
 }
 
-Agreement same_wb(const model::RawTag& primary, const model::RawTag& alternate) {
-    return wb_class(primary) == wb_class(alternate) ? Agreement::Same : Agreement::Different;
+namespace {
+
+// Whether the tag's display text names an automatic white balance (starts with "auto").
+bool is_auto_white_balance(const model::RawTag& tag) {
+    return text::lower(display_text(tag)).starts_with("auto");
 }
 
-Agreement same_any(const model::RawTag&, const model::RawTag&) {
+} // namespace
+
+Agreement compare_white_balance(const model::RawTag& primary, const model::RawTag& alternate) {
+    return is_auto_white_balance(primary) == is_auto_white_balance(alternate)
+               ? Agreement::Same
+               : Agreement::Different;
+}
+
+Agreement always_same(const model::RawTag&, const model::RawTag&) {
     return Agreement::Same;
-}
-
-bool wb_class(const model::RawTag& tag) {
-    return text::lower(printed(tag)).starts_with("auto");
 }
 
 } // namespace normalize

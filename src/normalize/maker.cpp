@@ -1,6 +1,6 @@
 #include <charconv>
 
-#include "normalize/normalize.hpp"
+#include "normalize/internal.hpp"
 #include "text/text.hpp"
 
 namespace normalize {
@@ -18,13 +18,13 @@ struct Printed {
     const RawTag* tag = nullptr;
     std::string text;
     std::string lower;
-    bool usable() const { return !useless(text); }
+    bool usable() const { return !is_placeholder(text); }
 };
 
-std::optional<Printed> lookup(const TagIndex& idx, std::string_view key) {
-    const RawTag* tag = idx.find(key);
+std::optional<Printed> lookup(const TagIndex& index, std::string_view key) {
+    const RawTag* tag = index.find(key);
     if (tag == nullptr) return std::nullopt;
-    Printed out{tag, printed(*tag), {}};
+    Printed out{tag, display_text(*tag), {}};
     out.lower = text::lower(out.text);
     return out;
 }
@@ -40,8 +40,12 @@ std::string code_text(std::uint8_t code) {
     return out;
 }
 
-} // namespace
+using CodeName = std::optional<std::string_view> (*)(std::uint8_t);
+using TextName = std::optional<std::string_view> (*)(std::string_view);
 
+// The curve or gamut field after a Canon metadata-track code: the named code wins (keeping the
+// previous primary as alternate); an unnamed code keeps a previous value or yields
+// "cndm_unmapped". `previous` is returned unchanged when the code is absent.
 std::optional<Field> cndm_field(std::string_view id, std::optional<std::uint8_t> code,
                                 CodeName name, std::optional<Field> previous) {
     if (!code) return previous;
@@ -51,7 +55,7 @@ std::optional<Field> cndm_field(std::string_view id, std::optional<std::uint8_t>
     const std::optional<std::string_view> named = name(*code);
     if (!named) {
         if (previous && previous->value) return previous;
-        Field out = unavailable(id, "color", "cndm_unmapped");
+        Field out = unavailable_field(id, "color", "cndm_unmapped");
         out.alternates.push_back(std::move(source));
         return out;
     }
@@ -64,7 +68,7 @@ std::optional<Field> cndm_field(std::string_view id, std::optional<std::uint8_t>
     out.note = "cndm_derived";
     if (previous && previous->primary && previous->value) {
         out.alternates.push_back(*previous->primary);
-        if (norm(*previous->value) != norm(*named)) {
+        if (lower_alphanumerics(*previous->value) != lower_alphanumerics(*named)) {
             out.status = Status::SourcesDiffer;
             out.note = "differs";
         }
@@ -72,6 +76,9 @@ std::optional<Field> cndm_field(std::string_view id, std::optional<std::uint8_t>
     return out;
 }
 
+// The curve or gamut field after the Sony document's text: it replaces any previous source
+// ("sony_nrt", or "sony_unmapped" without a display name); for the gamut an implied name that
+// differs makes the field "sources_differ". `previous` is returned unchanged without a text.
 std::optional<Field> sony_field(std::string_view id, const std::optional<std::string>& document,
                                 TextName name, std::string_view label, std::string_view origin,
                                 std::optional<std::string_view> implied,
@@ -103,42 +110,46 @@ std::optional<Field> sony_field(std::string_view id, const std::optional<std::st
     return out;
 }
 
+// A field whose primary is a Canon maker-note hint (CanonLogVersion, ColorSpace2) turned into an
+// unavailable field listing that hint first among its alternates, note "maker_hint".
 Field demote_maker_hint(Field field) {
     const auto& p = field.primary;
     if (!p || p->source != "exiftool" || p->group != "Canon" ||
         (p->tag != "CanonLogVersion" && p->tag != "ColorSpace2"))
         return field;
-    Field out = unavailable(field.id, field.section, "maker_hint");
+    Field out = unavailable_field(field.id, field.section, "maker_hint");
     out.alternates.push_back(std::move(*field.primary));
     for (SourceRef& ref : field.alternates)
         out.alternates.push_back(std::move(ref));
     return out;
 }
 
-Field container_field(const TagIndex& idx, std::string_view id, std::string_view track_tag) {
-    const RawTag* tag = idx.find("Track*:" + std::string(track_tag));
-    if (tag == nullptr) return unavailable(id, "color");
-    const std::string text = printed(*tag);
-    if (useless(text)) return unavailable(id, "color");
-    Field out = declared(id, "color", text, *tag, "container_label");
+} // namespace
+
+Field container_field(const TagIndex& index, std::string_view id, std::string_view track_tag) {
+    const RawTag* tag = index.find("Track*:" + std::string(track_tag));
+    if (tag == nullptr) return unavailable_field(id, "color");
+    const std::string text = display_text(*tag);
+    if (is_placeholder(text)) return unavailable_field(id, "color");
+    Field out = declared_field(id, "color", text, *tag, "container_label");
     out.primary->kind = Kind::Container;
     return out;
 }
 
-void append_color_block(std::vector<Field>& fields, const TagIndex& idx,
+void append_color_block(std::vector<Field>& fields, const TagIndex& index,
                         const std::optional<cndm::Cndm>& cndm,
                         const std::optional<sony::Sony>& sony) {
-    std::optional<Field> pp, curve, gamut;
+    std::optional<Field> profile, curve, gamut;
 
-    if (auto style = lookup(idx, "Panasonic:PhotoStyle"); style && style->usable()) {
-        pp = declared("picture_profile", "color", style->text, *style->tag);
+    if (auto style = lookup(index, "Panasonic:PhotoStyle"); style && style->usable()) {
+        profile = declared_field("picture_profile", "color", style->text, *style->tag);
         if (contains(style->lower, "v-log")) {
-            curve = declared("curve", "color", "V-Log", *style->tag);
-            gamut = computed("V-Gamut", "V-Log->V-Gamut", *style->tag);
+            curve = declared_field("curve", "color", "V-Log", *style->tag);
+            gamut = implied_gamut("V-Gamut", "V-Log->V-Gamut", *style->tag);
         }
     }
     // The log version is matched without a usability test: its vocabulary is known.
-    if (auto log = lookup(idx, "Canon:CanonLogVersion")) {
+    if (auto log = lookup(index, "Canon:CanonLogVersion")) {
         const char* name = nullptr;
         if (contains(log->lower, "v1") || log->lower == "clog")
             name = "Canon Log";
@@ -146,28 +157,30 @@ void append_color_block(std::vector<Field>& fields, const TagIndex& idx,
             name = "Canon Log 2";
         else if (contains(log->lower, "v3"))
             name = "Canon Log 3";
-        if (name != nullptr) curve = declared("curve", "color", name, *log->tag);
+        if (name != nullptr) curve = declared_field("curve", "color", name, *log->tag);
     }
-    if (auto space = lookup(idx, "Canon:ColorSpace2")) {
+    if (auto space = lookup(index, "Canon:ColorSpace2")) {
         if (contains(space->lower, "cinemagamut"))
-            gamut = declared("gamut", "color", "Cinema Gamut", *space->tag);
+            gamut = declared_field("gamut", "color", "Cinema Gamut", *space->tag);
         else if (space->usable())
-            gamut = declared("gamut", "color", space->text, *space->tag);
+            gamut = declared_field("gamut", "color", space->text, *space->tag);
     }
-    if (!pp)
-        if (auto style = lookup(idx, "Canon:PictureStyle"); style && style->usable())
-            pp = declared("picture_profile", "color", "Picture Style: " + style->text, *style->tag);
-    if (auto control = lookup(idx, "Nikon:PictureControlName"); control && control->usable()) {
-        pp = declared("picture_profile", "color", control->text, *control->tag);
+    if (!profile)
+        if (auto style = lookup(index, "Canon:PictureStyle"); style && style->usable())
+            profile = declared_field("picture_profile", "color", "Picture Style: " + style->text,
+                                     *style->tag);
+    if (auto control = lookup(index, "Nikon:PictureControlName"); control && control->usable()) {
+        profile = declared_field("picture_profile", "color", control->text, *control->tag);
         if (contains(control->lower, "n-log")) {
-            curve = declared("curve", "color", "N-Log", *control->tag);
-            gamut = computed("Rec.2020", "N-Log->Rec.2020", *control->tag);
+            curve = declared_field("curve", "color", "N-Log", *control->tag);
+            gamut = implied_gamut("Rec.2020", "N-Log->Rec.2020", *control->tag);
         }
     }
-    if (auto gamma = lookup(idx, "Keys:ViewingGamma"); gamma && gamma->usable())
-        curve = declared("curve", "color", gamma->text, *gamma->tag, "viewing_metadata");
-    if (auto primaries = lookup(idx, "Keys:ViewingGamut"); primaries && primaries->usable())
-        gamut = declared("gamut", "color", primaries->text, *primaries->tag, "viewing_metadata");
+    if (auto gamma = lookup(index, "Keys:ViewingGamma"); gamma && gamma->usable())
+        curve = declared_field("curve", "color", gamma->text, *gamma->tag, "viewing_metadata");
+    if (auto primaries = lookup(index, "Keys:ViewingGamut"); primaries && primaries->usable())
+        gamut =
+            declared_field("gamut", "color", primaries->text, *primaries->tag, "viewing_metadata");
     if (cndm) {
         curve = cndm_field("curve", cndm->curve, cndm::curve_name, std::move(curve));
         gamut = cndm_field("gamut", cndm->gamut, cndm::gamut_name, std::move(gamut));
@@ -183,14 +196,14 @@ void append_color_block(std::vector<Field>& fields, const TagIndex& idx,
     if (curve) curve = demote_maker_hint(std::move(*curve));
     if (gamut) gamut = demote_maker_hint(std::move(*gamut));
     if (!curve)
-        if (const RawTag* ul = idx.find("Track*:CaptureGammaEquation")) {
-            curve = unavailable("curve", "color", "ul_unmapped");
+        if (const RawTag* ul = index.find("Track*:CaptureGammaEquation")) {
+            curve = unavailable_field("curve", "color", "ul_unmapped");
             curve->alternates.push_back(exiftool_source(*ul, Kind::Container));
         }
 
-    fields.push_back(pp ? std::move(*pp) : unavailable("picture_profile", "color"));
-    fields.push_back(curve ? std::move(*curve) : unavailable("curve", "color"));
-    fields.push_back(gamut ? std::move(*gamut) : unavailable("gamut", "color"));
+    fields.push_back(profile ? std::move(*profile) : unavailable_field("picture_profile", "color"));
+    fields.push_back(curve ? std::move(*curve) : unavailable_field("curve", "color"));
+    fields.push_back(gamut ? std::move(*gamut) : unavailable_field("gamut", "color"));
 }
 
 } // namespace normalize

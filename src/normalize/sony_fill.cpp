@@ -1,4 +1,4 @@
-#include "normalize/normalize.hpp"
+#include "normalize/internal.hpp"
 
 namespace normalize {
 
@@ -32,7 +32,7 @@ std::optional<std::string> white_balance_name(std::uint8_t code) {
 
 // "32768 (50.00 %)": a lens ring position with its share of full travel.
 std::string ring_text(std::uint16_t raw) {
-    return std::to_string(raw) + " (" + fixed(raw * 100.0 / 65535.0, 2) + " %)";
+    return std::to_string(raw) + " (" + fixed_text(raw * 100.0 / 65535.0, 2) + " %)";
 }
 
 // Gives the first field with `id` a note when it has neither value nor note.
@@ -86,12 +86,12 @@ std::string as_text(std::string_view v) {
     return std::string(v);
 }
 
-std::string mm(double v) {
-    return trim_num(v, 1) + " mm";
+std::string millimetres(double v) {
+    return decimal_text(v, 1) + " mm";
 }
 
-std::string thousandths_mm(std::uint16_t v) {
-    return fixed(v / 1000.0, 3) + " mm";
+std::string thousandths_to_millimetres(std::uint16_t v) {
+    return fixed_text(v / 1000.0, 3) + " mm";
 }
 
 std::optional<double> positive(const std::optional<double>& v) {
@@ -106,13 +106,13 @@ const SonyRow kSonyCameraRows[] = {
      [](const sony::Sony& s) { return offer(s.model_name, as_text); }},
     {"aperture", "exposure", "rtmd 0x8000", Note::None,
      [](const sony::Sony& s) {
-         return offer(s.rtmd.iris_fnumber, [](double f) { return "f/" + trim_num(f, 1); });
+         return offer(s.rtmd.iris_fnumber, [](double f) { return "f/" + decimal_text(f, 1); });
      }},
     {"shutter", "exposure", "rtmd 0x8109", Note::None,
      [](const sony::Sony& s) -> std::optional<Offer> {
          const auto& t = s.rtmd.shutter_time;
          if (!t || t->first == 0 || t->second == 0) return std::nullopt;
-         return Offer{fmt_shutter(static_cast<double>(t->first) / static_cast<double>(t->second)),
+         return Offer{shutter_text(static_cast<double>(t->first) / static_cast<double>(t->second)),
                       Json(std::to_string(t->first) + "/" + std::to_string(t->second))};
      }},
     {"iso", "exposure", "rtmd 0x810b", Note::None,
@@ -122,13 +122,13 @@ const SonyRow kSonyCameraRows[] = {
          return Offer{"ISO " + std::to_string(*v), Json(*v)};
      }},
     {"focal_length", "camera", "rtmd 0x8005", Note::FirstFrame,
-     [](const sony::Sony& s) { return offer(positive(s.rtmd.focal_length), mm); }},
+     [](const sony::Sony& s) { return offer(positive(s.rtmd.focal_length), millimetres); }},
     {"focal_eq", "camera", "rtmd 0x8004", Note::FirstFrame,
-     [](const sony::Sony& s) { return offer(positive(s.rtmd.focal_length_35mm), mm); }},
+     [](const sony::Sony& s) { return offer(positive(s.rtmd.focal_length_35mm), millimetres); }},
     {"focus_distance", "camera", "rtmd 0x8001", Note::FirstFrame,
      [](const sony::Sony& s) {
          return offer(positive(s.rtmd.focus_distance),
-                      [](double d) { return trim_num(d, 2) + " m"; });
+                      [](double d) { return decimal_text(d, 2) + " m"; });
      }},
     {"af_area", "camera", "rtmd 0x8101", Note::FirstFrame,
      [](const sony::Sony& s) { return offer(s.rtmd.af_area, as_text); }},
@@ -138,15 +138,15 @@ const SonyRow kSonyCameraRows[] = {
 const SonyRow kAcquisitionRows[] = {
     {"iris_number", "acq", "rtmd 0x8000", Note::FirstFrame,
      [](const sony::Sony& s) {
-         return offer(s.rtmd.iris_fnumber, [](double f) { return fixed(f, 2); });
+         return offer(s.rtmd.iris_fnumber, [](double f) { return fixed_text(f, 2); });
      }},
     {"shutter_angle", "acq", "rtmd 0x8108", Note::FirstFrame,
      [](const sony::Sony& s) {
-         return offer(s.rtmd.shutter_angle, [](double a) { return fixed(a, 2) + "\u00b0"; });
+         return offer(s.rtmd.shutter_angle, [](double a) { return fixed_text(a, 2) + "\u00b0"; });
      }},
     {"gain_db", "acq", "rtmd 0x810a", Note::FirstFrame,
      [](const sony::Sony& s) {
-         return offer(s.rtmd.gain_db, [](double g) { return fixed(g, 2) + " dB"; });
+         return offer(s.rtmd.gain_db, [](double g) { return fixed_text(g, 2) + " dB"; });
      }},
     {"exposure_index", "acq", "rtmd 0x8115", Note::FirstFrame,
      [](const sony::Sony& s) {
@@ -157,9 +157,9 @@ const SonyRow kAcquisitionRows[] = {
     {"zoom_ring", "acq", "rtmd 0x800b", Note::FirstFrame,
      [](const sony::Sony& s) { return offer(s.rtmd.zoom_ring_raw, ring_text); }},
     {"sensor_width", "acq", "rtmd 0x8104", Note::FirstFrame,
-     [](const sony::Sony& s) { return offer(s.rtmd.sensor_width, thousandths_mm); }},
+     [](const sony::Sony& s) { return offer(s.rtmd.sensor_width, thousandths_to_millimetres); }},
     {"sensor_height", "acq", "rtmd 0x8105", Note::FirstFrame,
-     [](const sony::Sony& s) { return offer(s.rtmd.sensor_height, thousandths_mm); }},
+     [](const sony::Sony& s) { return offer(s.rtmd.sensor_height, thousandths_to_millimetres); }},
     {"extender", "acq", "rtmd 0x810c", Note::FirstFrame,
      [](const sony::Sony& s) {
          return offer(s.rtmd.extender, [](std::uint16_t e) { return std::to_string(e) + " %"; });
@@ -199,7 +199,7 @@ void offer_row(std::vector<Field>& fields, const sony::Sony& sony, const SonyRow
     Field field = decoded_field(row.id, row.section, found->value, row.label, std::move(found->raw),
                                 sony.origin);
     if (row.note == Note::FirstFrame) field.note = std::string(kFirstFrame);
-    fill_merge(fields, std::move(field));
+    offer_field(fields, std::move(field));
 }
 
 } // namespace
@@ -209,7 +209,7 @@ void fill_from_sony(std::vector<Field>& fields, const sony::Sony& sony) {
     for (const SonyRow& row : kSonyCameraRows)
         offer_row(fields, sony, row);
     if (sony.model_name)
-        fill_merge(fields, unavailable("focus_mode", "camera", "sony_no_focusmode"));
+        offer_field(fields, unavailable_field("focus_mode", "camera", "sony_no_focusmode"));
     for (const SonyRow& row : kAcquisitionRows)
         offer_row(fields, sony, row);
     if (r.wb_mode) {
@@ -221,7 +221,7 @@ void fill_from_sony(std::vector<Field>& fields, const sony::Sony& sony) {
             field.alternates.push_back(SourceRef{"exiftool", "Sony rtmd", "0xe303 WhiteBalance",
                                                  white_balance_name(*r.white_balance),
                                                  Json(*r.white_balance), Kind::Decoded});
-        fill_merge(fields, std::move(field));
+        offer_field(fields, std::move(field));
     }
     if (sony.manufacturer || sony.model_name) {
         note_if_empty(fields, "lens", "sony_no_lens");

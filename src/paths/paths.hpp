@@ -1,6 +1,6 @@
 // Lexical path operations on path bytes, component by component: repeated
 // separators and interior "." components are not components, a leading "."
-// of a relative path is.
+// of a relative path is. None of them touches the file system or fails.
 #pragma once
 
 #include <optional>
@@ -33,9 +33,6 @@ std::optional<std::string_view> parent(std::string_view path);
 
 // The part of the file name after its last "." (not a leading one); absent when none.
 std::optional<std::string_view> extension(std::string_view path);
-
-// The file name without its extension; absent when there is no file name.
-std::optional<std::string_view> stem(std::string_view path);
 
 // Whether the path has a ".." component.
 bool has_parent_component(std::string_view path);

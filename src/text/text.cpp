@@ -9,7 +9,7 @@ namespace text {
 
 namespace {
 
-constexpr char32_t replacement = 0xFFFD;
+constexpr char32_t kReplacement = 0xFFFD;
 
 // Length of the well-formed sequence at `i`, or 0 and the length of the maximal
 // ill-formed subpart in `bad`.
@@ -123,7 +123,7 @@ std::vector<char32_t> code_points(std::string_view utf8) {
     for (std::size_t i = 0; i < utf8.size();) {
         std::size_t n = sequence_at(utf8, i, cp, bad);
         if (n == 0) {
-            out.push_back(replacement);
+            out.push_back(kReplacement);
             i += bad;
         } else {
             out.push_back(cp);

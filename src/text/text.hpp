@@ -1,5 +1,6 @@
 // UTF-8 text helpers shared by every module: lossy conversion of bytes and
-// paths, full Unicode lower-casing and Unicode white-space trimming.
+// paths, full Unicode lower-casing and Unicode white-space trimming. None of them fails:
+// ill-formed input is replaced, never refused (parse_decimal alone answers "absent").
 #pragma once
 
 #include <array>
@@ -75,7 +76,7 @@ std::string path_text(const std::filesystem::path& path);
 // Decodes well-formed UTF-8 into code points; ill-formed bytes become U+FFFD.
 std::vector<char32_t> code_points(std::string_view utf8);
 
-// Appends the UTF-8 encoding of one code point.
+// Appends the UTF-8 encoding of one code point, which must be a Unicode scalar value.
 void append_utf8(std::string& out, char32_t cp);
 
 // Full Unicode lower-casing (U+0130 becomes "i\u0307", a final capital sigma becomes ς).

@@ -1,4 +1,4 @@
-#include "cli/cli.hpp"
+#include "cli/internal.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "exiftool/exiftool.hpp"
+#include "exiftool/internal.hpp"
 #include "json_writer/json_writer.hpp"
 #include "support/support.hpp"
 
@@ -90,7 +90,7 @@ TEST(ExiftoolOutput, CombineFilesTagsUnderCallerPaths) {
     auto printed = exiftool::parse_output(output(R"([
         {"SourceFile":"/M/a.mov","QuickTime:Duration":"1.50 s","QuickTime:Track1:Rate":25},
         {"SourceFile":"./-@","File:FileType":"MOV"}])"));
-    auto batch = exiftool::combine(raw, printed, files);
+    auto batch = exiftool::combine_runs(raw, printed, files);
     EXPECT_EQ(tags_json(batch.at("/m/A.MOV")),
               R"([{"group":"ExifTool","name":"Warning","printed":null,"raw":"w"},)"
               R"({"group":"","name":"Odd","printed":null,"raw":[1,2]},)"
@@ -105,11 +105,12 @@ TEST(ExiftoolOutput, CombineFilesTagsUnderCallerPaths) {
     EXPECT_EQ(batch.count(""), 1u);               // an object without SourceFile
 
     // A failed raw run wins over a failed printed run; every file gets the text.
-    auto both = exiftool::combine(std::string("raw broke"), std::string("printed broke"), files);
+    auto both =
+        exiftool::combine_runs(std::string("raw broke"), std::string("printed broke"), files);
     ASSERT_EQ(both.size(), files.size());
     for (const auto& f : files)
         EXPECT_EQ(tags_json(both.at(f)), "error: raw broke");
-    auto second = exiftool::combine(raw, std::string("printed broke"), files);
+    auto second = exiftool::combine_runs(raw, std::string("printed broke"), files);
     EXPECT_EQ(tags_json(second.at("/m/b.mov")), "error: printed broke");
 }
 
@@ -117,7 +118,7 @@ TEST(ExiftoolOutput, CaseTwinsInOneBatchKeepTheirOwnTags) {
     Files files = {"/m/A.MOV", "/m/a.mov"};
     auto raw = exiftool::parse_output(
         output(R"([{"SourceFile":"/m/A.MOV","X:Id":1},{"SourceFile":"/m/a.mov","X:Id":2}])"));
-    auto batch = exiftool::combine(raw, raw, files);
+    auto batch = exiftool::combine_runs(raw, raw, files);
     EXPECT_EQ(tags_json(batch.at("/m/A.MOV")),
               R"([{"group":"X","name":"Id","printed":"1","raw":1}])");
     EXPECT_EQ(tags_json(batch.at("/m/a.mov")),
@@ -139,7 +140,7 @@ TEST(ExiftoolOutput, AnswersReachEveryCallerPathInOrder) {
         {"SourceFile":"a?.mov","X:Id":"three"},{"SourceFile":"d.mov","X:Id":"first"},
         {"SourceFile":"d.mov","X:Id":"second"},{"SourceFile":"a?.mov","X:Id":"six"},
         {"SourceFile":"e.mov","X:Id":"first"},{"SourceFile":"e.mov","X:Id":"second"}])"));
-    auto batch = exiftool::combine(raw, printed, files);
+    auto batch = exiftool::combine_runs(raw, printed, files);
     const char* expected[] = {R"([{"group":"X","name":"Id","printed":"one","raw":1}])",
                               R"([{"group":"X","name":"Id","printed":"one","raw":1}])",
                               R"([{"group":"X","name":"Id","printed":"two","raw":2}])",
@@ -167,16 +168,16 @@ TEST(ExiftoolProcess, LocateVersionAndStartFailures) {
     {
         EnvGuard env("ZUN_EXIFTOOL", (tmp / "tool").string());
         EXPECT_EQ(exiftool::locate(), (tmp / "tool").string());
-        EXPECT_EQ(exiftool::version((tmp / "tool").string()), ""); // empty, not absent
+        EXPECT_EQ(exiftool::ask_version((tmp / "tool").string()), ""); // empty, not absent
     }
     {
         EnvGuard env("ZUN_EXIFTOOL", (tmp / "absent").string());
         auto found = exiftool::locate();
         EXPECT_NE(found, (tmp / "absent").string()); // falls through to the fixed places
     }
-    EXPECT_EQ(exiftool::version((tmp / "absent").string()), std::nullopt);
+    EXPECT_EQ(exiftool::ask_version((tmp / "absent").string()), std::nullopt);
     const auto plain = write_file(tmp / "plain", "not executable");
-    auto r = exiftool::run(plain.string(), {"x.mov"}, exiftool::Numeric::Yes);
+    auto r = exiftool::run_batch(plain.string(), {"x.mov"}, exiftool::Numeric::Yes);
     EXPECT_EQ(error_of(r), "exiftool: Permission denied (os error 13)");
     auto missing = exiftool::read_batch((tmp / "absent").string(), {"x.mov", "y.mov"});
     EXPECT_EQ(tags_json(missing.at("y.mov")),

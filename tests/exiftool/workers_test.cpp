@@ -4,6 +4,7 @@
 #include "support/support.hpp"
 #include "text/text.hpp"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -34,6 +35,59 @@ std::string without_timings(const std::string& out) {
     }
     return result;
 }
+
+// A stand-in exiftool that speaks the -stay_open protocol after half a second, so that every
+// worker is still starting when the scan asks for its first batch. It appends the first file of
+// each batch it answers to "batches" beside it. With FAKE_EXIT_AFTER_BATCH set, it exits after
+// each batch's answer, 0.3 s times its start's number later (the first worker is gone while
+// the second still lingers).
+const char* slow_stay_open_tool = R"(#!/bin/sh
+dir=$(dirname "$0")
+echo >> "$dir/starts"
+index=$(wc -l < "$dir/starts")
+sleep 0.5
+echo 12.76
+state=none
+marker=
+files=
+while IFS= read -r arg; do
+    case $state in
+    files)
+        if [ "$arg" = -echo4 ]; then state=marker; else files="$files$arg
+"; fi
+        continue ;;
+    marker) marker=$arg; state=none; continue ;;
+    esac
+    case $arg in
+    -l) state=files; files= ;;
+    False) exit 0 ;;
+    -execute*)
+        if [ -z "$marker" ]; then
+            echo 12.76
+            printf '{ready%s}\n' "${arg#-execute}"
+            continue
+        fi
+        printf '%s' "$files" | head -n 1 >> "$dir/batches"
+        printf '['
+        printf '%s' "$files" | {
+            sep=
+            while IFS= read -r f; do
+                printf '%s{"SourceFile":"%s","File:FileType":{"val":"MOV"}}' "$sep" "$f"
+                sep=,
+            done
+        }
+        printf ']\n'
+        printf '%s\n' "$marker" >&2
+        printf '{ready%s}\n' "${arg#-execute}"
+        marker=
+        if [ -n "$FAKE_EXIT_AFTER_BATCH" ]; then
+            i=0
+            while [ $i -lt $index ]; do sleep 0.3; i=$((i + 1)); done
+            exit 0
+        fi ;;
+    esac
+done
+)";
 
 } // namespace
 
@@ -124,4 +178,48 @@ TEST(ExiftoolWorkers, SameOutputAsTheTwoRunsPerBatch) {
         EXPECT_EQ(run_core({"version"}, {{"ZUN_EXIFTOOL", (t / wrapper).string()}}).out,
                   version_line)
             << wrapper;
+}
+
+// A batch the scan had to hand out itself, because no worker was ready to take it ahead, is
+// read once: it used to be handed out again once read, costing a second run of the tool (and,
+// for a batch the tool fails on, a second worker ended and replaced).
+TEST(ExiftoolWorkers, EachBatchIsSentOnce) {
+    TempDir t;
+    write_script(t / "bin/exiftool", slow_stay_open_tool);
+    const auto files = testing_support::media_files(t / "media", 40);
+    const auto r = run_core({"scan", (t / "media").string()},
+                            {{"ZUN_EXIFTOOL", (t / "bin/exiftool").string()}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto clips = testing_support::complete_scan(r.out, 40, 0);
+    ASSERT_EQ(clips.size(), 40u);
+    for (const auto& clip : clips)
+        EXPECT_EQ(clip["tags"].size(), 1u) << clip["path"];
+    auto batches = lines(read_file(t / "bin/batches"));
+    std::sort(batches.begin(), batches.end());
+    EXPECT_EQ(batches, (std::vector<std::string>{files[0].string(), files[16].string(),
+                                                 files[32].string()}));
+}
+
+// A tool that exits after each answer is given the next batch while it is still ending, now and
+// then, by a worker that looked alive: the batch goes to another worker, as often as workers
+// that had served end that way, and no clip fails. It used to count as the batch's one retry, so
+// a second such worker failed the batch ("exiftool exited without an answer").
+TEST(ExiftoolWorkers, AWorkerEndingAfterItsAnswerCostsNoClip) {
+    TempDir t;
+    write_script(t / "bin/exiftool", slow_stay_open_tool);
+    testing_support::media_files(t / "media", 48);
+    const auto r =
+        run_core({"scan", (t / "media").string()},
+                 {{"ZUN_EXIFTOOL", (t / "bin/exiftool").string()}, {"FAKE_EXIT_AFTER_BATCH", "1"}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto clips = testing_support::complete_scan(r.out, 48, 0);
+    ASSERT_EQ(clips.size(), 48u);
+    for (const auto& clip : clips) {
+        EXPECT_EQ(clip["ok"], true) << clip["path"] << clip["error"];
+        EXPECT_EQ(clip["tags"].size(), 1u) << clip["path"];
+    }
+    // Every batch was answered once, by a worker that then ended.
+    EXPECT_EQ(lines(read_file(t / "bin/batches")).size(), 3u);
 }

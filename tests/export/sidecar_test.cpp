@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "export/export.hpp"
+#include "export/internal.hpp"
 #include "fixtures.hpp"
 #include "json_writer/json_writer.hpp"
 

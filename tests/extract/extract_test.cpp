@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../export/fixtures.hpp"
-#include "extract/extract.hpp"
+#include "extract/internal.hpp"
 #include "json_writer/json_writer.hpp"
 
 namespace {
@@ -75,7 +75,7 @@ TEST(Emit, WritesBesideEveryCopyAndKeepsKeptOnes) {
     const std::vector<fs::path> keep = {t / "K//C0001.MP4", t / "elsewhere.MP4"};
 
     const auto before = fixtures::snapshot(t.path);
-    const auto events = extract::emit(clip, copies, keep, "12.76", export_::Share::Yes);
+    const auto events = extract::write_sidecars(clip, copies, keep, "12.76", export_::Share::Yes);
     ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0]["event"], "clip");
     EXPECT_EQ(events[0]["verdict"], "partial");
@@ -125,7 +125,7 @@ TEST(Emit, ReportsRefusalsAndErrorsAndGoesOn) {
     const std::vector<fs::path> copies = {t / "B/C0001.MP4", t / "F/C0001.MP4", t / "A/C0001.MP4"};
 
     const auto before = fixtures::snapshot(t.path);
-    const auto events = extract::emit(clip, copies, {}, "v", export_::Share::No);
+    const auto events = extract::write_sidecars(clip, copies, {}, "v", export_::Share::No);
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[1]["result"], "refused_foreign");
     EXPECT_EQ(events[1]["sidecar"], (t / "B/C0001.MP4.zun-metadata.json").string());
@@ -156,7 +156,8 @@ TEST(Emit, CopiesFollowThePathRulesOfDiscovery) {
     for (const auto& c : cases)
         copies.push_back(c.first);
     const auto before = fixtures::snapshot(t.path);
-    const auto events = extract::emit(clip, copies, {t / "K/C0001.MP4"}, "v", export_::Share::No);
+    const auto events =
+        extract::write_sidecars(clip, copies, {t / "K/C0001.MP4"}, "v", export_::Share::No);
     ASSERT_EQ(events.size(), cases.size() + 1);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto& e = events[i + 1];
@@ -177,8 +178,8 @@ TEST(Emit, NoMetadataWritesNothing) {
     auto clip = clip_at(write_file(t / "A/C0001.MP4", "clip"));
     clip.fields = {field("file_size", "4 B", Status::Computed)};
     const auto before = fixtures::snapshot(t.path);
-    const auto events =
-        extract::emit(clip, {t / "A/C0001.MP4", t / "B/C0001.MP4"}, {}, "v", export_::Share::No);
+    const auto events = extract::write_sidecars(clip, {t / "A/C0001.MP4", t / "B/C0001.MP4"}, {},
+                                                "v", export_::Share::No);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]["verdict"], "no_metadata");
     EXPECT_EQ(json_writer::compact(events[0]).substr(0, 40),

@@ -1,4 +1,4 @@
-#include "json_writer/json_writer.hpp"
+#include "json_writer/internal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -28,11 +28,11 @@ TEST(JsonWriterNumbers, ShortestRoundTripLayout) {
         {-2.5e17, "-2.5e17"},
     };
     for (const auto& [value, expected] : cases) {
-        EXPECT_EQ(json_writer::number(value), expected) << value;
-        EXPECT_EQ(std::strtod(json_writer::number(value).c_str(), nullptr), value) << expected;
+        EXPECT_EQ(json_writer::number_text(value), expected) << value;
+        EXPECT_EQ(std::strtod(json_writer::number_text(value).c_str(), nullptr), value) << expected;
     }
-    EXPECT_EQ(json_writer::number(std::numeric_limits<double>::infinity()), "null");
-    EXPECT_EQ(json_writer::number(std::nan("")), "null");
+    EXPECT_EQ(json_writer::number_text(std::numeric_limits<double>::infinity()), "null");
+    EXPECT_EQ(json_writer::number_text(std::nan("")), "null");
 }
 
 TEST(JsonWriterValues, IntegersStringsAndKeyOrder) {

@@ -1,4 +1,4 @@
-#include "motion/motion.hpp"
+#include "motion/internal.hpp"
 
 #include <algorithm>
 #include <fstream>
@@ -146,12 +146,12 @@ TEST(Detect, ProjectCandidates) {
 TEST(Detect, OversizedProjectIsNotRead) {
     TempDir tmp;
     std::string body = complete_project;
-    body.resize(motion::max_project_bytes, ' ');
+    body.resize(motion::kMaxProjectBytes, ' ');
     write_file(tmp / "A.gyroflow", body);
     EXPECT_TRUE(motion::detect(tmp / "A.MP4", {}).project->valid_json);
     // One byte more (appended rather than writing the whole file again).
     std::ofstream(tmp / "A.gyroflow", std::ios::binary | std::ios::app) << ' ';
-    ASSERT_EQ(fs::file_size(tmp / "A.gyroflow"), motion::max_project_bytes + 1);
+    ASSERT_EQ(fs::file_size(tmp / "A.gyroflow"), motion::kMaxProjectBytes + 1);
     EXPECT_EQ(project_json(motion::detect(tmp / "A.MP4", {})),
               R"({"has_lens":false,"has_sync":false,"has_videofile":false,"keys":[],"path":")" +
                   (tmp / "A.gyroflow").string() + R"(","valid_json":false})");

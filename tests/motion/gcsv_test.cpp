@@ -1,4 +1,4 @@
-#include "motion/motion.hpp"
+#include "motion/internal.hpp"
 
 #include <fstream>
 #include <sys/stat.h>

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "json_writer/json_writer.hpp"
+#include "normalize/internal.hpp"
 #include "normalize/normalize.hpp"
 #include "normalize/tags.hpp"
 
@@ -360,14 +361,14 @@ TEST(Audio, ChannelsRateAndDepth) {
 }
 
 TEST(FillMerge, FillsGapsOnly) {
-    std::vector<Field> fields = {normalize::unavailable("a", "s"),
-                                 normalize::declared("b", "s", "kept", t("G", "T", 1))};
-    normalize::fill_merge(fields,
-                          normalize::decoded_field("a", "s", "new a", "L", Json(1), "embedded"));
-    normalize::fill_merge(fields,
-                          normalize::decoded_field("b", "s", "new b", "L", Json(1), "embedded"));
-    normalize::fill_merge(fields,
-                          normalize::decoded_field("c", "s", "new c", "L", Json(1), "sidecar"));
+    std::vector<Field> fields = {normalize::unavailable_field("a", "s"),
+                                 normalize::declared_field("b", "s", "kept", t("G", "T", 1))};
+    normalize::offer_field(fields,
+                           normalize::decoded_field("a", "s", "new a", "L", Json(1), "embedded"));
+    normalize::offer_field(fields,
+                           normalize::decoded_field("b", "s", "new b", "L", Json(1), "embedded"));
+    normalize::offer_field(fields,
+                           normalize::decoded_field("c", "s", "new c", "L", Json(1), "sidecar"));
     ASSERT_EQ(fields.size(), 3u);
     EXPECT_EQ(fields[0].value, "new a");
     EXPECT_EQ(fields[0].primary->group, "Sony NRT");

@@ -1,4 +1,4 @@
-#include "paths/paths.hpp"
+#include "paths/internal.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "support/support.hpp"
 
-#include "exiftool/exiftool.hpp"
+#include "exiftool/internal.hpp"
 
 #include <gtest/gtest.h>
 
