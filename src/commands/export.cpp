@@ -44,12 +44,10 @@ int run_resolve_csv(const cli::Options& options, const model::Json& confirmation
     }
 
     UniqueCsv csv;
-    if (options.unique_only) {
+    if (options.unique_only)
         csv = export_::resolve_csv_unique(clips);
-    } else {
+    else
         csv.bytes = export_::resolve_csv(clips);
-        csv.rows = clips.size();
-    }
 
     if (auto failure = export_::write_csv(*out, csv.bytes, clips)) {
         cli::print_line(stderr, "write csv " + text::lossy(*out) + ": " + *failure);
@@ -62,8 +60,7 @@ int run_resolve_csv(const cli::Options& options, const model::Json& confirmation
     model::Json summary = model::Json::object();
     summary["excluded_ambiguous"] = std::move(excluded);
     summary["out"] = text::lossy(*out);
-    // The rows written: clips that share a file name and their values give one row together.
-    summary["rows"] = static_cast<std::uint64_t>(csv.rows);
+    summary["rows"] = static_cast<std::uint64_t>(clips.size() - csv.excluded.size());
     print_json(summary);
     return 0;
 }

@@ -159,7 +159,6 @@ UniqueCsv resolve_csv_unique(const std::vector<Clip>& clips) {
         }
     }
     result.bytes = resolve_csv(kept);
-    result.rows = kept.size();
     return result;
 }
 

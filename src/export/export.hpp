@@ -2,7 +2,6 @@
 // and its plan, and the user's confirmations of curve and gamut.
 #pragma once
 
-#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -74,13 +73,12 @@ std::string resolve_csv(const std::vector<model::Clip>& clips);
 struct UniqueCsv {
     std::string bytes;
     std::vector<std::string> excluded; // path texts of clips left out as ambiguous
-    std::size_t rows = 0;              // data rows in `bytes`, one per kept group
 };
 
 // The CSV of the clips whose file name is unambiguous, and the paths of the ambiguous ones.
-// Touches no file; never fails.
 UniqueCsv resolve_csv_unique(const std::vector<model::Clip>& clips);
 
+// Touches no file; never fails.
 // Writes the CSV `bytes` of `clips` to the file `out`; the error text of a failure, absent on
 // success. A regular file or a path where nothing stands is replaced through a temporary file
 // and a rename (beside the link's target when `out` is a symbolic link), so a failed write

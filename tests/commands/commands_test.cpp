@@ -138,30 +138,6 @@ TEST(ResolveCsvCommand, WritesTheFileAndTheSummary) {
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\r\0\n\0", 4));
 }
 
-// Two copies of one clip under different folders give one row with --unique-only: the summary
-// counts the rows written, not the clips scanned.
-TEST(ResolveCsvCommand, UniqueOnlyCountsTheRowsItWrites) {
-    TempDir t;
-    const auto media = copy_samples(t);
-    fs::create_directories(media / "B001");
-    fs::copy_file(media / "A001/C0002.MOV", media / "B001/C0002.MOV");
-    const auto csv = t / "unique.csv";
-    const auto r =
-        run_core({"resolve-csv", media.string(), "--out", csv.string(), "--unique-only"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const auto summary = parse(r.out);
-    ASSERT_TRUE(summary.is_object()) << r.out;
-    EXPECT_EQ(summary["excluded_ambiguous"], nlohmann::json::array());
-    // The CSV's records end in CR LF (UTF-16LE): the header and one line per row.
-    const auto bytes = read_file(csv);
-    std::size_t records = 0;
-    for (std::size_t at = 0; (at = bytes.find(std::string("\r\0\n\0", 4), at)) != std::string::npos;
-         at += 4)
-        ++records;
-    EXPECT_EQ(records, 4u) << "header, C0001.MP4, C0002.MOV once, clip with space.avi";
-    EXPECT_EQ(summary["rows"], records - 1);
-}
-
 TEST(ResolvePlanCommand, AppliesConfirmationsAndPrintsOneArray) {
     TempDir t;
     const auto media = copy_samples(t);
