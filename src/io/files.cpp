@@ -154,7 +154,7 @@ std::optional<std::size_t> read_at(const Fd& file, std::uint64_t offset,
 std::optional<std::string> read_regular(const std::filesystem::path& path, std::uintmax_t limit) {
     auto file = open_regular(path);
     if (!file) return std::nullopt;
-    constexpr std::size_t chunk = std::size_t{64} << 10;
+    constexpr std::size_t kChunk = std::size_t{64} << 10;
     std::string out;
     struct stat info {};
     if (::fstat(detail::native(*file), &info) == 0 && info.st_size > 0)
@@ -164,7 +164,7 @@ std::optional<std::string> read_regular(const std::filesystem::path& path, std::
         std::size_t old = out.size();
         // Read at most one byte past the limit: enough to tell that the file is too large.
         std::uintmax_t room = limit + 1 - old;
-        std::size_t want = static_cast<std::size_t>(std::min<std::uintmax_t>(chunk, room));
+        std::size_t want = static_cast<std::size_t>(std::min<std::uintmax_t>(kChunk, room));
         out.resize(old + want);
         auto got = read_some(*file, out.data() + old, want);
         if (!got) return std::nullopt;

@@ -372,17 +372,17 @@ Status send_all(Child& child, std::string_view bytes) {
 std::optional<Child> start_guard() {
     // "+ PID" adds an id, "- PID" forgets it; at the end of its input (this process closed
     // the pipe or died) the guard ends what it still holds.
-    static const char* const script = "ids=\n"
-                                      "while read -r op id; do\n"
-                                      "  case $op in\n"
-                                      "    +) ids=\"$ids -$id\" ;;\n"
-                                      "    -) rest=; for k in $ids; do\n"
-                                      "         [ \"$k\" = \"-$id\" ] || rest=\"$rest $k\"; done\n"
-                                      "       ids=$rest ;;\n"
-                                      "  esac\n"
-                                      "done\n"
-                                      "[ -z \"$ids\" ] || kill -KILL $ids 2>/dev/null\n";
-    auto started = start_child("/bin/sh", {"-c", script}, Input::Pipe, Group::Own);
+    static const char* const kScript = "ids=\n"
+                                       "while read -r op id; do\n"
+                                       "  case $op in\n"
+                                       "    +) ids=\"$ids -$id\" ;;\n"
+                                       "    -) rest=; for k in $ids; do\n"
+                                       "         [ \"$k\" = \"-$id\" ] || rest=\"$rest $k\"; done\n"
+                                       "       ids=$rest ;;\n"
+                                       "  esac\n"
+                                       "done\n"
+                                       "[ -z \"$ids\" ] || kill -KILL $ids 2>/dev/null\n";
+    auto started = start_child("/bin/sh", {"-c", kScript}, Input::Pipe, Group::Own);
     auto* guard = std::get_if<Child>(&started);
     if (!guard) return std::nullopt;
     // It never writes; its output pipes are of no use.

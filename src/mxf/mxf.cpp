@@ -182,84 +182,96 @@ struct PropLabel {
     Prop prop;
 };
 
-constexpr std::uint8_t B0 = 0x06, B1 = 0x0E, B2 = 0x2B, B3 = 0x34;
+constexpr std::uint8_t kB0 = 0x06, kB1 = 0x0E, kB2 = 0x2B, kB3 = 0x34;
 
 const PropLabel kProps[] = {
-    {0x3C0A, {B0, B1, B2, B3, 1, 1, 1, 1, 0x01, 0x01, 0x15, 0x02, 0, 0, 0, 0}, Prop::InstanceUid},
+    {0x3C0A,
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x01, 0x01, 0x15, 0x02, 0, 0, 0, 0},
+     Prop::InstanceUid},
     {0x3B03,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x02, 0x01, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x02, 0x01, 0, 0},
      Prop::ContentStorage},
     {0x1901,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x05, 0x01, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x05, 0x01, 0, 0},
      Prop::Packages},
-    {0x4403, {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x06, 0x05, 0, 0}, Prop::Tracks},
+    {0x4403,
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x06, 0x05, 0, 0},
+     Prop::Tracks},
     {0x4701,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x02, 0x03, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x02, 0x03, 0, 0},
      Prop::Descriptor},
     {0x4803,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x02, 0x04, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x02, 0x04, 0, 0},
      Prop::Sequence},
     {0x1001,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x06, 0x09, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x04, 0x06, 0x09, 0, 0},
      Prop::Components},
     {0x3F01,
-     {B0, B1, B2, B3, 1, 1, 1, 4, 0x06, 0x01, 0x01, 0x04, 0x06, 0x0B, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 4, 0x06, 0x01, 0x01, 0x04, 0x06, 0x0B, 0, 0},
      Prop::SubDescriptors},
     {0x1501,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x07, 0x02, 0x01, 0x03, 0x01, 0x05, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x07, 0x02, 0x01, 0x03, 0x01, 0x05, 0, 0},
      Prop::StartTimecode},
     {0x1502,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x04, 0x01, 0x01, 0x02, 0x06, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x04, 0x01, 0x01, 0x02, 0x06, 0, 0},
      Prop::RoundedBase},
-    {0x1503, {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x04, 0x01, 0x01, 0x05, 0, 0, 0}, Prop::DropFrame},
-    {0x3001, {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x06, 0x01, 0x01, 0, 0, 0, 0}, Prop::SampleRate},
-    {0x3201, {B0, B1, B2, B3, 1, 1, 1, 2, 0x04, 0x01, 0x06, 0x01, 0, 0, 0, 0}, Prop::PictureCoding},
-    {0x4401, {B0, B1, B2, B3, 1, 1, 1, 1, 0x01, 0x01, 0x15, 0x10, 0, 0, 0, 0}, Prop::PackageUid},
-    {0x4801, {B0, B1, B2, B3, 1, 1, 1, 2, 0x01, 0x07, 0x01, 0x01, 0, 0, 0, 0}, Prop::TrackId},
+    {0x1503,
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x04, 0x01, 0x01, 0x05, 0, 0, 0},
+     Prop::DropFrame},
+    {0x3001,
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x06, 0x01, 0x01, 0, 0, 0, 0},
+     Prop::SampleRate},
+    {0x3201,
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x04, 0x01, 0x06, 0x01, 0, 0, 0, 0},
+     Prop::PictureCoding},
+    {0x4401,
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x01, 0x01, 0x15, 0x10, 0, 0, 0, 0},
+     Prop::PackageUid},
+    {0x4801, {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x01, 0x07, 0x01, 0x01, 0, 0, 0, 0}, Prop::TrackId},
     {0x1101,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x03, 0x01, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x03, 0x01, 0, 0, 0},
      Prop::SourcePackage},
     {0x1102,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x03, 0x02, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x06, 0x01, 0x01, 0x03, 0x02, 0, 0, 0},
      Prop::SourceTrack},
     {0x3006,
-     {B0, B1, B2, B3, 1, 1, 1, 5, 0x06, 0x01, 0x01, 0x03, 0x05, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 5, 0x06, 0x01, 0x01, 0x03, 0x05, 0, 0, 0},
      Prop::LinkedTrack},
     {0x3203,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x02, 0x02, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x02, 0x02, 0, 0, 0},
      Prop::StoredWidth},
     {0x3202,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x02, 0x01, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x02, 0x01, 0, 0, 0},
      Prop::StoredHeight},
     {0x3205,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x08, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x08, 0, 0, 0},
      Prop::SampledWidth},
     {0x3204,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x07, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x07, 0, 0, 0},
      Prop::SampledHeight},
     {0x3209,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x0C, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x0C, 0, 0, 0},
      Prop::DisplayWidth},
     {0x3208,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x0B, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x01, 0x05, 0x01, 0x0B, 0, 0, 0},
      Prop::DisplayHeight},
     {0x320C,
-     {B0, B1, B2, B3, 1, 1, 1, 1, 0x04, 0x01, 0x03, 0x01, 0x04, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 1, 0x04, 0x01, 0x03, 0x01, 0x04, 0, 0, 0},
      Prop::FrameLayout},
     {0x3219,
-     {B0, B1, B2, B3, 1, 1, 1, 9, 0x04, 0x01, 0x02, 0x01, 0x01, 0x06, 0x01, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 9, 0x04, 0x01, 0x02, 0x01, 0x01, 0x06, 0x01, 0},
      Prop::ColorPrimaries},
     {0x3210,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x04, 0x01, 0x02, 0x01, 0x01, 0x01, 0x02, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x04, 0x01, 0x02, 0x01, 0x01, 0x01, 0x02, 0},
      Prop::TransferCharacteristic},
     {0x321A,
-     {B0, B1, B2, B3, 1, 1, 1, 2, 0x04, 0x01, 0x02, 0x01, 0x01, 0x03, 0x01, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 2, 0x04, 0x01, 0x02, 0x01, 0x01, 0x03, 0x01, 0},
      Prop::CodingEquations},
     {0x3D07,
-     {B0, B1, B2, B3, 1, 1, 1, 5, 0x04, 0x02, 0x01, 0x01, 0x04, 0, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 5, 0x04, 0x02, 0x01, 0x01, 0x04, 0, 0, 0},
      Prop::ChannelCount},
     {0x3D03,
-     {B0, B1, B2, B3, 1, 1, 1, 5, 0x04, 0x02, 0x03, 0x01, 0x01, 0x01, 0, 0},
+     {kB0, kB1, kB2, kB3, 1, 1, 1, 5, 0x04, 0x02, 0x03, 0x01, 0x01, 0x01, 0, 0},
      Prop::AudioSamplingRate},
 };
 
@@ -908,10 +920,10 @@ std::optional<Header> read(const io::ByteSource& source) {
 }
 
 std::optional<std::string> codec_family(const Label& label) {
-    // Registered labels: 06 0E 2B 34 04 01 01 vv, then the coding node.
-    constexpr Label labels = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x00,
-                              0x04, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00};
-    if (!same(label.data(), labels, 11)) return std::nullopt;
+    // Registered kCodingPrefix: 06 0E 2B 34 04 01 01 vv, then the coding node.
+    constexpr Label kCodingPrefix = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x00,
+                                     0x04, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00};
+    if (!same(label.data(), kCodingPrefix, 11)) return std::nullopt;
     const std::uint8_t kind = label[11]; // 01 uncompressed, 02 compressed
     const std::uint8_t scheme = label[12];
     const std::uint8_t variant = label[13];
@@ -976,9 +988,10 @@ constexpr CodePoint kEquations[] = {
 // characteristic, 02 coding equations, 03 colour primaries), the item, 00 00.
 std::optional<int> color_code(const Label& label, std::uint8_t family,
                               std::span<const CodePoint> codes) {
-    constexpr Label prefix = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x00,
-                              0x04, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00};
-    if (!same(label.data(), prefix, 12) || label[12] != family || label[14] != 0 || label[15] != 0)
+    constexpr Label kColorPrefix = {0x06, 0x0E, 0x2B, 0x34, 0x04, 0x01, 0x01, 0x00,
+                                    0x04, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00};
+    if (!same(label.data(), kColorPrefix, 12) || label[12] != family || label[14] != 0 ||
+        label[15] != 0)
         return std::nullopt;
     for (const CodePoint& code : codes)
         if (code.item == label[13]) return code.code;
@@ -1004,12 +1017,12 @@ std::string to_text(const Rational& rate) {
 }
 
 std::string label_text(const Label& label) {
-    static constexpr char hex_digits[] = "0123456789abcdef";
+    static constexpr char kHexDigits[] = "0123456789abcdef";
     std::string out;
     for (std::size_t i = 0; i < label.size(); ++i) {
         if (i > 0 && i % 4 == 0) out += '.';
-        out += hex_digits[label[i] >> 4];
-        out += hex_digits[label[i] & 0x0F];
+        out += kHexDigits[label[i] >> 4];
+        out += kHexDigits[label[i] & 0x0F];
     }
     return out;
 }

@@ -18,7 +18,7 @@ namespace scan {
 
 namespace {
 
-constexpr std::size_t batch_size = 16;
+constexpr std::size_t kBatchSize = 16;
 
 using Clock = std::chrono::steady_clock;
 
@@ -117,10 +117,10 @@ std::vector<model::Clip> scan_many(const std::vector<std::string>& args, exiftoo
     std::uint64_t errors = 0;
     // Each folder is listed once per scan for the motion companions, not once per clip.
     motion::DirCache folders;
-    exiftool::Batches batches(session, found.media, batch_size);
+    exiftool::Batches batches(session, found.media, kBatchSize);
     std::size_t first = 0;
     while (std::optional<exiftool::BatchRead> read = batches.next()) {
-        const std::size_t count = std::min(batch_size, found.media.size() - first);
+        const std::size_t count = std::min(kBatchSize, found.media.size() - first);
         const model::u128 share = static_cast<model::u128>(read->took.count()) / 1'000'000 / count;
         for (std::size_t i = first; i < first + count; ++i) {
             model::Clip clip = process_file(found.media[i], read->result, tool, folders);

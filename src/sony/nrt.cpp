@@ -13,7 +13,7 @@ namespace sony {
 
 namespace {
 
-constexpr std::string_view k_root_end = "</NonRealTimeMeta>";
+constexpr std::string_view kRootEnd = "</NonRealTimeMeta>";
 
 // An unsigned 32-bit number from hexadecimal digits with an optional leading "+".
 std::optional<std::uint32_t> parse_hex32(std::string_view s) {
@@ -39,10 +39,10 @@ std::optional<std::uint32_t> parse_hex32(std::string_view s) {
 
 // The first "<LtcChange " tag whose frameCount is exactly "0": its hexadecimal value.
 std::optional<std::uint32_t> ltc_start_of(std::string_view document) {
-    constexpr std::string_view prefix = "<LtcChange ";
+    constexpr std::string_view kPrefix = "<LtcChange ";
     std::size_t from = 0;
     while (from < document.size()) {
-        std::size_t at = document.find(prefix, from);
+        std::size_t at = document.find(kPrefix, from);
         if (at == std::string_view::npos) break;
         std::size_t close = document.find('>', at);
         std::string_view tag = document.substr(
@@ -104,7 +104,7 @@ std::optional<std::string> item(std::string_view document, std::string_view name
 }
 
 std::optional<Sony> parse_nrt(std::string_view document, std::string_view origin) {
-    if (document.find(k_root) == std::string_view::npos) return std::nullopt;
+    if (document.find(kRoot) == std::string_view::npos) return std::nullopt;
 
     Sony sony;
     sony.origin = std::string(origin);
@@ -133,10 +133,10 @@ std::optional<Sony> parse_nrt(std::string_view document, std::string_view origin
 
 std::optional<Sony> parse_embedded(std::span<const std::uint8_t> buffer) {
     const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), buffer.size());
-    std::size_t begin = bytes.find(k_root);
+    std::size_t begin = bytes.find(kRoot);
     if (begin == std::string_view::npos) return std::nullopt;
-    std::size_t end = bytes.find(k_root_end, begin);
-    end = end == std::string_view::npos ? bytes.size() : end + k_root_end.size();
+    std::size_t end = bytes.find(kRootEnd, begin);
+    end = end == std::string_view::npos ? bytes.size() : end + kRootEnd.size();
     return parse_nrt(text::lossy(bytes.substr(begin, end - begin)), "embedded");
 }
 
@@ -165,29 +165,29 @@ std::optional<std::string> ltc_text(const Sony& sony) {
 }
 
 std::optional<std::string_view> curve_name(std::string_view gamma) {
-    static constexpr std::array<NameRow, 3> table{{
+    static constexpr std::array<NameRow, 3> kTable{{
         {"s-log2", "S-Log2"},
         {"s-log3", "S-Log3"},
         {"s-log3-cine", "S-Log3"},
     }};
-    return lookup(table, gamma);
+    return lookup(kTable, gamma);
 }
 
 std::optional<std::string_view> gamut_name(std::string_view primaries) {
-    static constexpr std::array<NameRow, 3> table{{
+    static constexpr std::array<NameRow, 3> kTable{{
         {"s-gamut", "S-Gamut"},
         {"s-gamut3", "S-Gamut3"},
         {"s-gamut3-cine", "S-Gamut3.Cine"},
     }};
-    return lookup(table, primaries);
+    return lookup(kTable, primaries);
 }
 
 std::optional<std::string_view> gamma_implied_gamut(std::string_view gamma) {
-    static constexpr std::array<NameRow, 2> table{{
+    static constexpr std::array<NameRow, 2> kTable{{
         {"s-log3", "S-Gamut3"},
         {"s-log3-cine", "S-Gamut3.Cine"},
     }};
-    return lookup(table, gamma);
+    return lookup(kTable, gamma);
 }
 
 } // namespace sony

@@ -12,13 +12,13 @@ namespace sony {
 namespace {
 
 // Largest top-level "meta" payload searched for the document (4 MiB).
-constexpr std::uint64_t k_max_meta_payload = 4'194'304;
+constexpr std::uint64_t kMaxMetaPayload = 4'194'304;
 // Largest sidecar document read; real ones are a few kilobytes (4 MiB).
-constexpr std::uint64_t k_max_sidecar_size = 4'194'304;
+constexpr std::uint64_t kMaxSidecarSize = 4'194'304;
 
 bool holds_document(std::span<const std::uint8_t> bytes) {
     const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return view.find(k_root) != std::string_view::npos;
+    return view.find(kRoot) != std::string_view::npos;
 }
 
 // The whole file as text when it opens, fits the cap and is valid UTF-8.
@@ -26,7 +26,7 @@ std::optional<std::string> read_text(const std::filesystem::path& path) {
     const std::optional<io::ByteSource> file = io::open_source(path);
     if (!file) return std::nullopt;
     const std::optional<std::vector<std::uint8_t>> bytes =
-        file->read(0, file->size(), k_max_sidecar_size);
+        file->read(0, file->size(), kMaxSidecarSize);
     if (!bytes) return std::nullopt;
     std::string text(bytes->begin(), bytes->end());
     if (!text::is_utf8(text)) return std::nullopt;
@@ -78,9 +78,9 @@ std::optional<Sony> read_unguarded(const std::filesystem::path& path,
 std::optional<Sony> read_top_xml(const boxes::Container& container) {
     for (const boxes::TopBox& box : container.top) {
         if (!boxes::type_is(box.type, "meta")) continue;
-        if (box.size - box.header_length > k_max_meta_payload) continue;
+        if (box.size - box.header_length > kMaxMetaPayload) continue;
         std::optional<std::vector<std::uint8_t>> payload =
-            boxes::read_payload(container.source, box, k_max_meta_payload);
+            boxes::read_payload(container.source, box, kMaxMetaPayload);
         if (!payload) return std::nullopt;
         if (!holds_document(*payload)) continue;
         return parse_embedded(*payload);

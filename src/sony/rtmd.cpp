@@ -13,12 +13,12 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-constexpr std::array<std::string_view, 6> k_exposure_modes{
+constexpr std::array<std::string_view, 6> kExposureModes{
     "", "Manual", "Full Auto", "Gain Priority Auto", "Iris Priority Auto", "Shutter Priority Auto"};
-constexpr std::array<std::string_view, 5> k_focus_areas{
+constexpr std::array<std::string_view, 5> kFocusAreas{
     "Manual", "Center Sensitive Auto", "Full Screen Sensing Auto", "Multi Spot Sensing Auto",
     "Single Spot Sensing Auto"};
-constexpr std::array<std::string_view, 4> k_wb_modes{"Preset", "Automatic", "Hold", "One Push"};
+constexpr std::array<std::string_view, 4> kWbModes{"Preset", "Automatic", "Hold", "One Push"};
 
 // At most four bytes as one big-endian number.
 std::uint32_t be(Bytes b) {
@@ -48,8 +48,8 @@ std::optional<std::string_view> exposure_mode(Bytes v) {
     if (v[8] != 0x05 || v[9] != 0x10 || v[10] != 0x01 || v[11] != 0x01 || v[12] != 0x01) {
         return std::nullopt;
     }
-    if (v[13] < 1 || v[13] >= k_exposure_modes.size()) return std::nullopt;
-    return k_exposure_modes[v[13]];
+    if (v[13] < 1 || v[13] >= kExposureModes.size()) return std::nullopt;
+    return kExposureModes[v[13]];
 }
 
 template <std::size_t N>
@@ -85,7 +85,7 @@ void decode(Rtmd& r, std::uint16_t tag, Bytes v) {
         r.ae_mode = exposure_mode(v);
         break;
     case 0x8101:
-        if (n == 1) r.af_area = table_name(k_focus_areas, v[0]);
+        if (n == 1) r.af_area = table_name(kFocusAreas, v[0]);
         break;
     case 0x8104:
         if (n == 2) r.sensor_width = static_cast<std::uint16_t>(be(v));
@@ -109,7 +109,7 @@ void decode(Rtmd& r, std::uint16_t tag, Bytes v) {
         if (n == 2) r.extender = static_cast<std::uint16_t>(be(v));
         break;
     case 0x810d:
-        if (n == 1) r.wb_mode = table_name(k_wb_modes, v[0]);
+        if (n == 1) r.wb_mode = table_name(kWbModes, v[0]);
         break;
     case 0x8115:
         if (n == 2) r.exposure_index = static_cast<std::uint16_t>(be(v));

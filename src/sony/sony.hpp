@@ -16,7 +16,7 @@
 namespace sony {
 
 // The start of a camera document's root element: a buffer without it holds no document.
-inline constexpr std::string_view k_root = "<NonRealTimeMeta";
+inline constexpr std::string_view kRoot = "<NonRealTimeMeta";
 
 // Lens and exposure state decoded from one real-time metadata sample.
 // Every member stays absent until its tag is seen with a valid value.

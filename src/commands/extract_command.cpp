@@ -1,7 +1,7 @@
 // The extract command: the clip of the first positional goes to the extract library.
-#include "extract/extract.hpp"
 #include "commands/internal.hpp"
 #include "export/export.hpp"
+#include "extract/extract.hpp"
 #include "io/io.hpp"
 #include "text/text.hpp"
 
