@@ -202,8 +202,8 @@ Video mpeg12_video(Bytes es) {
         bits.skip(28); // horizontal and vertical size, aspect ratio
         const unsigned rate_code = bits.u(4);
         bits.skip(30); // bit rate, marker, VBV buffer size, constrained parameters
-        if (bits.flag()) bits.skip(64 * 8); // intra quantiser matrix
-        if (bits.flag()) bits.skip(64 * 8); // non-intra quantiser matrix
+        if (bits.flag()) bits.skip(std::size_t{64} * 8); // intra quantiser matrix
+        if (bits.flag()) bits.skip(std::size_t{64} * 8); // non-intra quantiser matrix
         if (!bits.ok()) continue;
         const std::size_t next = find_start(es, at + 4 + (bits.bits_read() + 7) / 8);
         // A sequence extension needs its identifier byte to tell it from other extensions.
@@ -396,7 +396,7 @@ std::optional<Rational> hevc_rate(Bytes nal) {
         profile_present[i] = bits.flag();
         level_present[i] = bits.flag();
     }
-    if (sub_layers > 0) bits.skip(2 * (8 - sub_layers));
+    if (sub_layers > 0) bits.skip(std::size_t{2} * (8 - sub_layers));
     for (unsigned i = 0; i < sub_layers; ++i)
         bits.skip((profile_present[i] ? 88 : 0) + (level_present[i] ? 8 : 0));
     bits.ue(); // sps_seq_parameter_set_id
@@ -439,7 +439,7 @@ std::optional<Rational> hevc_rate(Bytes nal) {
     if (bits.flag()) { // long-term reference pictures
         const std::uint32_t count = bits.ue();
         if (count > 32) return std::nullopt;
-        bits.skip(count * (poc_lsb_bits + 1));
+        bits.skip(std::size_t{count} * (poc_lsb_bits + 1));
     }
     bits.skip(2);                                       // temporal MVP, strong intra smoothing
     if (!bits.flag()) return std::nullopt;              // no VUI
@@ -666,7 +666,7 @@ Elementary audio_track(unsigned key, AudioKind kind) {
 
 // The result from the collected streams; absent when it holds nothing of use.
 std::optional<Stream> finish(Stream stream, const std::vector<Elementary>& streams,
-                             std::optional<std::string> fallback_codec) {
+                             const std::optional<std::string>& fallback_codec) {
     for (const Elementary& es : streams) {
         if (es.track == Track::Audio) {
             stream.audio.push_back(read_audio(es.bytes, es.audio));
