@@ -6,7 +6,7 @@
 
 #include "fuzz/fuzz_support.hpp"
 #include "fuzz/sony_summary.hpp"
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 
 namespace {
 

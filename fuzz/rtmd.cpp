@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.hpp"
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 
 namespace fuzz_support {
 

@@ -7,7 +7,7 @@
 
 #include "io/io.hpp"
 #include "paths/paths.hpp"
-#include "scan/readers.hpp"
+#include "scan/internal.hpp"
 #include "text/text.hpp"
 
 namespace scan {

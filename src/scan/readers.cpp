@@ -2,7 +2,7 @@
 // readers each kind of container gets, how each reader reads a clip and when it counts as
 // having given data. A new reader is a row of kReaders, a member of normalize::Readings and
 // its read function.
-#include "scan/readers.hpp"
+#include "scan/internal.hpp"
 
 #include "boxes/boxes.hpp"
 #include "cndm/cndm.hpp"

@@ -11,7 +11,7 @@
 #include "motion/motion.hpp"
 #include "normalize/normalize.hpp"
 #include "paths/paths.hpp"
-#include "scan/readers.hpp"
+#include "scan/internal.hpp"
 #include "text/text.hpp"
 
 namespace scan {

@@ -39,21 +39,6 @@ using EventSink = std::function<void(const ScanEvent&)>;
 // The JSON object printed for one event by the `scan` command.
 model::Json event_json(const ScanEvent& event);
 
-// Whether the path names a media file, judged by its final component alone.
-bool is_media(const fs::path& path);
-
-// The sorted media files at or below `path`; empty when there are none or it cannot be read.
-std::vector<fs::path> walk(const fs::path& path);
-
-struct Collected {
-    std::vector<std::string> media; // path bytes
-    std::vector<Rejected> rejected;
-};
-
-// Media files of all arguments (grouped by argument, duplicates removed) and the rejected
-// arguments.
-Collected collect(const std::vector<std::string>& args);
-
 // Whether to keep the finished clips in the returned list. A printing scan drops them.
 enum class KeepClips { Yes, No };
 

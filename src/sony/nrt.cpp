@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 #include "text/text.hpp"
 #include "tmcd/tmcd.hpp"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "io/io.hpp"
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 #include "text/text.hpp"
 
 namespace sony {

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "klv/klv.hpp"
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 
 namespace sony {
 

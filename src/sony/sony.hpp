@@ -15,9 +15,6 @@
 
 namespace sony {
 
-// The start of a camera document's root element: a buffer without it holds no document.
-inline constexpr std::string_view kRoot = "<NonRealTimeMeta";
-
 // Lens and exposure state decoded from one real-time metadata sample.
 // Every member stays absent until its tag is seen with a valid value.
 // Fixed texts point into static tables.
@@ -63,32 +60,6 @@ struct Sony {
 // document exists; never throws.
 std::optional<Sony> read(const std::filesystem::path& path, const boxes::Container* container);
 
-// The document of the first top-level "meta" box (payload at most 4 MiB) that holds
-// "<NonRealTimeMeta"; absent when no such box exists, its document yields no record,
-// or a read fails. Reads only those payloads.
-std::optional<Sony> read_top_xml(const boxes::Container& container);
-
-// The record described by `document`, `rtmd` empty. Absent when the text has no
-// "<NonRealTimeMeta" or gives none of capture gamma, capture primaries, model name.
-std::optional<Sony> parse_nrt(std::string_view document, std::string_view origin);
-
-// The document found inside `buffer` (from "<NonRealTimeMeta" to just after
-// "</NonRealTimeMeta>" or the end), parsed with origin "embedded". Absent when
-// the buffer holds no document or it yields no record.
-std::optional<Sony> parse_embedded(std::span<const std::uint8_t> buffer);
-
-// The "value" attribute of the first `<Item name="NAME"` tag; absent when the
-// item, its closing ">" or the attribute is missing.
-std::optional<std::string> item(std::string_view document, std::string_view name);
-
-// The first opening tag starting with `prefix`, up to but excluding its ">";
-// absent when the prefix or the ">" after it is missing. Borrows from `document`.
-std::optional<std::string_view> first_tag(std::string_view document, std::string_view prefix);
-
-// The double-quoted value of `name="..."` inside `tag`, as written; absent when
-// the attribute or its closing quote is missing.
-std::optional<std::string> attr(std::string_view tag, std::string_view name);
-
 // The start timecode "HH:MM:SS:FF" (";" before the frames when drop-frame)
 // from `ltc_start` and `half_step`; absent when `ltc_start` is absent, a units digit is
 // above 9, tens of minutes or seconds above 5, or the hours above 23.
@@ -102,9 +73,5 @@ std::optional<std::string_view> gamut_name(std::string_view primaries);
 
 // The gamut a capture gamma implies ("S-Gamut3", "S-Gamut3.Cine"); absent when none.
 std::optional<std::string_view> gamma_implied_gamut(std::string_view gamma);
-
-// The members decoded from one rtmd sample; decoding stops quietly at a
-// terminator or a truncated entry, keeping what was decoded before.
-Rtmd parse_rtmd(std::span<const std::uint8_t> sample);
 
 } // namespace sony

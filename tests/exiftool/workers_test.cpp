@@ -1,6 +1,6 @@
 // The persistent workers against today's two runs per batch, with the real exiftool: the same
 // scan output, byte for byte, apart from the timings.
-#include "scan/scan.hpp"
+#include "scan/internal.hpp"
 #include "support/support.hpp"
 #include "text/text.hpp"
 

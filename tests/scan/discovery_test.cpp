@@ -1,4 +1,4 @@
-#include "scan/scan.hpp"
+#include "scan/internal.hpp"
 #include "support/support.hpp"
 
 #include <gtest/gtest.h>

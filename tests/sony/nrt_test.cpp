@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 #include "support/bytes.hpp"
 
 namespace {

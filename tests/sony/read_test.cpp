@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "scan/readers.hpp"
-#include "sony/sony.hpp"
+#include "scan/internal.hpp"
+#include "sony/internal.hpp"
 #include "support/bytes.hpp"
 #include "support/support.hpp"
 

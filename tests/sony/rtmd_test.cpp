@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sony/sony.hpp"
+#include "sony/internal.hpp"
 #include "support/bytes.hpp"
 
 namespace {

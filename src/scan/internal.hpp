@@ -1,6 +1,7 @@
-// The media table: the file types a scan takes, how each is structured and which of the
-// engine's own readers it gets. Discovery's extension list, how a clip is opened and which
-// readers run come from this one table; a clip is opened once for all of its readers.
+// What the scan's own files share and its tests call: discovery, and the media table (the
+// file types a scan takes, how each is structured and which of the engine's own readers it
+// gets). Discovery's extension list, how a clip is opened and which readers run come from this
+// one table; a clip is opened once for all of its readers.
 #pragma once
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "normalize/normalize.hpp"
+#include "scan/scan.hpp"
 
 namespace scan {
 
@@ -42,5 +44,20 @@ struct MediaReadings {
 // its type gets over it. Never fails: a name that is no media, or a file that cannot be opened
 // or read, gives fewer readings or none.
 MediaReadings read_media(const std::filesystem::path& file);
+
+// Whether the path names a media file, judged by its final component alone.
+bool is_media(const fs::path& path);
+
+// The sorted media files at or below `path`; empty when there are none or it cannot be read.
+std::vector<fs::path> walk(const fs::path& path);
+
+struct Collected {
+    std::vector<std::string> media; // path bytes
+    std::vector<Rejected> rejected;
+};
+
+// Media files of all arguments (grouped by argument, duplicates removed) and the rejected
+// arguments.
+Collected collect(const std::vector<std::string>& args);
 
 } // namespace scan
