@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "boxes/boxes.hpp"
+#include "boxes/internal.hpp"
 #include "cndm/cndm.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "fuzz/sony_summary.hpp"

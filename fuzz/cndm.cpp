@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cndm/cndm.hpp"
+#include "cndm/internal.hpp"
 #include "fuzz/fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

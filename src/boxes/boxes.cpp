@@ -1,4 +1,4 @@
-#include "boxes/boxes.hpp"
+#include "boxes/internal.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -19,12 +19,8 @@ namespace boxes {
 using Bytes = std::span<const std::uint8_t>;
 using FourCC = std::array<std::uint8_t, 4>;
 
-// Largest "moov" payload any reader loads (256 MiB).
-inline constexpr std::uint64_t kMaxMoovPayload = 268'435'456;
 // Largest single sample any reader loads (1 MiB).
 inline constexpr std::uint64_t kMaxSampleSize = 1'048'576;
-// Most top-level boxes one scan visits; fragmented recordings have a few thousand.
-inline constexpr std::size_t kMaxTopBoxes = 100'000;
 
 // One child box: payload is buffer[start, end); offsets relative to the walked buffer.
 struct BoxEntry {
@@ -41,20 +37,14 @@ bool type_is(const FourCC& code, std::string_view type);
 // overrun, overflow, truncated 64-bit size). Walking a level this way holds no list of it.
 std::optional<BoxEntry> child_at(Bytes buffer, std::size_t at);
 
-// The child boxes of one level, in order, as child_at gives them: a malformed box ends the
-// list; the entries before it are kept.
-std::vector<BoxEntry> children(Bytes buffer);
-
 // Payload of the first child of `type`; absent when no child has that type. Borrows `buffer`.
 std::optional<Bytes> find(Bytes buffer, std::string_view type);
 
 // All of `bytes` (at most 8; any more are shifted out) as one big-endian unsigned number.
 std::uint64_t load_be(Bytes bytes);
 
-// Big-endian unsigned loads at `offset`; absent when the bytes lie outside the buffer.
-std::optional<std::uint16_t> u16(Bytes buffer, std::size_t offset);
+// A big-endian 32-bit load at `offset`; absent when the bytes lie outside the buffer.
 std::optional<std::uint32_t> u32(Bytes buffer, std::size_t offset);
-std::optional<std::uint64_t> u64(Bytes buffer, std::size_t offset);
 
 // One top-level box as seen from its header alone. `size` includes the header.
 struct TopBox {
@@ -64,32 +54,15 @@ struct TopBox {
     std::uint64_t size = 0;
 };
 
-enum class Visit { Continue, Stop };
-
-enum class ScanEnd {
-    Stopped,   // the visitor asked to stop
-    Exhausted, // no more headers: end of file, or a box ending past the end of the file
-    Failed,    // a read error, a header shorter than needed, or a size below its header
-};
-
-// Walks the top-level box headers of `source`, calling `visit` for each. Headers are served
-// from a window read at the current offset (1 KiB, doubling up to 64 KiB while the headers lie
-// densely back to back); a box that skips past the window costs one read at the next header.
-// Size 0 runs to the end of the source, size 1 takes the 64-bit size. A visited box that ends
-// past the end of the source ends the scan after the visit; so does the kMaxTopBoxes-th box.
-ScanEnd scan_top_level(const io::ByteSource& source,
-                       const std::function<Visit(const TopBox&)>& visit);
-
 // The payload of a top-level box, read whole; absent when larger than `limit` or unreadable.
 std::optional<std::vector<std::uint8_t>> read_payload(const io::ByteSource& source,
                                                       const TopBox& box, std::uint64_t limit);
 
 // A QuickTime-structured clip parsed once for all readers.
 struct Container {
-    io::ByteSource source;   // the clip's bytes
-    std::vector<TopBox> top; // the boxes scan_top_level visits, in order
-    std::optional<std::vector<std::uint8_t>>
-        moov; // payload of the first "moov", at most kMaxMoovPayload
+    io::ByteSource source;                         // the clip's bytes
+    std::vector<TopBox> top;                       // the boxes scan_top_level visits, in order
+    std::optional<std::vector<std::uint8_t>> moov; // payload of the first "moov", at most 256 MiB
 };
 
 // The container of `source`, which it takes over, with its top-level boxes and first "moov"
@@ -100,10 +73,6 @@ Container parse_container(io::ByteSource source);
 // Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
 // or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl);
-
-// Size of the first sample from an "stbl" payload's "stsz": the common size when non-zero,
-// else the first entry. Absent when "stsz" is missing, short or has no samples.
-std::optional<std::uint32_t> first_sample_size(Bytes stbl);
 
 // Where the first sample of a track lives in the file.
 struct SampleRef {

@@ -1,4 +1,4 @@
-#include "cndm/cndm.hpp"
+#include "cndm/internal.hpp"
 
 #include <vector>
 

@@ -20,9 +20,6 @@ struct Cndm {
 // may hold neither code.
 std::optional<Cndm> read(const boxes::Container& container);
 
-// The codes found in one sample's KLV packets; members stay absent when not found.
-Cndm parse_sample(std::span<const std::uint8_t> sample);
-
 // Display name of a transfer-curve code ("Canon Log 2", "Canon Log 3"); absent otherwise.
 std::optional<std::string_view> curve_name(std::uint8_t code);
 

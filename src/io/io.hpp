@@ -120,24 +120,9 @@ std::optional<Fd> open_regular(const Path& path);
 // end of the file), or absent on an error.
 std::optional<std::size_t> read_some(const Fd& file, char* buffer, std::size_t size);
 
-// Fills `out` from `offset` on, retrying interrupted and partial reads. The count read (less
-// than asked only at the end of the file), or absent on an error.
-std::optional<std::size_t> read_at(const Fd& file, std::uint64_t offset,
-                                   std::span<std::uint8_t> out);
-
 // The whole regular file at `path` if it holds at most `limit` bytes; absent when it cannot be
 // opened or read, or is larger (also when it grows past the limit while being read).
 std::optional<std::string> read_regular(const Path& path, std::uintmax_t limit);
-
-// What this process has done through open_regular and the reads above, for tests to measure.
-struct Counts {
-    std::uint64_t opens = 0; // files open_regular opened
-    std::uint64_t reads = 0; // read system calls
-    std::uint64_t bytes = 0; // bytes those calls returned
-};
-
-// The counts since the process started; never fails.
-Counts counts();
 
 // ---- Directories ----
 
@@ -171,25 +156,6 @@ Status create_directories(const Path& dir);
 std::optional<std::string> current_directory();
 
 // ---- Writing ----
-
-// A file this process created for writing, and its path.
-struct NewFile {
-    Fd file;
-    Path path;
-};
-
-// A new file beside `target` to write a replacement into: `target` + ".tmp", or a fresh
-// variant of that name when it exists. Never opens an existing file.
-Result<NewFile> create_temporary(const Path& target);
-
-// Writes all of `bytes`, retrying interrupted and partial writes.
-Status write_all(const Fd& file, std::string_view bytes);
-
-// Writes all of `bytes` and flushes them to the disk.
-Status write_synced(const Fd& file, std::string_view bytes);
-
-// Makes a rename in `dir` durable; a failure only weakens durability and is ignored.
-void sync_directory(const Path& dir);
 
 // Replaces `target` with `bytes` through a temporary file beside it that is flushed and then
 // renamed over it, so `target` holds the old content or the new, never a part. `permissions`
@@ -291,10 +257,6 @@ void close_input(Child& child);
 // How the child ended, looked at without reaping it (its id stays its own until stop),
 // waiting at most `limit` for it to end; absent while it still runs, or on error.
 std::optional<Exit> peek_exit(const Child& child, std::chrono::milliseconds limit);
-
-// Writes all of `bytes` to the child's standard input, waiting while its pipe is full, without
-// a SIGPIPE for us.
-Status send_all(Child& child, std::string_view bytes);
 
 // A guard process (a small /bin/sh loop in a process group of its own, so a terminal's
 // interrupt that ends this process leaves it running) that ends, by SIGKILL, the process group

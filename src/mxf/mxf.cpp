@@ -1,4 +1,4 @@
-#include "mxf/mxf.hpp"
+#include "mxf/internal.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -88,12 +88,6 @@ std::optional<Header> read(const io::ByteSource& source);
 // "DNxHD" (VC-3, also DNxHR), "JPEG 2000" or "Uncompressed"; absent for any other label.
 std::optional<std::string> codec_family(const Label& label);
 
-// The ISO/IEC 23091-2 code point of a colour primaries, transfer characteristic or coding
-// equations label; absent for any other label.
-std::optional<int> primaries_code(const Label& label);
-std::optional<int> transfer_code(const Label& label);
-std::optional<int> equations_code(const Label& label);
-
 // The rational as "24000/1001"; never fails.
 std::string to_text(const Rational& rate);
 

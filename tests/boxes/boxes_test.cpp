@@ -1,4 +1,5 @@
-#include "boxes/boxes.hpp"
+#include "boxes/internal.hpp"
+#include "io/internal.hpp"
 
 #include "support/bytes.hpp"
 #include "support/support.hpp"

@@ -1,4 +1,4 @@
-#include "cndm/cndm.hpp"
+#include "cndm/internal.hpp"
 
 #include "support/bytes.hpp"
 #include "support/support.hpp"

@@ -1,6 +1,6 @@
 // Byte sources: a file source and a memory source over the same bytes read alike, every read is
 // checked against the size and the caller's limit, and a file is opened without blocking.
-#include "io/io.hpp"
+#include "io/internal.hpp"
 
 #include "support/bytes.hpp"
 #include "support/support.hpp"

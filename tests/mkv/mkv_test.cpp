@@ -1,6 +1,6 @@
 #include "mkv/mkv.hpp"
 
-#include "io/io.hpp"
+#include "io/internal.hpp"
 #include "support/bytes.hpp"
 #include "support/support.hpp"
 

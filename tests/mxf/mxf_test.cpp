@@ -1,6 +1,6 @@
-#include "mxf/mxf.hpp"
+#include "mxf/internal.hpp"
 
-#include "io/io.hpp"
+#include "io/internal.hpp"
 #include "support/bytes.hpp"
 #include "support/support.hpp"
 #include "tmcd/tmcd.hpp"

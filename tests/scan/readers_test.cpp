@@ -1,5 +1,6 @@
 // The container readers of a scan: the media table, what each reader gives, and a clip opened
 // once for all of them.
+#include "io/internal.hpp"
 #include "scan/internal.hpp"
 #include "scan/scan.hpp"
 #include "support/bytes.hpp"

@@ -1,3 +1,4 @@
+#include "io/internal.hpp"
 #include "tmcd/tmcd.hpp"
 
 #include "boxes/boxes.hpp"
