@@ -78,17 +78,18 @@ constexpr Candidate kWbTemp[] = {{"Canon:ColorTemperature", kDeclared},
                                  {"Red:ColorTemperature", kDeclared},
                                  {"Keys:ColorTemperature", kDeclared}};
 constexpr Candidate kResolution[] = {{"Composite:ImageSize", kContainer}};
-// QuickTime tracks first; then the MXF picture descriptor, AVI, MPEG and RED headers.
-constexpr Candidate kFrameRate[] = {{"Track*:VideoFrameRate", kContainer},
-                                    {"zun-mxf:SampleRate", Kind::Decoded},
-                                    {"RIFF:VideoFrameRate", kContainer},
-                                    {"MPEG:FrameRate", kContainer},
-                                    {"Red:FrameRate", kContainer}};
+// QuickTime tracks first; then the MXF picture descriptor, AVI, MPEG and RED headers, and the
+// engine's own reading of an MPEG stream's video.
+constexpr Candidate kFrameRate[] = {
+    {"Track*:VideoFrameRate", kContainer}, {"zun-mxf:SampleRate", Kind::Decoded},
+    {"RIFF:VideoFrameRate", kContainer},   {"MPEG:FrameRate", kContainer},
+    {"Red:FrameRate", kContainer},         {"zun-mpeg:FrameRate", Kind::Decoded}};
 constexpr Candidate kCodec[] = {{"Track*:CompressorID", kContainer},
                                 {"Track*:VideoCodec", kContainer},
                                 {"zun-mxf:PictureEssenceCoding", Kind::Decoded},
                                 {"RIFF:VideoCodec", kContainer},
-                                {"Track*:CodecID", kContainer}};
+                                {"Track*:CodecID", kContainer},
+                                {"zun-mpeg:VideoCoding", Kind::Decoded}};
 constexpr Candidate kDate[] = {{"ExifIFD:DateTimeOriginal", kDeclared},
                                {"QuickTime:CreateDate", kContainer},
                                {"Track1:TrackCreateDate", kContainer}};
@@ -173,6 +174,29 @@ std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
     return out;
 }
 
+// An MPEG stream's video as the frame rate and codec rows see it: the sequence header's (or
+// parameter set's) rate as a number, and the codec family.
+void add_mpeg_sources(const mpeg::Stream& stream, std::vector<DecodedSource>& out) {
+    const auto source = [](std::string_view tag, std::optional<std::string> printed,
+                           std::string raw) {
+        return SourceRef{
+            "zun-mpeg",   "MPEG", std::string(tag), std::move(printed), model::Json(std::move(raw)),
+            Kind::Decoded};
+    };
+    if (const auto& rate = stream.frame_rate;
+        rate && rate->numerator > 0 && rate->denominator > 0) {
+        RawTag value{"MPEG", "FrameRate", std::nullopt,
+                     model::Json(static_cast<double>(rate->numerator) / rate->denominator)};
+        std::optional<std::string> text = format_frame_rate(value);
+        out.push_back({"zun-mpeg:FrameRate", std::move(value),
+                       source("FrameRate", std::move(text), mpeg::to_text(*rate))});
+    }
+    if (stream.codec)
+        out.push_back({"zun-mpeg:VideoCoding",
+                       RawTag{"MPEG", "VideoCoding", std::nullopt, model::Json(*stream.codec)},
+                       source("VideoCoding", stream.codec, *stream.codec)});
+}
+
 // Whether `text` reads HH:MM:SS:FF or HH:MM:SS;FF (two or more frame digits). Exiftool prints
 // an MXF start timecode as a duration in seconds, which must not pass for a timecode.
 bool timecode_shaped(std::string_view text) {
@@ -186,7 +210,8 @@ bool timecode_shaped(std::string_view text) {
     return true;
 }
 
-Field timecode_field(const TagIndex& index, const std::optional<ContainerTimecode>& tc) {
+Field timecode_field(const TagIndex& index, const std::optional<ContainerTimecode>& tc,
+                     const std::optional<mpeg::Stream>& stream) {
     Field out = unavailable_field("timecode", "file");
     if (tc) {
         out.value = tc->text;
@@ -206,6 +231,14 @@ Field timecode_field(const TagIndex& index, const std::optional<ContainerTimecod
             out = declared_field("timecode", "file", text, *tag);
             out.primary->kind = kContainer;
         }
+    }
+    // An MPEG stream's first GOP header, where nothing else gave a timecode.
+    if (!out.value && stream && stream->timecode) {
+        out.value = *stream->timecode;
+        out.status = Status::Found;
+        out.primary = SourceRef{
+            "zun-mpeg",   "MPEG", "GopTimecode", *stream->timecode, model::Json(*stream->timecode),
+            Kind::Decoded};
     }
     return out;
 }
@@ -373,8 +406,8 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags, const Readings&
     const std::optional<tmcd::StartTimecode>& tc = readings.timecode;
     const std::optional<mxf::Header>& mxf = readings.mxf;
     const std::optional<sony::Sony>& sony = readings.sony;
-    const std::vector<DecodedSource> decoded =
-        mxf ? mxf_sources(*mxf) : std::vector<DecodedSource>{};
+    std::vector<DecodedSource> decoded = mxf ? mxf_sources(*mxf) : std::vector<DecodedSource>{};
+    if (readings.mpeg) add_mpeg_sources(*readings.mpeg, decoded);
     const TagIndex idx{tags, decoded};
     std::optional<ContainerTimecode> timecode;
     if (tc)
@@ -391,7 +424,7 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags, const Readings&
         out.push_back(container_field(idx, id, tag));
     for (const Row& row : kFileRows)
         out.push_back(resolve(idx, row));
-    out.push_back(timecode_field(idx, timecode));
+    out.push_back(timecode_field(idx, timecode, readings.mpeg));
     out.push_back(audio_field(idx));
     out.push_back(resolve(idx, kDateRow));
     if (sony) fill_from_sony(out, *sony);

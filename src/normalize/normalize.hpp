@@ -10,6 +10,7 @@
 
 #include "cndm/cndm.hpp"
 #include "model/model.hpp"
+#include "mpeg/mpeg.hpp"
 #include "mxf/mxf.hpp"
 #include "sony/sony.hpp"
 #include "tmcd/tmcd.hpp"
@@ -23,6 +24,7 @@ struct Readings {
     std::optional<cndm::Cndm> canon{};             // "zun-cndm"
     std::optional<sony::Sony> sony{};              // "zun-sony"
     std::optional<mxf::Header> mxf{};              // "zun-mxf"
+    std::optional<mpeg::Stream> mpeg{};            // "zun-mpeg"
 };
 
 // Every field of one clip, in the fixed order: camera, exposure, colour block, container labels,

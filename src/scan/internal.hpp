@@ -20,6 +20,7 @@ enum class ContainerKind {
     QuickTimeMovie, // mov, mp4, m4v: boxes, possibly with a camera document inside
     CameraRaw,      // crm, braw: camera raw in QuickTime boxes
     Mxf,            // MXF: header partition and header metadata
+    Mpeg,           // mts, m2ts, mpg, mpeg: the head of a transport or program stream
     Other,          // left to exiftool; not opened by the engine's own readers
 };
 

@@ -4,9 +4,12 @@
 // its read function.
 #include "scan/internal.hpp"
 
+#include <algorithm>
+
 #include "boxes/boxes.hpp"
 #include "cndm/cndm.hpp"
 #include "io/io.hpp"
+#include "mpeg/mpeg.hpp"
 #include "mxf/mxf.hpp"
 #include "paths/paths.hpp"
 #include "sony/sony.hpp"
@@ -24,11 +27,11 @@ constexpr MediaType kMediaTypes[] = {
     {"mov", Kind::QuickTimeMovie}, {"mp4", Kind::QuickTimeMovie},
     {"m4v", Kind::QuickTimeMovie}, {"mxf", Kind::Mxf},
     {"r3d", Kind::Other},          {"crm", Kind::CameraRaw},
-    {"mts", Kind::Other},          {"avi", Kind::Other},
+    {"mts", Kind::Mpeg},           {"avi", Kind::Other},
     {"mkv", Kind::Other},          {"ari", Kind::Other},
-    {"mpg", Kind::Other},          {"dng", Kind::Other},
-    {"braw", Kind::CameraRaw},     {"m2ts", Kind::Other},
-    {"mpeg", Kind::Other},
+    {"mpg", Kind::Mpeg},           {"dng", Kind::Other},
+    {"braw", Kind::CameraRaw},     {"m2ts", Kind::Mpeg},
+    {"mpeg", Kind::Mpeg},
 };
 
 // A set of container kinds, one bit each.
@@ -39,7 +42,7 @@ constexpr Kinds bit(Kind kind) {
 }
 
 constexpr Kinds kQuickTime = bit(Kind::QuickTimeMovie) | bit(Kind::CameraRaw);
-constexpr Kinds kEveryKind = kQuickTime | bit(Kind::Mxf) | bit(Kind::Other);
+constexpr Kinds kEveryKind = kQuickTime | bit(Kind::Mxf) | bit(Kind::Mpeg) | bit(Kind::Other);
 
 // One clip as its readers see it.
 struct Clip {
@@ -84,12 +87,22 @@ bool read_mxf(const Clip& clip, normalize::Readings& out) {
     return out.mxf && (out.mxf->timecode || out.mxf->sample_rate || out.mxf->picture_coding);
 }
 
+// The head of a transport or program stream; a stream that gives none of codec, frame rate,
+// timecode and audio gives nothing.
+bool read_mpeg(const Clip& clip, normalize::Readings& out) {
+    if (!clip.source) return false;
+    const std::uint64_t length = std::min<std::uint64_t>(clip.source->size(), mpeg::kReadLimit);
+    const auto head = clip.source->read(0, length, mpeg::kReadLimit);
+    if (!head) return false;
+    out.mpeg = mpeg::read(*head);
+    return out.mpeg.has_value();
+}
+
 // In the order a clip's `readers` name them, after "exiftool".
 constexpr Reader kReaders[] = {
-    {"zun-tmcd", kQuickTime, read_timecode},
-    {"zun-cndm", kQuickTime, read_canon},
-    {"zun-sony", kEveryKind, read_sony},
-    {"zun-mxf", bit(Kind::Mxf), read_mxf},
+    {"zun-tmcd", kQuickTime, read_timecode},  {"zun-cndm", kQuickTime, read_canon},
+    {"zun-sony", kEveryKind, read_sony},      {"zun-mxf", bit(Kind::Mxf), read_mxf},
+    {"zun-mpeg", bit(Kind::Mpeg), read_mpeg},
 };
 
 } // namespace

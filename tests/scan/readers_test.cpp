@@ -13,12 +13,13 @@
 
 namespace {
 
-// Which readings are present ("T" timecode, "C" Canon, "S" Sony, "M" MXF, "-" absent), then
+// Which readings are present ("T" timecode, "C" Canon, "S" Sony, "M" MXF, "P" MPEG, "-"
+// absent), then
 // the readers that gave data.
 std::string describe(const scan::MediaReadings& media) {
     const normalize::Readings& r = media.readings;
     std::string out = std::string(r.timecode ? "T" : "-") + (r.canon ? "C" : "-") +
-                      (r.sony ? "S" : "-") + (r.mxf ? "M" : "-");
+                      (r.sony ? "S" : "-") + (r.mxf ? "M" : "-") + (r.mpeg ? "P" : "-");
     for (const std::string& name : media.readers)
         out += " " + name;
     return out;
@@ -32,8 +33,8 @@ TEST(ScanReaders, MediaTable) {
         {Kind::QuickTimeMovie, {"a.mov", "A.MOV", "dir/b.Mp4", "c.m4V", "x.y.mp4", "./e.mov"}},
         {Kind::CameraRaw, {"a.crm", "A.CRM", "b.braw", "c.BRaw"}},
         {Kind::Mxf, {"a.mxf", "B.MXF"}},
-        {Kind::Other,
-         {"a.r3d", "a.MTS", "a.avi", "a.mkv", "a.ari", "a.mpg", "a.dng", "a.m2ts", "a.mpeg"}},
+        {Kind::Mpeg, {"a.MTS", "a.mpg", "a.m2ts", "a.mpeg"}},
+        {Kind::Other, {"a.r3d", "a.avi", "a.mkv", "a.ari", "a.dng"}},
         {std::nullopt, // no media
          {".mov", "a.mov.xml", "mov", "a.", "", "a.mp4v", "a.m4a", "dir.mov/a", "a.mov/..", ".braw",
           "a.crm2"}},
@@ -69,14 +70,17 @@ TEST(ScanReaders, ReadingsAndReadersByContainer) {
         std::uint64_t opens; // files opened: the clip when its container is read, the sidecar
     };
     const Case cases[] = {
-        {"tc.mov", read_file(samples / "tc/tc24.mov"), false, "T--- zun-tmcd", 1},
-        {"coded.mp4", canon_movie(cndm_item(0xe211, 1, 7)), false, "-C-- zun-cndm", 1},
-        {"uncoded.mp4", canon_movie(be32(0)), false, "-C--", 1},
-        {"clip.mxf", read_file(samples / "formats/mpeg2_25p.mxf"), true, "--SM zun-sony zun-mxf",
+        {"tc.mov", read_file(samples / "tc/tc24.mov"), false, "T---- zun-tmcd", 1},
+        {"coded.mp4", canon_movie(cndm_item(0xe211, 1, 7)), false, "-C--- zun-cndm", 1},
+        {"uncoded.mp4", canon_movie(be32(0)), false, "-C---", 1},
+        {"clip.mxf", read_file(samples / "formats/mpeg2_25p.mxf"), true, "--SM- zun-sony zun-mxf",
          2},
-        {"raw.crm", read_file(samples / "tc/tc24.mov"), true, "T-S- zun-tmcd zun-sony", 2},
-        {"clip.MTS", "not opened", true, "--S- zun-sony", 1},
-        {"plain.mts", "not opened", false, "----", 0},
+        {"raw.crm", read_file(samples / "tc/tc24.mov"), true, "T-S-- zun-tmcd zun-sony", 2},
+        {"clip.MTS", read_file(samples / "formats/mpeg2_2997_ac3.m2ts"), true,
+         "--S-P zun-sony zun-mpeg", 2},
+        {"junk.mpg", "no stream", false, "-----", 1},
+        {"clip.AVI", "not opened", true, "--S-- zun-sony", 1},
+        {"plain.avi", "not opened", false, "-----", 0},
     };
     TempDir tmp;
     for (const Case& c : cases) {
