@@ -403,35 +403,17 @@ bool submit(Pool& pool, std::uint64_t ticket, std::span<const std::string> files
     return true;
 }
 
-// The entries of batch `ticket` over `files`, waiting for its worker (a batch not handed over
-// yet goes to the next idle one); see Batches.
-BatchRead collect(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {
-    const bool travels = worker_arguments(files).has_value();
-    auto working = [&] {
-        return std::any_of(pool.workers.begin(), pool.workers.end(),
-                           [&](const Worker& w) { return w.ticket == ticket; });
-    };
-    for (;;) {
-        auto it = pool.jobs.find(ticket);
-        if (it == pool.jobs.end()) {
-            // Not handed over yet (or handed out again): to the next worker that is free, once
-            // one is (a replacement may still be answering its probe).
-            if (!travels || pool.workers.empty()) break;
-            if (!submit(pool, ticket, files)) advance(pool);
-            continue;
-        }
-        if (!it->second.finished && working()) {
-            advance(pool);
-            continue;
-        }
+// The entries of batch `ticket` over `files` once no worker is at it any more: the answer its
+// worker settled, else two fresh runs (no worker took it, its names cannot travel in the
+// argument file, or the answer cannot be split exactly).
+BatchRead take_answer(Pool& pool, std::uint64_t ticket, const std::vector<std::string>& files) {
+    if (auto it = pool.jobs.find(ticket); it != pool.jobs.end()) {
         Job job = std::move(it->second);
         pool.jobs.erase(it);
-        const auto& parsed = job.parsed;
-        if (auto* failure = std::get_if<std::string>(&parsed))
+        if (auto* failure = std::get_if<std::string>(&job.parsed))
             return {combine_runs(*failure, *failure, files, job.passed), job.took};
         if (auto listed = combine_listing(std::get<Objects>(job.parsed), files, job.passed))
             return {std::move(*listed), job.took};
-        break;
     }
     const auto start = Clock::now();
     BatchResult result = read_batch(pool.tool, files);
@@ -565,9 +547,9 @@ std::optional<BatchRead> Batches::next() {
         if (!in_flight(pool, ticket)) break;
         advance(pool);
     }
-    BatchRead read = collect(pool, ticket, std::vector<std::string>(span.begin(), span.end()));
-    // Read now either way (collect hands the batch out itself when no worker could take it):
-    // it must not be handed out again.
+    // Here the batch is answered, or no worker can take it.
+    BatchRead read = take_answer(pool, ticket, std::vector<std::string>(span.begin(), span.end()));
+    // Read either way: a batch no worker could take must not hold up the ones after it.
     submitted_ = std::max(submitted_, batch + 1);
     // The worker that read it takes the next batch while this one's clips are made.
     submit_before(batch + 1 + ahead_);

@@ -147,54 +147,55 @@ ContainerTimecode mxf_timecode(const mxf::Timecode& tc) {
                       Kind::Decoded}};
 }
 
+// A value one of the engine's own readers decoded, under the key its candidate names
+// ("reader:Tag"): `value` for the rows, `printed` and `raw` as the source cites them.
+DecodedSource decoded_value(std::string_view key, std::string_view reader, std::string_view group,
+                            std::string_view tag, model::Json value,
+                            std::optional<std::string> printed, std::string raw) {
+    return {key, RawTag{std::string(group), std::string(tag), std::nullopt, std::move(value)},
+            SourceRef{std::string(reader), std::string(group), std::string(tag), std::move(printed),
+                      model::Json(std::move(raw)), Kind::Decoded}};
+}
+
+// A decoded picture rate `numerator`/`denominator` (`raw` as read) as a number of frames per
+// second, printed as the frame-rate row prints it; absent unless both parts are positive.
+std::optional<DecodedSource> decoded_rate(std::string_view key, std::string_view reader,
+                                          std::string_view group, std::string_view tag,
+                                          std::int64_t numerator, std::int64_t denominator,
+                                          std::string raw) {
+    if (numerator <= 0 || denominator <= 0) return std::nullopt;
+    const model::Json rate(static_cast<double>(numerator) / denominator);
+    std::optional<std::string> text =
+        format_frame_rate(RawTag{std::string(group), std::string(tag), std::nullopt, rate});
+    return decoded_value(key, reader, group, tag, rate, std::move(text), std::move(raw));
+}
+
 // The MXF picture descriptor's values as the frame rate and codec rows see them: the sample
 // rate as a number, the coding label as its codec family (an unknown label offers nothing).
 std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
     std::vector<DecodedSource> out;
-    const auto source = [](std::string_view tag, std::optional<std::string> printed,
-                           std::string raw) {
-        return SourceRef{
-            "zun-mxf",    "MXF", std::string(tag), std::move(printed), model::Json(std::move(raw)),
-            Kind::Decoded};
-    };
-    if (const auto& rate = header.sample_rate;
-        rate && rate->numerator > 0 && rate->denominator > 0) {
-        RawTag value{"MXF", "SampleRate", std::nullopt,
-                     model::Json(static_cast<double>(rate->numerator) / rate->denominator)};
-        std::optional<std::string> text = format_frame_rate(value);
-        out.push_back({"zun-mxf:SampleRate", std::move(value),
-                       source("SampleRate", std::move(text), mxf::to_text(*rate))});
-    }
+    if (const auto& rate = header.sample_rate)
+        if (auto value = decoded_rate("zun-mxf:SampleRate", "zun-mxf", "MXF", "SampleRate",
+                                      rate->numerator, rate->denominator, mxf::to_text(*rate)))
+            out.push_back(std::move(*value));
     if (header.picture_coding)
         if (std::optional<std::string> family = mxf::codec_family(*header.picture_coding))
-            out.push_back(
-                {"zun-mxf:PictureEssenceCoding",
-                 RawTag{"MXF", "PictureEssenceCoding", std::nullopt, model::Json(*family)},
-                 source("PictureEssenceCoding", family, mxf::label_text(*header.picture_coding))});
+            out.push_back(decoded_value("zun-mxf:PictureEssenceCoding", "zun-mxf", "MXF",
+                                        "PictureEssenceCoding", model::Json(*family), family,
+                                        mxf::label_text(*header.picture_coding)));
     return out;
 }
 
 // An MPEG stream's video as the frame rate and codec rows see it: the sequence header's (or
 // parameter set's) rate as a number, and the codec family.
 void add_mpeg_sources(const mpeg::Stream& stream, std::vector<DecodedSource>& out) {
-    const auto source = [](std::string_view tag, std::optional<std::string> printed,
-                           std::string raw) {
-        return SourceRef{
-            "zun-mpeg",   "MPEG", std::string(tag), std::move(printed), model::Json(std::move(raw)),
-            Kind::Decoded};
-    };
-    if (const auto& rate = stream.frame_rate;
-        rate && rate->numerator > 0 && rate->denominator > 0) {
-        RawTag value{"MPEG", "FrameRate", std::nullopt,
-                     model::Json(static_cast<double>(rate->numerator) / rate->denominator)};
-        std::optional<std::string> text = format_frame_rate(value);
-        out.push_back({"zun-mpeg:FrameRate", std::move(value),
-                       source("FrameRate", std::move(text), mpeg::to_text(*rate))});
-    }
+    if (const auto& rate = stream.frame_rate)
+        if (auto value = decoded_rate("zun-mpeg:FrameRate", "zun-mpeg", "MPEG", "FrameRate",
+                                      rate->numerator, rate->denominator, mpeg::to_text(*rate)))
+            out.push_back(std::move(*value));
     if (stream.codec)
-        out.push_back({"zun-mpeg:VideoCoding",
-                       RawTag{"MPEG", "VideoCoding", std::nullopt, model::Json(*stream.codec)},
-                       source("VideoCoding", stream.codec, *stream.codec)});
+        out.push_back(decoded_value("zun-mpeg:VideoCoding", "zun-mpeg", "MPEG", "VideoCoding",
+                                    model::Json(*stream.codec), stream.codec, *stream.codec));
 }
 
 // Whether `text` reads HH:MM:SS:FF or HH:MM:SS;FF (two or more frame digits). Exiftool prints

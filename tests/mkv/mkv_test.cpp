@@ -15,9 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::filesystem::path kSamples =
-    std::filesystem::path(ZUN_SOURCE_DIR) / "samples" / "formats";
-
 std::optional<mkv::Tracks> parse(const Bytes& bytes) {
     return mkv::read(io::ByteSource(bytes));
 }
@@ -134,9 +131,9 @@ TEST(MkvSamples, FfmpegAndMkvmergeFixtures) {
          1},
     };
     for (const Case& c : cases) {
-        const std::optional<mkv::Tracks> tracks = read_path(kSamples / c.file);
+        const std::optional<mkv::Tracks> tracks = read_path(kFormatSamples / c.file);
         EXPECT_EQ(summary(tracks), c.summary) << c.file;
-        EXPECT_EQ(parse(ascii(read_file(kSamples / c.file))), tracks) << c.file;
+        EXPECT_EQ(parse(format_sample(c.file)), tracks) << c.file;
         const mkv::Track* video = tracks ? mkv::first_video(*tracks) : nullptr;
         EXPECT_EQ(video ? video->number : 0, c.first_video) << c.file;
     }
@@ -146,7 +143,7 @@ TEST(MkvSamples, FfmpegAndMkvmergeFixtures) {
 TEST(MkvSamples, CutFiles) {
     for (const auto& [name, tracks_end] :
          {std::pair{"aac_first_mpeg4.mkv", 524}, std::pair{"remux_bt709.mkv", 4447}}) {
-        const Bytes whole = ascii(read_file(kSamples / name));
+        const Bytes whole = format_sample(name);
         const std::optional<mkv::Tracks> all = parse(whole);
         ASSERT_TRUE(all) << name;
         for (std::size_t n = 0; n <= whole.size(); ++n)
@@ -254,12 +251,12 @@ TEST(MkvWalk, ManyTrackEntries) {
 TEST(MkvRead, HugeSparseFileReadsTheHeadOnly) {
     TempDir dir;
     const auto path = dir / "huge.mkv";
-    write_file(path, read_file(kSamples / "h264_bt709.mkv"));
+    write_file(path, read_file(kFormatSamples / "h264_bt709.mkv"));
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(20'000'000'000)), 0);
     const io::Counts before = io::counts();
     const std::optional<mkv::Tracks> tracks = read_path(path);
     const io::Counts after = io::counts();
     ASSERT_TRUE(tracks);
-    EXPECT_EQ(tracks, read_path(kSamples / "h264_bt709.mkv"));
+    EXPECT_EQ(tracks, read_path(kFormatSamples / "h264_bt709.mkv"));
     EXPECT_LE(after.bytes - before.bytes, 64u << 10);
 }

@@ -15,13 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::filesystem::path kSamples =
-    std::filesystem::path(ZUN_SOURCE_DIR) / "samples" / "formats";
-
-Bytes sample(const char* name) {
-    return ascii(read_file(kSamples / name));
-}
-
 template <typename T> std::string or_dash(const std::optional<T>& value) {
     if (!value) return "-";
     if constexpr (std::is_same_v<T, std::string>)
@@ -159,7 +152,7 @@ TEST(MpegRead, FfmpegFixtures) {
     EXPECT_EQ(summary(mpeg::read(ts_video(0x1B, kAvcSps))), "TS188 AVC 24000/1001 -");
     EXPECT_EQ(summary(mpeg::read(ts_video(0x24, kHevcSps))), "TS188 HEVC 30000/1001 -");
     for (const auto& [file, expected] : cases) {
-        const Bytes bytes = sample(file);
+        const Bytes bytes = format_sample(file);
         const std::optional<mpeg::Stream> whole = mpeg::read(bytes);
         EXPECT_EQ(summary(whole), expected) << file;
         if (!whole) continue;
@@ -174,7 +167,7 @@ TEST(MpegRead, FfmpegFixtures) {
 }
 
 TEST(MpegRead, HostileInputGivesAbsentOrPart) {
-    const Bytes ts = sample("mpeg2_25_tc_mp2mono24k.ts");
+    const Bytes ts = format_sample("mpeg2_25_tc_mp2mono24k.ts");
     const std::string ts_whole = "TS188 MPEG-2 25/1 10:00:00:00, MPEG audio 24000 1";
     const auto at = [&](std::size_t packets) {
         return ts.begin() + static_cast<std::ptrdiff_t>(packets * 188);

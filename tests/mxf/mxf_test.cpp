@@ -16,13 +16,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::filesystem::path kSamples =
-    std::filesystem::path(ZUN_SOURCE_DIR) / "samples" / "formats";
-
-Bytes sample(const char* name) {
-    return ascii(read_file(kSamples / name));
-}
-
 // The header read from `bytes` in memory.
 std::optional<mxf::Header> parse(const Bytes& bytes) {
     return mxf::read(io::ByteSource(bytes));
@@ -260,11 +253,11 @@ TEST(MxfSamples, FfmpegFixtures) {
         {"mpeg2_bt601.mxf", mpeg2, square + "6/1/6"},
     };
     for (const Case& c : cases) {
-        const auto header = read_path(kSamples / c.file);
+        const auto header = read_path(kFormatSamples / c.file);
         EXPECT_EQ(summary(header), c.summary) << c.file;
         EXPECT_EQ(picture(header), c.picture) << c.file;
         EXPECT_EQ(sound(header), c.sound) << c.file;
-        EXPECT_EQ(parse(sample(c.file)), header) << c.file;
+        EXPECT_EQ(parse(format_sample(c.file)), header) << c.file;
     }
 }
 
@@ -343,7 +336,7 @@ TEST(MxfWalk, HeaderMetadataLayouts) {
 }
 
 TEST(MxfWalk, BadInputGivesAbsent) {
-    const Bytes good = sample("mpeg2_25p.mxf"); // pack 0..155, fill to 512, metadata to 5120
+    const Bytes good = format_sample("mpeg2_25p.mxf"); // pack 0..155, fill to 512, metadata to 5120
     const Bytes lying_item =
         cat({set(0x3B, 10, item(0x4803, uid(11))), set(0x0F, 11, item(0x1001, refs({12}))),
              set(0x14, 12, cat({timecode(93079, 25, 0), be16(0x1501), be16(40), be64(0)})),
@@ -506,7 +499,7 @@ TEST(MxfRead, HeaderMetadataLimit) {
 TEST(MxfRead, HugeSparseFileReadsTheHeaderOnly) {
     TempDir dir;
     const auto path = dir / "huge.mxf";
-    write_file(path, read_file(kSamples / "mpeg2_25p.mxf"));
+    write_file(path, read_file(kFormatSamples / "mpeg2_25p.mxf"));
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(20'000'000'000)), 0);
     const io::Counts before = io::counts();
     const auto header = read_path(path);

@@ -110,4 +110,8 @@ bool write_sparse(const std::filesystem::path& path,
     return ::close(fd) == 0 && ok;
 }
 
+Bytes format_sample(std::string_view name) {
+    return ascii(read_file(kFormatSamples / name));
+}
+
 } // namespace testing_support

@@ -22,6 +22,13 @@ Bytes u8(std::initializer_list<std::uint8_t> values);
 Bytes ascii(std::string_view text);
 Bytes zeros(std::size_t count);
 
+// The shipped format sample clips (samples/formats).
+inline const std::filesystem::path kFormatSamples =
+    std::filesystem::path(ZUN_SOURCE_DIR) / "samples" / "formats";
+
+// The bytes of the format sample `name`.
+Bytes format_sample(std::string_view name);
+
 // The parts joined in order.
 Bytes cat(std::initializer_list<Bytes> parts);
 
