@@ -164,7 +164,7 @@ std::optional<DecodedSource> decoded_rate(std::string_view key, std::string_view
                                           std::int64_t numerator, std::int64_t denominator,
                                           std::string raw) {
     if (numerator <= 0 || denominator <= 0) return std::nullopt;
-    const model::Json rate(static_cast<double>(numerator) / denominator);
+    const model::Json rate(static_cast<double>(numerator) / static_cast<double>(denominator));
     std::optional<std::string> text =
         format_frame_rate(RawTag{std::string(group), std::string(tag), std::nullopt, rate});
     return decoded_value(key, reader, group, tag, rate, std::move(text), std::move(raw));
