@@ -130,6 +130,13 @@ TEST(Golden, ContainerFormatsGiveTimecodeRateCodecAndAudio) {
         {"mpeg2_25_tc_mp2_ac3.mpg", {"01:02:03:04", "25 fps", "MPEG-2", nullptr, "zun-mpeg"}},
         {"qt_tc_25.CRM", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
         {"qt_tc_25.braw", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
+        // Mono AAC: the audio field takes the sample entry's template count (2) and sample size
+        // (16); the AudioSpecificConfig says 1 channel, and AAC has no sample size.
+        {"mpeg4_25_aacmono.mp4",
+         {nullptr, "25 fps", "mp4v", "2 ch \u00b7 48 kHz \u00b7 16-bit", "exiftool"}},
+        // The QuickTime sound description (version 1) holds the 6 channels; "16-bit" as above.
+        {"mpeg4_25_aac51.mov",
+         {nullptr, "25 fps", "mp4v", "6 ch \u00b7 48 kHz \u00b7 16-bit", "exiftool"}},
         // Matroska codecs come from exiftool's first CodecID tag for now: with the audio track
         // first that is the audio's, and mkvmerge's order of elements makes exiftool name the
         // tag VideoCodecID, which is not read. The mkv reader is to give the video track's.
