@@ -162,6 +162,15 @@ def main():
 
     mxf_seeds()
 
+    formats = os.path.join(ROOT, "samples", "formats")
+    for name in ("mpeg4_25_aacmono.mp4", "mpeg4_25_aac51.mov"):
+        with open(os.path.join(formats, name), "rb") as f:
+            write("esds", "seed-" + name, f.read())
+    # The mono clip's "esds" payload alone: the target reads its input as one too.
+    write("esds", "seed-payload", bytes.fromhex(
+        "0000000003808080250002000480808017401500000000011cc700011cc7"
+        "0580808005118856e500068080800102"))
+
 
 if __name__ == "__main__":
     main()

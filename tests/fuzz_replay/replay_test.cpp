@@ -21,6 +21,7 @@ extern "C" int fuzz_cli(const std::uint8_t* data, std::size_t size);
 extern "C" int fuzz_mxf(const std::uint8_t* data, std::size_t size);
 extern "C" int fuzz_mkv(const std::uint8_t* data, std::size_t size);
 extern "C" int fuzz_mpeg(const std::uint8_t* data, std::size_t size);
+extern "C" int fuzz_esds(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
@@ -34,7 +35,7 @@ struct Target {
 const Target kTargets[] = {
     {"boxes", fuzz_boxes}, {"nrt", fuzz_nrt},           {"rtmd", fuzz_rtmd}, {"cndm", fuzz_cndm},
     {"gcsv", fuzz_gcsv},   {"exiftool", fuzz_exiftool}, {"cli", fuzz_cli},   {"mxf", fuzz_mxf},
-    {"mkv", fuzz_mkv},     {"mpeg", fuzz_mpeg},
+    {"mkv", fuzz_mkv},     {"mpeg", fuzz_mpeg},         {"esds", fuzz_esds},
 };
 
 // The regular files of `folder`, sorted; none when the folder does not exist.
