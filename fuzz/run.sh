@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then targets=(boxes nrt rtmd cndm gcsv exiftool cli mxf mkv mpeg); fi
+if [ ${#targets[@]} -eq 0 ]; then targets=(boxes nrt rtmd cndm gcsv exiftool cli mxf mkv mpeg esds); fi
 build="$root/build-fuzz"
 
 if [ ! -f "$build/build.ninja" ]; then
@@ -23,7 +23,7 @@ for t in "${targets[@]}"; do
     mkdir -p "$corpus" "$crashes" "$work"
     # Inputs stay short so the committed corpus stays small; containers need more room.
     max_len=4096
-    if [ "$t" = boxes ]; then max_len=16384; fi
+    if [ "$t" = boxes ] || [ "$t" = esds ]; then max_len=16384; fi
     if [ "$t" = mxf ] || [ "$t" = mkv ] || [ "$t" = mpeg ]; then max_len=8192; fi
     echo "== $t: ${seconds}s"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
