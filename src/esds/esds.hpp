@@ -17,7 +17,7 @@ inline constexpr std::size_t kMaxTracks = 256;
 
 // The leading fields of an AudioSpecificConfig.
 struct AacConfig {
-    unsigned object_type = 0;           // audio object type, 1..95 (2 is AAC LC, 5 SBR, 29 PS)
+    unsigned object_type = 0;           // audio object type, 0..95 (2 is AAC LC, 5 SBR, 29 PS)
     unsigned channel_configuration = 0; // as coded, 0..15
     // Channels the configuration means: 1..6 the same, 7 → 8, 11 → 7, 12 → 8, 13 → 24,
     // 14 → 8; absent for 0 (a program config element decides) and reserved values. A PS
