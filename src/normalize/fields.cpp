@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 
 #include "normalize/internal.hpp"
@@ -77,7 +78,9 @@ constexpr Candidate kWbTemp[] = {{"Canon:ColorTemperature", kDeclared},
                                  {"Nikon:WhiteBalance", kDeclared},
                                  {"Red:ColorTemperature", kDeclared},
                                  {"Keys:ColorTemperature", kDeclared}};
-constexpr Candidate kResolution[] = {{"Composite:ImageSize", kContainer}};
+// The MXF picture descriptor's display size first: exiftool's size there is the stored one.
+constexpr Candidate kResolution[] = {{"zun-mxf:DisplaySize", Kind::Decoded},
+                                     {"Composite:ImageSize", kContainer}};
 // QuickTime tracks first; then the MXF picture descriptor, AVI, MPEG and RED headers, and the
 // engine's own reading of an MPEG stream's video.
 constexpr Candidate kFrameRate[] = {
@@ -93,6 +96,9 @@ constexpr Candidate kCodec[] = {{"Track*:CompressorID", kContainer},
 constexpr Candidate kDate[] = {{"ExifIFD:DateTimeOriginal", kDeclared},
                                {"QuickTime:CreateDate", kContainer},
                                {"Track1:TrackCreateDate", kContainer}};
+// Where no tag above dates the clip: exiftool's date built from a header's date and time (the
+// RED header's among them).
+constexpr Candidate kDateBuilt[] = {{"Composite:DateTimeOriginal", Kind::Computed}};
 
 // The camera and exposure rows, before the colour block.
 const Row kCameraRows[] = {
@@ -109,19 +115,38 @@ const Row kCameraRows[] = {
 };
 
 // The file rows after the container colour labels.
-const Row kFileRows[] = {
-    {"resolution", "file", kResolution, format_text, compare_text},
-    {"frame_rate", "file", kFrameRate, format_frame_rate, compare_numbers},
-    {"codec", "file", kCodec, format_text, compare_text},
-};
+const Row kResolutionRow = {"resolution", "file", kResolution, format_text, compare_text};
+const Row kFrameRateRow = {"frame_rate", "file", kFrameRate, format_frame_rate, compare_numbers};
+const Row kCodecRow = {"codec", "file", kCodec, format_text, compare_text};
 
 const Row kDateRow = {"date_recorded", "file", kDate, format_text, always_same};
+const Row kDateBuiltRow = {"date_recorded", "file", kDateBuilt, format_text, always_same};
 
-// Container colour labels: field id and the "Track*:" tag it comes from.
-constexpr std::pair<std::string_view, std::string_view> kContainerLabels[] = {
-    {"container_primaries", "ColorPrimaries"},
-    {"container_transfer", "TransferCharacteristics"},
-    {"container_matrix", "MatrixCoefficients"},
+// Formats only one maker's cameras write: the make their extension implies when no tag names
+// one ("r3d" only when exiftool read the RED header). Blackmagic RAW is not among them: other
+// makers' recorders write it too.
+struct FormatMaker {
+    std::string_view extension; // lower case
+    std::string_view make;
+    std::string_view rule;
+};
+constexpr FormatMaker kFormatMakers[] = {
+    {"r3d", "RED", "R3D->RED"},
+    {"ari", "ARRI", "ARI->ARRI"},
+    {"crm", "Canon", "CRM->Canon"},
+};
+
+// Container colour labels: field id, the "Track*:" tag it comes from and the label the
+// container readers decode for it.
+struct ContainerLabel {
+    std::string_view id;
+    std::string_view tag;
+    ColourLabel which;
+};
+constexpr ContainerLabel kContainerLabels[] = {
+    {"container_primaries", "ColorPrimaries", ColourLabel::Primaries},
+    {"container_transfer", "TransferCharacteristics", ColourLabel::Transfer},
+    {"container_matrix", "MatrixCoefficients", ColourLabel::Matrix},
 };
 
 Field resolve(const TagIndex& index, const Row& row) {
@@ -170,7 +195,11 @@ std::optional<DecodedSource> decoded_rate(std::string_view key, std::string_view
     return decoded_value(key, reader, group, tag, rate, std::move(text), std::move(raw));
 }
 
-// The MXF picture descriptor's values as the frame rate and codec rows see them: the sample
+std::string size_text(const mxf::Size& size) {
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+// The MXF picture descriptor's values as the resolution, frame rate and codec rows see them: the sample
 // rate as a number, the coding label as its codec family (an unknown label offers nothing).
 std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
     std::vector<DecodedSource> out;
@@ -178,6 +207,11 @@ std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
         if (auto value = decoded_rate("zun-mxf:SampleRate", "zun-mxf", "MXF", "SampleRate",
                                       rate->numerator, rate->denominator, mxf::to_text(*rate)))
             out.push_back(std::move(*value));
+    if (const auto& size = header.display_size) {
+        const std::string text = size_text(*size);
+        out.push_back(decoded_value("zun-mxf:DisplaySize", "zun-mxf", "MXF", "DisplaySize",
+                                    model::Json(text), text, text));
+    }
     if (header.picture_coding)
         if (std::optional<std::string> family = mxf::codec_family(*header.picture_coding))
             out.push_back(decoded_value("zun-mxf:PictureEssenceCoding", "zun-mxf", "MXF",
@@ -244,51 +278,81 @@ Field timecode_field(const TagIndex& index, const std::optional<ContainerTimecod
     return out;
 }
 
-// The sample rate in Hz: the printed text when it is a plain positive decimal (exiftool's
-// numeric value of AC-3 audio is a rate code, 0 for 48 kHz), else the raw number.
-double sample_rate(const RawTag& tag) {
-    if (tag.printed) {
-        // The fixed decimal syntax without a sign or a bare point: digits, optionally "." digits.
-        const std::string_view text = text::trim(*tag.printed);
-        const bool plain =
-            !text.empty() && text.front() != '-' && text.front() != '.' && text.back() != '.';
-        if (plain)
-            if (auto parsed = text::parse_decimal(text, text::DecimalSyntax::Fixed);
-                parsed && !parsed->out_of_range && parsed->value > 0.0)
-                return parsed->value;
+// The resolution: for MXF the descriptor's display size. Exiftool's size of an MXF picture is
+// the stored one (of one field in field layouts), another quantity: equal to it, it does not
+// make the sources differ.
+Field resolution_field(const TagIndex& index, const std::optional<mxf::Header>& mxf) {
+    Field out = resolve(index, kResolutionRow);
+    if (out.status != Status::SourcesDiffer || !mxf || !mxf->stored_size) return out;
+    const RawTag* size = index.find("Composite:ImageSize");
+    if (size == nullptr || out.alternates.size() != 1) return out;
+    mxf::Size field = *mxf->stored_size;
+    const auto layout = mxf->frame_layout;
+    if (layout == mxf::FrameLayout::SeparateFields || layout == mxf::FrameLayout::MixedFields)
+        field.height /= 2;
+    const std::string text = display_text(*size);
+    if (text == size_text(*mxf->stored_size) || text == size_text(field)) {
+        out.status = Status::Found;
+        out.note.reset();
     }
-    return numeric_value(tag).value_or(0.0);
+    return out;
 }
 
-Field audio_field(const TagIndex& index) {
-    const RawTag* first_rate = nullptr;
-    std::uint64_t rates = 0;
-    double channel_sum = 0.0;
-    const RawTag* bits = nullptr;
-    for (const RawTag& tag : index.tags) {
-        if (tag.name == "AudioSampleRate") {
-            if (first_rate == nullptr) first_rate = &tag;
-            ++rates;
-        } else if (tag.name == "AudioChannels") {
-            if (auto v = numeric_value(tag)) channel_sum += *v;
-        } else if (tag.name == "AudioBitsPerSample" && bits == nullptr) {
-            bits = &tag;
-        }
-    }
-    if (first_rate == nullptr) return unavailable_field("audio", "file");
-    const std::string channels =
-        channel_sum > 0.0 ? integer_text(channel_sum) : std::to_string(rates);
-    const double rate = sample_rate(*first_rate);
-    std::string suffix;
-    if (bits != nullptr)
-        if (auto depth = numeric_value(*bits)) suffix = " \u00b7 " + integer_text(*depth) + "-bit";
+// A Matroska clip's codec is its video track's: exiftool's CodecID or VideoCodecID tag with that
+// track's id when there is one, else the reader's. Absent without a video track with an id.
+std::optional<Field> matroska_codec(const TagIndex& index, const std::optional<mkv::Tracks>& mkv) {
+    const mkv::Track* video = mkv ? mkv::first_video(*mkv) : nullptr;
+    if (!video || video->codec_id.empty()) return std::nullopt;
     Field out;
-    out.id = "audio";
+    out.id = "codec";
     out.section = "file";
-    out.value = channels + " ch \u00b7 " + decimal_text(rate / 1000.0, 1) + " kHz" + suffix;
+    out.value = video->codec_id;
     out.status = Status::Found;
-    out.primary = exiftool_source(*first_rate, kContainer);
+    for (const RawTag& tag : index.tags)
+        if ((tag.name == "CodecID" || tag.name == "VideoCodecID") &&
+            display_text(tag) == video->codec_id) {
+            out.primary = exiftool_source(tag, kContainer);
+            return out;
+        }
+    out.primary = SourceRef{"zun-mkv",        "Matroska", "CodecID", video->codec_id,
+                            model::Json(video->codec_id), Kind::Decoded};
     return out;
+}
+
+// A value one of the format rules gives: status computed, the rule as primary.
+Field format_rule_field(std::string_view id, std::string_view value, std::string_view rule,
+                        std::string_view ext) {
+    Field out;
+    out.id = id;
+    out.section = id == "make" ? "camera" : "file";
+    out.value = std::string(value);
+    out.status = Status::Computed;
+    out.primary = SourceRef{"zun-rule",        "format", std::string(rule), std::nullopt,
+                            model::Json(std::string(ext)), Kind::Computed};
+    return out;
+}
+
+bool has_red_header(const TagIndex& index) {
+    return std::any_of(index.tags.begin(), index.tags.end(),
+                       [](const RawTag& tag) { return tag.group == "Red"; });
+}
+
+// Fills the make of a format only one maker writes, with the model tag as alternate, and the
+// codec of a RED file, where no tag gave them.
+void apply_format_rules(std::vector<Field>& fields, const TagIndex& index, std::string_view ext) {
+    const std::string lowered = text::lower(ext);
+    const bool red = lowered == "r3d" && has_red_header(index);
+    for (const FormatMaker& maker : kFormatMakers) {
+        if (maker.extension != lowered || (lowered == "r3d" && !red)) continue;
+        Field made = format_rule_field("make", maker.make, maker.rule, ext);
+        for (const Candidate& candidate : kModel)
+            if (const RawTag* tag = index.find(candidate.key)) {
+                made.alternates.push_back(exiftool_source(*tag, kDeclared));
+                break;
+            }
+        offer_field(fields, std::move(made));
+    }
+    if (red) offer_field(fields, format_rule_field("codec", "REDCODE", "R3D->REDCODE", ext));
 }
 
 Field file_size_field(std::uint64_t size, std::string_view ext) {
@@ -421,14 +485,23 @@ std::vector<Field> build_fields(const std::vector<RawTag>& tags, const Readings&
         out.push_back(resolve(idx, row));
     out.push_back(unavailable_field("tint", "color", "no_source_tag"));
     append_color_block(out, idx, readings.canon, sony);
-    for (const auto& [id, tag] : kContainerLabels)
-        out.push_back(container_field(idx, id, tag));
-    for (const Row& row : kFileRows)
-        out.push_back(resolve(idx, row));
+    for (const ContainerLabel& label : kContainerLabels) {
+        Field field = container_field(idx, label.id, label.tag);
+        if (!field.value)
+            if (std::optional<Field> read = decoded_label_field(readings, label.id, label.which))
+                field = std::move(*read);
+        out.push_back(std::move(field));
+    }
+    out.push_back(resolution_field(idx, mxf));
+    out.push_back(resolve(idx, kFrameRateRow));
+    std::optional<Field> mkv_codec = matroska_codec(idx, readings.mkv);
+    out.push_back(mkv_codec ? std::move(*mkv_codec) : resolve(idx, kCodecRow));
     out.push_back(timecode_field(idx, timecode, readings.mpeg));
-    out.push_back(audio_field(idx));
-    out.push_back(resolve(idx, kDateRow));
+    out.push_back(audio_field(idx, readings));
+    Field date = resolve(idx, kDateRow);
+    out.push_back(date.value ? std::move(date) : resolve(idx, kDateBuiltRow));
     if (sony) fill_from_sony(out, *sony);
+    apply_format_rules(out, idx, ext);
     out.push_back(file_size_field(size, ext));
     return out;
 }

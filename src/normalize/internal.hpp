@@ -11,6 +11,7 @@
 
 #include "cndm/cndm.hpp"
 #include "model/model.hpp"
+#include "normalize/normalize.hpp"
 #include "sony/sony.hpp"
 
 namespace normalize {
@@ -140,6 +141,27 @@ void append_color_block(std::vector<model::Field>& fields, const TagIndex& index
 // A container colour label from the first "Track*:" tag of that name, note "container_label".
 model::Field container_field(const TagIndex& index, std::string_view id,
                              std::string_view track_tag);
+
+// ---- Container picture and sound ----
+
+// One of a container's three colour labels.
+enum class ColourLabel { Primaries, Transfer, Matrix };
+
+// The colour label `id` from a code point the MXF reader (first) or the Matroska reader read,
+// named as exiftool names it in a QuickTime "colr" box; note "container_label". Absent when
+// neither gives a code point with a name.
+std::optional<model::Field> decoded_label_field(const Readings& readings, std::string_view id,
+                                                ColourLabel which);
+
+// A sample rate tag in Hz: its printed text when that is a plain positive decimal (exiftool's
+// numeric value of AC-3 audio is a rate code), else its number; 0 when neither is usable.
+double sample_rate(const model::RawTag& tag);
+
+// "N ch · R kHz[ · B-bit]": the channels summed over the audio tracks (exiftool's rate tags,
+// MPEG audio, the MPEG reader's streams), each counted by its channel tags, its decoder
+// configuration or its stream header, else as one; the first track's rate. Unavailable when no
+// track has a rate.
+model::Field audio_field(const TagIndex& index, const Readings& readings);
 
 // ---- Sony document fill ----
 

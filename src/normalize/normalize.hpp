@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cndm/cndm.hpp"
+#include "esds/esds.hpp"
+#include "mkv/mkv.hpp"
 #include "model/model.hpp"
 #include "mpeg/mpeg.hpp"
 #include "mxf/mxf.hpp"
@@ -25,6 +27,8 @@ struct Readings {
     std::optional<sony::Sony> sony{};              // "zun-sony"
     std::optional<mxf::Header> mxf{};              // "zun-mxf"
     std::optional<mpeg::Stream> mpeg{};            // "zun-mpeg"
+    std::optional<mkv::Tracks> mkv{};              // "zun-mkv"
+    std::optional<std::vector<esds::AacTrack>> aac{}; // "zun-esds"
 };
 
 // Every field of one clip, in the fixed order: camera, exposure, colour block, container labels,

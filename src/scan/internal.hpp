@@ -21,6 +21,7 @@ enum class ContainerKind {
     CameraRaw,      // crm, braw: camera raw in QuickTime boxes
     Mxf,            // MXF: header partition and header metadata
     Mpeg,           // mts, m2ts, mpg, mpeg: the head of a transport or program stream
+    Matroska,       // mkv: the EBML header and the segment's track entries
     Other,          // left to exiftool; not opened by the engine's own readers
 };
 
@@ -35,7 +36,8 @@ struct MediaType {
 std::optional<MediaType> media_type(const std::filesystem::path& path);
 
 // What the engine's own readers found in one media file, and the names of those that gave
-// data ("zun-tmcd", "zun-cndm", "zun-sony", "zun-mxf", in that order).
+// data ("zun-tmcd", "zun-cndm", "zun-sony", "zun-mxf", "zun-mpeg", "zun-mkv", "zun-esds", in
+// that order).
 struct MediaReadings {
     normalize::Readings readings;
     std::vector<std::string> readers;

@@ -8,7 +8,9 @@
 
 #include "boxes/boxes.hpp"
 #include "cndm/cndm.hpp"
+#include "esds/esds.hpp"
 #include "io/io.hpp"
+#include "mkv/mkv.hpp"
 #include "mpeg/mpeg.hpp"
 #include "mxf/mxf.hpp"
 #include "paths/paths.hpp"
@@ -28,7 +30,7 @@ constexpr MediaType kMediaTypes[] = {
     {"m4v", Kind::QuickTimeMovie}, {"mxf", Kind::Mxf},
     {"r3d", Kind::Other},          {"crm", Kind::CameraRaw},
     {"mts", Kind::Mpeg},           {"avi", Kind::Other},
-    {"mkv", Kind::Other},          {"ari", Kind::Other},
+    {"mkv", Kind::Matroska},          {"ari", Kind::Other},
     {"mpg", Kind::Mpeg},           {"dng", Kind::Other},
     {"braw", Kind::CameraRaw},     {"m2ts", Kind::Mpeg},
     {"mpeg", Kind::Mpeg},
@@ -42,7 +44,8 @@ constexpr Kinds bit(Kind kind) {
 }
 
 constexpr Kinds kQuickTime = bit(Kind::QuickTimeMovie) | bit(Kind::CameraRaw);
-constexpr Kinds kEveryKind = kQuickTime | bit(Kind::Mxf) | bit(Kind::Mpeg) | bit(Kind::Other);
+constexpr Kinds kEveryKind =
+    kQuickTime | bit(Kind::Mxf) | bit(Kind::Mpeg) | bit(Kind::Matroska) | bit(Kind::Other);
 
 // One clip as its readers see it.
 struct Clip {
@@ -80,11 +83,16 @@ bool read_sony(const Clip& clip, normalize::Readings& out) {
     return out.sony.has_value();
 }
 
-// Header metadata that gives none of timecode, rate and coding gives nothing.
+// Header metadata that gives none of timecode, picture rate, coding, size, colour and sound
+// gives nothing.
 bool read_mxf(const Clip& clip, normalize::Readings& out) {
     if (!clip.source) return false;
     out.mxf = mxf::read(*clip.source);
-    return out.mxf && (out.mxf->timecode || out.mxf->sample_rate || out.mxf->picture_coding);
+    if (!out.mxf) return false;
+    const mxf::Header& header = *out.mxf;
+    return header.timecode || header.sample_rate || header.picture_coding ||
+           header.display_size || header.color_primaries || header.transfer_characteristic ||
+           header.coding_equations || header.channel_count;
 }
 
 // The head of a transport or program stream; a stream that gives none of codec, frame rate,
@@ -98,11 +106,26 @@ bool read_mpeg(const Clip& clip, normalize::Readings& out) {
     return out.mpeg.has_value();
 }
 
+// Track entries without a track of any type give nothing (mkv::read gives none such).
+bool read_matroska(const Clip& clip, normalize::Readings& out) {
+    if (!clip.source) return false;
+    out.mkv = mkv::read(*clip.source);
+    return out.mkv.has_value();
+}
+
+// The AAC decoder configurations of the sample entries.
+bool read_aac(const Clip& clip, normalize::Readings& out) {
+    if (!clip.container) return false;
+    out.aac = esds::read(*clip.container);
+    return out.aac.has_value();
+}
+
 // In the order a clip's `readers` name them, after "exiftool".
 constexpr Reader kReaders[] = {
     {"zun-tmcd", kQuickTime, read_timecode},  {"zun-cndm", kQuickTime, read_canon},
     {"zun-sony", kEveryKind, read_sony},      {"zun-mxf", bit(Kind::Mxf), read_mxf},
-    {"zun-mpeg", bit(Kind::Mpeg), read_mpeg},
+    {"zun-mpeg", bit(Kind::Mpeg), read_mpeg}, {"zun-mkv", bit(Kind::Matroska), read_matroska},
+    {"zun-esds", kQuickTime, read_aac},
 };
 
 } // namespace

@@ -89,64 +89,109 @@ TEST(Golden, ScanOfTheShippedSamples) {
 }
 
 // What `scan` makes of clips in the professional and other containers, against what ffmpeg
-// wrote into them (samples/formats/README.md): timecode, frame rate, codec, audio, readers.
-TEST(Golden, ContainerFormatsGiveTimecodeRateCodecAndAudio) {
+// wrote into them (samples/formats/README.md): resolution, frame rate, codec, timecode, audio,
+// the three container colour labels and the last reader.
+TEST(Golden, ContainerFormatsGivePictureAndSound) {
     if (!fs::exists("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool is not installed";
     struct Expect {
-        const char* timecode;
+        const char* resolution;
         const char* frame_rate;
         const char* codec;
+        const char* timecode;
         const char* audio;
+        const char* colour; // primaries / transfer / matrix
         const char* last_reader;
     };
     const std::map<std::string, Expect> expected = {
-        {"mpeg2_25p.mxf", {"01:02:03:04", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        {"dnxhr_lb_23976.mxf", {"01:00:00:00", "23.976 fps", "DNxHD", nullptr, "zun-mxf"}},
-        {"h264_2997df.mxf", {"00:59:59;28", "29.97 fps", "AVC", nullptr, "zun-mxf"}},
-        {"jpeg2000_50p.mxf", {"10:11:12:13", "50 fps", "JPEG 2000", nullptr, "zun-mxf"}},
-        {"mpeg2_5994df.mxf",
-         {"00:10:00;02", "59.94 fps", "MPEG-2", "1 ch \u00b7 48 kHz", "zun-mxf"}},
-        {"mpeg2_320x180.mxf", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        {"mpeg2_25i_tff.mxf", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        {"d10_720x608_25i.mxf", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        // Two channels in the file (mxf::read counts 2); the audio field does not take exiftool's
-        // MXF ChannelCount and counts the one sound track instead.
-        {"mpeg2_pcm_stereo.mxf",
-         {"00:00:00:00", "25 fps", "MPEG-2", "1 ch \u00b7 48 kHz", "zun-mxf"}},
-        {"dnxhr_lb_opatom.mxf", {"00:00:00:00", "25 fps", "DNxHD", nullptr, "zun-mxf"}},
-        {"pcm_s24_opatom.mxf", {"00:00:00:00", nullptr, nullptr, "1 ch \u00b7 48 kHz", "zun-mxf"}},
-        {"mpeg2_bt709.mxf", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        {"mpeg2_pq.mxf", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        {"mpeg2_hlg.mxf", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        {"mpeg2_bt601.mxf", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mxf"}},
-        {"mjpeg_25.avi", {nullptr, "25 fps", "MJPG", "1 ch \u00b7 48 kHz", "exiftool"}},
-        {"mpeg2_25.mpg", {"00:00:00:00", "25 fps", "MPEG-2", nullptr, "zun-mpeg"}},
-        {"mpeg4_24_tc.mkv", {"02:03:04:05", "24 fps", "V_MPEG4/ISO/ASP", nullptr, "exiftool"}},
-        // Stereo AC-3: the audio field does not count the reader's channels yet.
-        {"mpeg2_2997_ac3.m2ts",
-         {"00:00:00:00", "29.97 fps", "MPEG-2", "1 ch \u00b7 48 kHz", "zun-mpeg"}},
-        {"h264_2997i_ac3.m2ts", {nullptr, "29.97 fps", "AVC", "1 ch \u00b7 48 kHz", "zun-mpeg"}},
-        {"mpeg1_24_mp2mono.mpg", {"00:00:00:00", "24 fps", "MPEG-1", nullptr, "zun-mpeg"}},
-        {"mpeg2_25_tc_mp2_ac3.mpg", {"01:02:03:04", "25 fps", "MPEG-2", nullptr, "zun-mpeg"}},
-        {"qt_tc_25.CRM", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
-        {"qt_tc_25.braw", {"03:04:05:06", "25 fps", "mp4v", nullptr, "zun-tmcd"}},
-        // Mono AAC: the audio field takes the sample entry's template count (2) and sample size
-        // (16); the AudioSpecificConfig says 1 channel, and AAC has no sample size.
-        {"mpeg4_25_aacmono.mp4",
-         {nullptr, "25 fps", "mp4v", "2 ch \u00b7 48 kHz \u00b7 16-bit", "exiftool"}},
-        // The QuickTime sound description (version 1) holds the 6 channels; "16-bit" as above.
-        {"mpeg4_25_aac51.mov",
-         {nullptr, "25 fps", "mp4v", "6 ch \u00b7 48 kHz \u00b7 16-bit", "exiftool"}},
-        // Matroska codecs come from exiftool's first CodecID tag for now: with the audio track
-        // first that is the audio's, and mkvmerge's order of elements makes exiftool name the
-        // tag VideoCodecID, which is not read. The mkv reader is to give the video track's.
         {"aac_first_mpeg4.mkv",
-         {nullptr, "25 fps", "A_AAC", "2 ch \u00b7 44.1 kHz \u00b7 32-bit", "exiftool"}},
-        {"remux_bt709.mkv", {nullptr, "25 fps", nullptr, nullptr, "exiftool"}},
-        {"h264_bt709.mkv", {nullptr, "25 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
-        {"h264_pq.mkv", {nullptr, "25 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
-        {"h264_hlg.mkv", {nullptr, "25 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
-        {"h264_bt601_tff.mkv", {nullptr, "29.97 fps", "V_MPEG4/ISO/AVC", nullptr, "exiftool"}},
+         {"64x48", "25 fps", "V_MPEG4/ISO/ASP", nullptr, "2 ch \u00b7 44.1 kHz \u00b7 32-bit",
+          nullptr, "zun-mkv"}},
+        // The display size; exiftool's 720x304 is the stored size of one field.
+        {"d10_720x608_25i.mxf",
+         {"720x576", "25 fps", "MPEG-2", "00:00:00:00", nullptr, nullptr, "zun-mxf"}},
+        {"dnxhr_lb_23976.mxf",
+         {"256x120", "23.976 fps", "DNxHD", "01:00:00:00", nullptr, nullptr, "zun-mxf"}},
+        {"dnxhr_lb_opatom.mxf",
+         {"256x120", "25 fps", "DNxHD", "00:00:00:00", nullptr, nullptr, "zun-mxf"}},
+        {"h264_2997df.mxf",
+         {"64x64", "29.97 fps", "AVC", "00:59:59;28", nullptr, nullptr, "zun-mxf"}},
+        // Exiftool gives no picture size for this AVC stream, and the MPEG reader reads none.
+        {"h264_2997i_ac3.m2ts",
+         {nullptr, "29.97 fps", "AVC", nullptr, "2 ch \u00b7 48 kHz", nullptr, "zun-mpeg"}},
+        {"h264_bt601_tff.mkv",
+         {"64x48", "29.97 fps", "V_MPEG4/ISO/AVC", nullptr, nullptr, "BT.601 / BT.601 / BT.601",
+          "zun-mkv"}},
+        {"h264_bt709.mkv",
+         {"64x48", "25 fps", "V_MPEG4/ISO/AVC", nullptr, nullptr, "BT.709 / BT.709 / BT.709",
+          "zun-mkv"}},
+        {"h264_hlg.mkv",
+         {"64x48", "25 fps", "V_MPEG4/ISO/AVC", nullptr, nullptr,
+          "BT.2020, BT.2100 / BT.2100 HLG, ARIB STD-B67 / BT.2020 non-constant luminance, BT.2100 "
+          "YCbCr",
+          "zun-mkv"}},
+        {"h264_pq.mkv",
+         {"64x48", "25 fps", "V_MPEG4/ISO/AVC", nullptr, nullptr,
+          "BT.2020, BT.2100 / SMPTE ST 2084, ITU BT.2100 PQ / BT.2020 non-constant luminance, "
+          "BT.2100 YCbCr",
+          "zun-mkv"}},
+        {"jpeg2000_50p.mxf",
+         {"64x64", "50 fps", "JPEG 2000", "10:11:12:13", nullptr, nullptr, "zun-mxf"}},
+        {"mjpeg_25.avi",
+         {"64x48", "25 fps", "MJPG", nullptr, "2 ch \u00b7 48 kHz", nullptr, "exiftool"}},
+        {"mpeg1_24_mp2mono.mpg",
+         {"64x48", "24 fps", "MPEG-1", "00:00:00:00", "1 ch \u00b7 44.1 kHz", nullptr, "zun-mpeg"}},
+        {"mpeg2_25.mpg",
+         {"64x48", "25 fps", "MPEG-2", "00:00:00:00", nullptr, nullptr, "zun-mpeg"}},
+        // MP2 stereo and AC-3 stereo: exiftool reads a false MPEG audio header (layer I, one
+        // channel); the stream's own frame header counts.
+        {"mpeg2_25_tc_mp2_ac3.mpg",
+         {"64x48", "25 fps", "MPEG-2", "01:02:03:04", "4 ch \u00b7 48 kHz", nullptr, "zun-mpeg"}},
+        {"mpeg2_25i_tff.mxf",
+         {"64x64", "25 fps", "MPEG-2", "00:00:00:00", nullptr, nullptr, "zun-mxf"}},
+        {"mpeg2_25p.mxf",
+         {"64x64", "25 fps", "MPEG-2", "01:02:03:04", nullptr, nullptr, "zun-mxf"}},
+        {"mpeg2_2997_ac3.m2ts",
+         {"64x48", "29.97 fps", "MPEG-2", "00:00:00:00", "2 ch \u00b7 48 kHz", nullptr,
+          "zun-mpeg"}},
+        {"mpeg2_320x180.mxf",
+         {"320x180", "25 fps", "MPEG-2", "00:00:00:00", nullptr, nullptr, "zun-mxf"}},
+        {"mpeg2_5994df.mxf",
+         {"64x64", "59.94 fps", "MPEG-2", "00:10:00;02", "1 ch \u00b7 48 kHz", nullptr, "zun-mxf"}},
+        {"mpeg2_bt601.mxf",
+         {"64x64", "25 fps", "MPEG-2", "00:00:00:00", nullptr, "BT.601 / BT.709 / BT.601",
+          "zun-mxf"}},
+        {"mpeg2_bt709.mxf",
+         {"64x64", "25 fps", "MPEG-2", "00:00:00:00", nullptr, "BT.709 / BT.709 / BT.709",
+          "zun-mxf"}},
+        {"mpeg2_hlg.mxf",
+         {"64x64", "25 fps", "MPEG-2", "00:00:00:00", nullptr,
+          "BT.2020, BT.2100 / BT.2100 HLG, ARIB STD-B67 / BT.2020 non-constant luminance, BT.2100 "
+          "YCbCr",
+          "zun-mxf"}},
+        {"mpeg2_pcm_stereo.mxf",
+         {"64x64", "25 fps", "MPEG-2", "00:00:00:00", "2 ch \u00b7 48 kHz", nullptr, "zun-mxf"}},
+        {"mpeg2_pq.mxf",
+         {"64x64", "25 fps", "MPEG-2", "00:00:00:00", nullptr,
+          "BT.2020, BT.2100 / SMPTE ST 2084, ITU BT.2100 PQ / BT.2020 non-constant luminance, "
+          "BT.2100 YCbCr",
+          "zun-mxf"}},
+        {"mpeg4_24_tc.mkv",
+         {"64x48", "24 fps", "V_MPEG4/ISO/ASP", "02:03:04:05", nullptr, nullptr, "zun-mkv"}},
+        {"mpeg4_25_aac51.mov",
+         {"64x48", "25 fps", "mp4v", nullptr, "6 ch \u00b7 48 kHz \u00b7 16-bit", nullptr,
+          "zun-esds"}},
+        // The sample entry says 2 channels and 16 bits (template values); the decoder
+        // configuration says one channel. The bit depth is still the entry's.
+        {"mpeg4_25_aacmono.mp4",
+         {"64x48", "25 fps", "mp4v", nullptr, "1 ch \u00b7 48 kHz \u00b7 16-bit", nullptr,
+          "zun-esds"}},
+        {"pcm_s24_opatom.mxf",
+         {nullptr, nullptr, nullptr, "00:00:00:00", "1 ch \u00b7 48 kHz", nullptr, "zun-mxf"}},
+        {"qt_tc_25.CRM", {"64x48", "25 fps", "mp4v", "03:04:05:06", nullptr, nullptr, "zun-tmcd"}},
+        {"qt_tc_25.braw", {"64x48", "25 fps", "mp4v", "03:04:05:06", nullptr, nullptr, "zun-tmcd"}},
+        {"remux_bt709.mkv",
+         {"64x48", "25 fps", "V_MPEG4/ISO/AVC", nullptr, nullptr, "BT.709 / BT.709 / BT.709",
+          "zun-mkv"}},
     };
     auto r = testing_support::run_core({"scan", "samples/formats"},
                                        {{"ZUN_EXIFTOOL", "/usr/bin/exiftool"}}, ZUN_SOURCE_DIR);
@@ -164,10 +209,17 @@ TEST(Golden, ContainerFormatsGiveTimecodeRateCodecAndAudio) {
         for (const json& field : clip["fields"])
             fields[field["id"].get<std::string>()] = field["value"];
         const auto value = [](const char* text) { return text ? json(text) : json(nullptr); };
-        EXPECT_EQ(fields["timecode"], value(want.timecode)) << it->first;
+        const json colour = fields["container_primaries"].is_null()
+                                ? json(nullptr)
+                                : json(fields["container_primaries"].get<std::string>() + " / " +
+                                       fields["container_transfer"].get<std::string>() + " / " +
+                                       fields["container_matrix"].get<std::string>());
+        EXPECT_EQ(fields["resolution"], value(want.resolution)) << it->first;
         EXPECT_EQ(fields["frame_rate"], value(want.frame_rate)) << it->first;
         EXPECT_EQ(fields["codec"], value(want.codec)) << it->first;
+        EXPECT_EQ(fields["timecode"], value(want.timecode)) << it->first;
         EXPECT_EQ(fields["audio"], value(want.audio)) << it->first;
+        EXPECT_EQ(colour, value(want.colour)) << it->first;
         EXPECT_EQ(clip["readers"].back(), want.last_reader) << it->first;
     }
     EXPECT_EQ(seen, expected.size());

@@ -322,9 +322,18 @@ TEST(Timecode, ExiftoolTextMustBeShapedLikeATimecode) {
 }
 
 TEST(Audio, ChannelsRateAndDepth) {
+    mxf::Header stereo_mxf;
+    stereo_mxf.channel_count = 2;
+    stereo_mxf.audio_sample_rate = mxf::Rational{48000, 1};
+    mpeg::Stream two_streams, surround;
+    two_streams.audio = {{"MPEG audio", 48000, 2}, {"AC-3", 48000, 2}};
+    surround.audio = {{"AC-3", 48000, 6}};
+    const std::vector<esds::AacTrack> mono_aac = {{2, {2, 1, 1, 48000}}};
     struct Case {
         std::vector<RawTag> tags;
         std::optional<std::string> want;
+        normalize::Readings readings = {};
+        std::string primary = "exiftool AudioSampleRate";
     };
     const Case cases[] = {
         {{}, std::nullopt},
@@ -333,9 +342,14 @@ TEST(Audio, ChannelsRateAndDepth) {
         {{t("Track2", "AudioSampleRate", 48000), t("Track3", "AudioSampleRate", 48000),
           t("Track2", "AudioBitsPerSample", 24)},
          "2 ch \u00b7 48 kHz \u00b7 24-bit"},
+        // Channels count per track, from the track's own group; a group without a rate is none.
         {{t("Track2", "AudioChannels", 2), t("Track2", "AudioSampleRate", 44100),
-          t("Track3", "AudioChannels", "2 ch"), t("Track3", "AudioChannels", "stereo")},
-         "4 ch \u00b7 44.1 kHz"},
+          t("Track3", "AudioChannels", "2 ch"), t("Track4", "AudioSampleRate", 44100),
+          t("Track4", "AudioChannels", "stereo")},
+         "3 ch \u00b7 44.1 kHz"},
+        {{t("Track3", "AudioSampleRate", 48000), t("Track3", "ChannelCount", 2),
+          t("RIFF", "AudioSampleRate", 48000), t("RIFF", "NumChannels", 2)},
+         "4 ch \u00b7 48 kHz"},
         {{t("Track2", "AudioSampleRate", "unknown"), t("Track2", "AudioBitsPerSample", "x")},
          "1 ch \u00b7 0 kHz"},
         // The printed rate wins when it is a plain positive decimal: AC-3's numeric value is a
@@ -347,15 +361,125 @@ TEST(Audio, ChannelsRateAndDepth) {
         {{t("AC3", "AudioSampleRate", 32000, "-48000")}, "1 ch \u00b7 32 kHz"},
         {{t("AC3", "AudioSampleRate", 32000, "0")}, "1 ch \u00b7 32 kHz"},
         {{t("AC3", "AudioSampleRate", 32000, "1e5")}, "1 ch \u00b7 32 kHz"},
+        // MPEG audio: exiftool's SampleRate and channel mode; the reader's streams are tracks of
+        // their own or meet exiftool's of their kind, whose frame header they outrank.
+        {{t("MPEG", "SampleRate", 44100), t("MPEG", "ChannelMode", 3, "Single Channel")},
+         "1 ch \u00b7 44.1 kHz",
+         {},
+         "exiftool SampleRate"},
+        {{t("MPEG", "SampleRate", 48000), t("MPEG", "ChannelMode", 1, "Joint Stereo")},
+         "2 ch \u00b7 48 kHz",
+         {},
+         "exiftool SampleRate"},
+        {{t("MPEG", "SampleRate", 48000), t("MPEG", "ChannelMode", 3, "Single Channel")},
+         "4 ch \u00b7 48 kHz",
+         {.mpeg = two_streams},
+         "exiftool SampleRate"},
+        {{t("AC3", "AudioSampleRate", 0, "48000")}, "6 ch \u00b7 48 kHz", {.mpeg = surround}},
+        {{}, "6 ch \u00b7 48 kHz", {.mpeg = surround}, "zun-mpeg AudioSampleRate"},
+        // An AAC decoder configuration outranks the sample entry's template count.
+        {{t("Track2", "AudioSampleRate", 48000), t("Track2", "AudioChannels", 2)},
+         "1 ch \u00b7 48 kHz",
+         {.aac = mono_aac}},
+        {{t("Track3", "AudioSampleRate", 48000), t("Track3", "AudioChannels", 2)},
+         "2 ch \u00b7 48 kHz",
+         {.aac = mono_aac}},
+        // MXF sound descriptors count where exiftool gives no channel count, or no sound at all.
+        {{t("Track3", "AudioSampleRate", 48000)}, "2 ch \u00b7 48 kHz", {.mxf = stereo_mxf}},
+        {{}, "2 ch \u00b7 48 kHz", {.mxf = stereo_mxf}, "zun-mxf AudioSampleRate"},
     };
     for (const auto& c : cases) {
-        const auto f = build(c.tags);
+        const auto f = normalize::build_fields(c.tags, c.readings, 0, "");
         const Field& audio = get(f, "audio");
-        EXPECT_EQ(audio.value, c.want);
+        EXPECT_EQ(audio.value, c.want) << c.primary;
         if (c.want) {
             EXPECT_EQ(audio.status, Status::Found);
-            EXPECT_EQ(audio.primary->tag, "AudioSampleRate");
-            EXPECT_EQ(audio.primary->kind, Kind::Container);
+            EXPECT_EQ(audio.primary->source + " " + audio.primary->tag, c.primary);
+        }
+    }
+}
+
+TEST(Resolution, MxfDisplaySizeBesideTheStoredSize) {
+    struct Case {
+        mxf::FrameLayout layout;
+        std::string image_size; // exiftool's, from the stored size
+        Status want;
+    };
+    const Case cases[] = {
+        {mxf::FrameLayout::FullFrame, "320x192", Status::Found},
+        {mxf::FrameLayout::SeparateFields, "320x96", Status::Found},
+        {mxf::FrameLayout::MixedFields, "320x192", Status::Found},
+        {mxf::FrameLayout::FullFrame, "320x96", Status::SourcesDiffer},
+        {mxf::FrameLayout::FullFrame, "640x360", Status::SourcesDiffer},
+    };
+    for (const auto& c : cases) {
+        mxf::Header header;
+        header.frame_layout = c.layout;
+        header.display_size = mxf::Size{320, 180};
+        header.stored_size = mxf::Size{320, 192};
+        const auto f = normalize::build_fields({t("Composite", "ImageSize", c.image_size)},
+                                               {.mxf = header}, 0, "mxf");
+        const Field& size = get(f, "resolution");
+        EXPECT_EQ(size.value, "320x180");
+        EXPECT_EQ(size.status, c.want) << c.image_size;
+        EXPECT_EQ(size.note, c.want == Status::Found ? std::nullopt
+                                                     : std::optional<std::string>("differs"));
+        EXPECT_EQ(size.primary->source, "zun-mxf");
+        ASSERT_EQ(size.alternates.size(), 1u);
+        EXPECT_EQ(size.alternates[0].tag, "ImageSize");
+    }
+}
+
+// The codec of a Matroska clip is its video track's, cited as exiftool's tag of that id.
+TEST(Codec, MatroskaVideoTrack) {
+    mkv::Tracks tracks;
+    tracks.tracks.resize(2);
+    tracks.tracks[0].number = 1;
+    tracks.tracks[0].type = mkv::kAudio;
+    tracks.tracks[0].codec_id = "A_AAC";
+    tracks.tracks[1].number = 2;
+    tracks.tracks[1].type = mkv::kVideo;
+    tracks.tracks[1].codec_id = "V_MPEG4/ISO/AVC";
+    const std::vector<RawTag> tags = {t("Track1", "CodecID", "A_AAC"),
+                                      t("Track2", "VideoCodecID", "V_MPEG4/ISO/AVC")};
+    const Field tagged = get(normalize::build_fields(tags, {.mkv = tracks}, 0, "mkv"), "codec");
+    EXPECT_EQ(tagged.value, "V_MPEG4/ISO/AVC");
+    EXPECT_EQ(tagged.primary->source + " " + tagged.primary->tag, "exiftool VideoCodecID");
+    EXPECT_TRUE(tagged.alternates.empty());
+    const Field read = get(normalize::build_fields({tags[0]}, {.mkv = tracks}, 0, "mkv"), "codec");
+    EXPECT_EQ(read.value, "V_MPEG4/ISO/AVC");
+    EXPECT_EQ(read.primary->source, "zun-mkv");
+}
+
+// Formats only one maker writes name the maker; a RED header names the codec too; exiftool's
+// composite date dates a clip no other tag dates.
+TEST(FormatRules, MakeCodecAndDate) {
+    struct Case {
+        std::string ext;
+        std::vector<RawTag> tags;
+        std::optional<std::string> make, codec, date;
+    };
+    const RawTag red_model = t("Red", "CameraModel", "KOMODO 6K");
+    const RawTag built_date = t("Composite", "DateTimeOriginal", "2026:01:02 03:04:05");
+    const Case cases[] = {
+        {"R3D", {red_model, built_date}, "RED", "REDCODE", "2026:01:02 03:04:05"},
+        {"r3d", {}, std::nullopt, std::nullopt, std::nullopt},
+        {"ari", {}, "ARRI", std::nullopt, std::nullopt},
+        {"CRM", {t("IFD0", "Make", "Canon Inc.")}, "Canon Inc.", std::nullopt, std::nullopt},
+        {"crm", {built_date, t("QuickTime", "CreateDate", "2026:02:03 04:05:06")},
+         "Canon", std::nullopt, "2026:02:03 04:05:06"},
+        {"braw", {}, std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto f = normalize::build_fields(c.tags, {}, 0, c.ext);
+        const Field& make = get(f, "make");
+        EXPECT_EQ(make.value, c.make) << c.ext;
+        EXPECT_EQ(get(f, "codec").value, c.codec) << c.ext;
+        EXPECT_EQ(get(f, "date_recorded").value, c.date) << c.ext;
+        if (make.status == Status::Computed) {
+            EXPECT_EQ(make.primary->source, "zun-rule");
+            EXPECT_EQ(make.primary->kind, Kind::Computed);
+            EXPECT_EQ(make.alternates.size(), c.ext == "R3D" ? 1u : 0u) << c.ext;
         }
     }
 }

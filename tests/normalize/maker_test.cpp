@@ -200,4 +200,38 @@ TEST(ContainerLabels, TrackColourDescription) {
     EXPECT_EQ(f[16].note, std::nullopt);
 }
 
+// MXF and Matroska colour code points read as exiftool names them in a QuickTime colr box; a
+// track tag outranks them, an unnamed code point leaves the label unavailable.
+TEST(ContainerLabels, ReadersCodePoints) {
+    mxf::Header hlg;
+    hlg.color_primaries = 9;
+    hlg.transfer_characteristic = 18;
+    hlg.coding_equations = 3;
+    mkv::Tracks pq;
+    pq.tracks.resize(1);
+    pq.tracks[0].number = 1;
+    pq.tracks[0].type = mkv::kVideo;
+    pq.tracks[0].colour = mkv::Colour{};
+    pq.tracks[0].colour->matrix = 0;
+    pq.tracks[0].colour->transfer = 16;
+    pq.tracks[0].colour->primaries = 1;
+    auto labels = [](const std::vector<RawTag>& tags, const normalize::Readings& readings) {
+        const auto f = normalize::build_fields(tags, readings, 0, "");
+        std::string out;
+        for (std::size_t i = 14; i <= 16; ++i)
+            out += (f[i].primary ? f[i].primary->source + "=" + *f[i].value : "-") + ";";
+        return out;
+    };
+    EXPECT_EQ(labels({}, {.mxf = hlg}),
+              "zun-mxf=BT.2020, BT.2100;zun-mxf=BT.2100 HLG, ARIB STD-B67;-;");
+    EXPECT_EQ(labels({}, {.mkv = pq}),
+              "zun-mkv=BT.709;zun-mkv=SMPTE ST 2084, ITU BT.2100 PQ;zun-mkv=Identity matrix;");
+    EXPECT_EQ(labels({t("Track1", "ColorPrimaries", 1, "BT.709")}, {.mxf = hlg}),
+              "exiftool=BT.709;zun-mxf=BT.2100 HLG, ARIB STD-B67;-;");
+    const auto f = normalize::build_fields({}, {.mxf = hlg}, 0, "");
+    EXPECT_EQ(f[14].note, "container_label");
+    EXPECT_EQ(f[14].primary->raw, 9);
+    EXPECT_EQ(f[14].primary->kind, Kind::Decoded);
+}
+
 } // namespace

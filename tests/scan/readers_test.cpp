@@ -8,18 +8,20 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 
 namespace {
 
-// Which readings are present ("T" timecode, "C" Canon, "S" Sony, "M" MXF, "P" MPEG, "-"
-// absent), then
-// the readers that gave data.
+// Which readings are present ("T" timecode, "C" Canon, "S" Sony, "M" MXF, "P" MPEG, "K"
+// Matroska, "A" AAC configuration, "-" absent), then the readers that gave data.
 std::string describe(const scan::MediaReadings& media) {
     const normalize::Readings& r = media.readings;
     std::string out = std::string(r.timecode ? "T" : "-") + (r.canon ? "C" : "-") +
-                      (r.sony ? "S" : "-") + (r.mxf ? "M" : "-") + (r.mpeg ? "P" : "-");
+                      (r.sony ? "S" : "-") + (r.mxf ? "M" : "-") + (r.mpeg ? "P" : "-") +
+                      (r.mkv ? "K" : "-") + (r.aac ? "A" : "-");
     for (const std::string& name : media.readers)
         out += " " + name;
     return out;
@@ -34,10 +36,11 @@ TEST(ScanReaders, MediaTable) {
         {Kind::CameraRaw, {"a.crm", "A.CRM", "b.braw", "c.BRaw"}},
         {Kind::Mxf, {"a.mxf", "B.MXF"}},
         {Kind::Mpeg, {"a.MTS", "a.mpg", "a.m2ts", "a.mpeg"}},
-        {Kind::Other, {"a.r3d", "a.avi", "a.mkv", "a.ari", "a.dng"}},
+        {Kind::Matroska, {"a.mkv", "B.MKV"}},
+        {Kind::Other, {"a.r3d", "a.avi", "a.ari", "a.dng"}},
         {std::nullopt, // no media
          {".mov", "a.mov.xml", "mov", "a.", "", "a.mp4v", "a.m4a", "dir.mov/a", "a.mov/..", ".braw",
-          "a.crm2"}},
+          "a.crm2", "a.webm"}},
     };
     for (const auto& [kind, names] : cases) {
         for (const char* name : names) {
@@ -70,17 +73,22 @@ TEST(ScanReaders, ReadingsAndReadersByContainer) {
         std::uint64_t opens; // files opened: the clip when its container is read, the sidecar
     };
     const Case cases[] = {
-        {"tc.mov", read_file(samples / "tc/tc24.mov"), false, "T---- zun-tmcd", 1},
-        {"coded.mp4", canon_movie(cndm_item(0xe211, 1, 7)), false, "-C--- zun-cndm", 1},
-        {"uncoded.mp4", canon_movie(be32(0)), false, "-C---", 1},
-        {"clip.mxf", read_file(samples / "formats/mpeg2_25p.mxf"), true, "--SM- zun-sony zun-mxf",
+        {"tc.mov", read_file(samples / "tc/tc24.mov"), false, "T------ zun-tmcd", 1},
+        {"coded.mp4", canon_movie(cndm_item(0xe211, 1, 7)), false, "-C----- zun-cndm", 1},
+        {"uncoded.mp4", canon_movie(be32(0)), false, "-C-----", 1},
+        {"clip.mxf", read_file(samples / "formats/mpeg2_25p.mxf"), true, "--SM--- zun-sony zun-mxf",
          2},
-        {"raw.crm", read_file(samples / "tc/tc24.mov"), true, "T-S-- zun-tmcd zun-sony", 2},
+        {"raw.crm", read_file(samples / "tc/tc24.mov"), true, "T-S---- zun-tmcd zun-sony", 2},
         {"clip.MTS", read_file(samples / "formats/mpeg2_2997_ac3.m2ts"), true,
-         "--S-P zun-sony zun-mpeg", 2},
-        {"junk.mpg", "no stream", false, "-----", 1},
-        {"clip.AVI", "not opened", true, "--S-- zun-sony", 1},
-        {"plain.avi", "not opened", false, "-----", 0},
+         "--S-P-- zun-sony zun-mpeg", 2},
+        {"junk.mpg", "no stream", false, "-------", 1},
+        {"tracks.mkv", read_file(samples / "formats/aac_first_mpeg4.mkv"), false, "-----K- zun-mkv",
+         1},
+        {"junk.mkv", "no tracks", false, "-------", 1},
+        {"aac.mp4", read_file(samples / "formats/mpeg4_25_aacmono.mp4"), false, "------A zun-esds",
+         1},
+        {"clip.AVI", "not opened", true, "--S---- zun-sony", 1},
+        {"plain.avi", "not opened", false, "-------", 0},
     };
     TempDir tmp;
     for (const Case& c : cases) {
@@ -89,6 +97,15 @@ TEST(ScanReaders, ReadingsAndReadersByContainer) {
         const io::Counts before = io::counts();
         EXPECT_EQ(describe(scan::read_media(path)), c.expected) << c.name;
         EXPECT_EQ(io::counts().opens - before.opens, c.opens) << c.name;
+    }
+    // A FIFO under a container's name is neither waited on nor read.
+    for (const char* name : {"pipe.mts", "pipe.mkv", "pipe.mxf", "pipe.mp4"}) {
+        ASSERT_EQ(::mkfifo((tmp / name).c_str(), 0600), 0);
+        std::string got;
+        EXPECT_EQ(
+            blocking_open({tmp / name}, [&] { got = describe(scan::read_media(tmp / name)); }), "")
+            << name;
+        EXPECT_EQ(got, "-------") << name;
     }
 }
 
