@@ -76,6 +76,18 @@ std::optional<unsigned> channels_of(unsigned configuration) {
     }
 }
 
+// Whether an AAC LC configuration goes on, after its GASpecificConfig, with a backward-compatible
+// sync extension that signals SBR and then parametric stereo: a mono core decoded to stereo.
+bool signals_parametric_stereo(BitReader& bits) {
+    const std::optional<std::uint32_t> frame_length = bits.take(1);
+    const std::optional<std::uint32_t> core_coder = bits.take(1);
+    if (!frame_length || !core_coder || (*core_coder == 1 && !bits.take(14))) return false;
+    if (bits.take(1) != 0u) return false; // extension flag: none for AAC LC
+    if (bits.take(11) != 0x2B7u || object_type(bits) != 5u || bits.take(1) != 1u) return false;
+    if (!sample_rate(bits)) return false;
+    return bits.take(11) == 0x548u && bits.take(1) == 1u;
+}
+
 struct Descriptor {
     std::uint8_t tag = 0;
     Bytes body;
@@ -186,6 +198,11 @@ std::optional<AacConfig> parse_audio_specific_config(std::span<const std::uint8_
     if (!rate || !configuration) return std::nullopt;
     out.channel_configuration = *configuration;
     out.channels = channels_of(*configuration);
+    // Parametric stereo decodes one coded channel to two: explicit (object type 29) or in a
+    // sync extension.
+    if (*configuration == 1 &&
+        (out.object_type == 29 || (out.object_type == 2 && signals_parametric_stereo(bits))))
+        out.channels = 2;
     // Explicit SBR (5) and PS (29) carry the output rate next.
     if (out.object_type == 5 || out.object_type == 29) {
         rate = sample_rate(bits);

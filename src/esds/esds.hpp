@@ -19,9 +19,10 @@ inline constexpr std::size_t kMaxTracks = 256;
 struct AacConfig {
     unsigned object_type = 0;           // audio object type, 0..95 (2 is AAC LC, 5 SBR, 29 PS)
     unsigned channel_configuration = 0; // as coded, 0..15
-    // Channels the configuration means: 1..6 the same, 7 → 8, 11 → 7, 12 → 8, 13 → 24,
-    // 14 → 8; absent for 0 (a program config element decides) and reserved values. A PS
-    // stream (object type 29) codes 1 and decodes to 2; this stays 1.
+    // Channels the decoder puts out: 1..6 the same, 7 → 8, 11 → 7, 12 → 8, 13 → 24, 14 → 8;
+    // 2 for configuration 1 with parametric stereo (object type 29, or SBR and PS signalled
+    // in a sync extension after an AAC LC configuration); absent for 0 (a program config
+    // element decides) and reserved values.
     std::optional<unsigned> channels;
     // Output sampling rate in Hz: from the frequency index or the explicit 24-bit rate, the
     // extension's rate for explicitly signalled SBR or PS; absent when reserved or zero.

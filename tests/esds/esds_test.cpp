@@ -52,7 +52,10 @@ TEST(EsdsAudioSpecificConfig, Fields) {
         {u8({0x17, 0x80, 0x00, 0x00, 0x08}), "type 2 config 1 ch 1 rate -"},     // explicit 0
         {u8({0x16, 0x90}), "type 2 config 2 ch 2 rate -"},                       // index 13
         {u8({0x2B, 0x11, 0x88}), "type 5 config 2 ch 2 rate 48000"},             // SBR: 24 kHz core
-        {u8({0xEB, 0x09, 0x88}), "type 29 config 1 ch 1 rate 48000"},
+        {u8({0xEB, 0x09, 0x88}), "type 29 config 1 ch 2 rate 48000"},
+        // AAC LC with SBR and PS in a sync extension; without the PS part it stays mono.
+        {u8({0x13, 0x08, 0x56, 0xE5, 0x9D, 0x48, 0x80}), "type 2 config 1 ch 2 rate 24000"},
+        {u8({0x13, 0x08, 0x56, 0xE5, 0x98}), "type 2 config 1 ch 1 rate 24000"},
         {u8({0x2B, 0x11}), "-"}, // SBR without its rate
         {u8({0x11}), "-"},
         {{}, "-"},
