@@ -103,8 +103,7 @@ std::array<LabelReading, 2> label_readings(const Readings& readings, ColourLabel
             out[0] = {header->color_primaries, "zun-mxf", "MXF", "ColorPrimaries"};
             break;
         case ColourLabel::Transfer:
-            out[0] = {header->transfer_characteristic, "zun-mxf", "MXF",
-                      "TransferCharacteristic"};
+            out[0] = {header->transfer_characteristic, "zun-mxf", "MXF", "TransferCharacteristic"};
             break;
         case ColourLabel::Matrix:
             out[0] = {header->coding_equations, "zun-mxf", "MXF", "CodingEquations"};
@@ -184,7 +183,8 @@ std::vector<AudioTrack> audio_tracks(const TagIndex& index, const Readings& read
         if (tag.name != "AudioSampleRate") continue;
         AudioTrack track{&tag, nullptr, std::nullopt, false};
         for (std::string_view name : {":AudioChannels", ":ChannelCount", ":NumChannels"})
-            if (!track.channels) track.channels = positive(index.find(tag.group + std::string(name)));
+            if (!track.channels)
+                track.channels = positive(index.find(tag.group + std::string(name)));
         track.counted_by_tag = track.channels.has_value();
         // An ISO sample entry's count is often a template 2; the decoder configuration is not.
         if (auto aac = aac_channels(readings, tag.group)) track.channels = aac;
@@ -192,9 +192,8 @@ std::vector<AudioTrack> audio_tracks(const TagIndex& index, const Readings& read
     }
     // Exiftool prints an MPEG audio frame header's rate as SampleRate, without AudioSampleRate.
     const RawTag* mpeg_rate = index.find("MPEG:SampleRate");
-    const bool mpeg_listed = std::any_of(tracks.begin(), tracks.end(), [](const AudioTrack& t) {
-        return t.rate->group == "MPEG";
-    });
+    const bool mpeg_listed = std::any_of(
+        tracks.begin(), tracks.end(), [](const AudioTrack& t) { return t.rate->group == "MPEG"; });
     if (mpeg_rate && !mpeg_listed) {
         AudioTrack track{mpeg_rate, nullptr, std::nullopt, false};
         track.channels = channel_mode_count(index.find("MPEG:ChannelMode"));
@@ -231,7 +230,7 @@ std::vector<AudioTrack> audio_tracks(const TagIndex& index, const Readings& read
 SourceRef reader_rate_source(std::string_view reader, std::string_view group, std::uint32_t hz,
                              model::Json raw) {
     return SourceRef{std::string(reader), std::string(group), "AudioSampleRate",
-                     std::to_string(hz), std::move(raw), Kind::Decoded};
+                     std::to_string(hz),  std::move(raw),     Kind::Decoded};
 }
 
 } // namespace
@@ -251,8 +250,8 @@ std::optional<Field> decoded_label_field(const Readings& readings, std::string_v
         out.value = std::string(*name);
         out.status = Status::Found;
         out.primary = SourceRef{std::string(reading.reader), std::string(reading.group),
-                                std::string(reading.tag), std::string(*name),
-                                model::Json(*reading.code), Kind::Decoded};
+                                std::string(reading.tag),    std::string(*name),
+                                model::Json(*reading.code),  Kind::Decoded};
         out.note = "container_label";
         return out;
     }
@@ -323,8 +322,8 @@ Field audio_field(const TagIndex& index, const Readings& readings) {
     Field out;
     out.id = "audio";
     out.section = "file";
-    out.value = integer_text(channels) + " ch \u00b7 " + decimal_text(rate / 1000.0, 1) + " kHz" +
-                suffix;
+    out.value =
+        integer_text(channels) + " ch \u00b7 " + decimal_text(rate / 1000.0, 1) + " kHz" + suffix;
     out.status = Status::Found;
     out.primary = std::move(primary);
     return out;

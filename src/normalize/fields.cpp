@@ -199,8 +199,8 @@ std::string size_text(const mxf::Size& size) {
     return std::to_string(size.width) + "x" + std::to_string(size.height);
 }
 
-// The MXF picture descriptor's values as the resolution, frame rate and codec rows see them: the sample
-// rate as a number, the coding label as its codec family (an unknown label offers nothing).
+// The MXF picture descriptor's values as the resolution, frame rate and codec rows see them: the
+// sample rate as a number, the coding label as its codec family (an unknown label offers nothing).
 std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
     std::vector<DecodedSource> out;
     if (const auto& rate = header.sample_rate)
@@ -314,8 +314,9 @@ std::optional<Field> matroska_codec(const TagIndex& index, const std::optional<m
             out.primary = exiftool_source(tag, kContainer);
             return out;
         }
-    out.primary = SourceRef{"zun-mkv",        "Matroska", "CodecID", video->codec_id,
-                            model::Json(video->codec_id), Kind::Decoded};
+    out.primary = SourceRef{
+        "zun-mkv",    "Matroska", "CodecID", video->codec_id, model::Json(video->codec_id),
+        Kind::Decoded};
     return out;
 }
 
@@ -327,8 +328,9 @@ Field format_rule_field(std::string_view id, std::string_view value, std::string
     out.section = id == "make" ? "camera" : "file";
     out.value = std::string(value);
     out.status = Status::Computed;
-    out.primary = SourceRef{"zun-rule",        "format", std::string(rule), std::nullopt,
-                            model::Json(std::string(ext)), Kind::Computed};
+    out.primary = SourceRef{
+        "zun-rule",    "format", std::string(rule), std::nullopt, model::Json(std::string(ext)),
+        Kind::Computed};
     return out;
 }
 

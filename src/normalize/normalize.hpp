@@ -22,12 +22,12 @@ namespace normalize {
 // What the engine's own readers found in one clip, one member per reader; a member is absent
 // when its reader did not run or found nothing.
 struct Readings {
-    std::optional<tmcd::StartTimecode> timecode{}; // "zun-tmcd"
-    std::optional<cndm::Cndm> canon{};             // "zun-cndm"
-    std::optional<sony::Sony> sony{};              // "zun-sony"
-    std::optional<mxf::Header> mxf{};              // "zun-mxf"
-    std::optional<mpeg::Stream> mpeg{};            // "zun-mpeg"
-    std::optional<mkv::Tracks> mkv{};              // "zun-mkv"
+    std::optional<tmcd::StartTimecode> timecode{};    // "zun-tmcd"
+    std::optional<cndm::Cndm> canon{};                // "zun-cndm"
+    std::optional<sony::Sony> sony{};                 // "zun-sony"
+    std::optional<mxf::Header> mxf{};                 // "zun-mxf"
+    std::optional<mpeg::Stream> mpeg{};               // "zun-mpeg"
+    std::optional<mkv::Tracks> mkv{};                 // "zun-mkv"
     std::optional<std::vector<esds::AacTrack>> aac{}; // "zun-esds"
 };
 

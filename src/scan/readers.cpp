@@ -30,7 +30,7 @@ constexpr MediaType kMediaTypes[] = {
     {"m4v", Kind::QuickTimeMovie}, {"mxf", Kind::Mxf},
     {"r3d", Kind::Other},          {"crm", Kind::CameraRaw},
     {"mts", Kind::Mpeg},           {"avi", Kind::Other},
-    {"mkv", Kind::Matroska},          {"ari", Kind::Other},
+    {"mkv", Kind::Matroska},       {"ari", Kind::Other},
     {"mpg", Kind::Mpeg},           {"dng", Kind::Other},
     {"braw", Kind::CameraRaw},     {"m2ts", Kind::Mpeg},
     {"mpeg", Kind::Mpeg},
@@ -90,9 +90,9 @@ bool read_mxf(const Clip& clip, normalize::Readings& out) {
     out.mxf = mxf::read(*clip.source);
     if (!out.mxf) return false;
     const mxf::Header& header = *out.mxf;
-    return header.timecode || header.sample_rate || header.picture_coding ||
-           header.display_size || header.color_primaries || header.transfer_characteristic ||
-           header.coding_equations || header.channel_count;
+    return header.timecode || header.sample_rate || header.picture_coding || header.display_size ||
+           header.color_primaries || header.transfer_characteristic || header.coding_equations ||
+           header.channel_count;
 }
 
 // The head of a transport or program stream; a stream that gives none of codec, frame rate,

@@ -422,8 +422,8 @@ TEST(Resolution, MxfDisplaySizeBesideTheStoredSize) {
         const Field& size = get(f, "resolution");
         EXPECT_EQ(size.value, "320x180");
         EXPECT_EQ(size.status, c.want) << c.image_size;
-        EXPECT_EQ(size.note, c.want == Status::Found ? std::nullopt
-                                                     : std::optional<std::string>("differs"));
+        EXPECT_EQ(size.note,
+                  c.want == Status::Found ? std::nullopt : std::optional<std::string>("differs"));
         EXPECT_EQ(size.primary->source, "zun-mxf");
         ASSERT_EQ(size.alternates.size(), 1u);
         EXPECT_EQ(size.alternates[0].tag, "ImageSize");
@@ -466,8 +466,11 @@ TEST(FormatRules, MakeCodecAndDate) {
         {"r3d", {}, std::nullopt, std::nullopt, std::nullopt},
         {"ari", {}, "ARRI", std::nullopt, std::nullopt},
         {"CRM", {t("IFD0", "Make", "Canon Inc.")}, "Canon Inc.", std::nullopt, std::nullopt},
-        {"crm", {built_date, t("QuickTime", "CreateDate", "2026:02:03 04:05:06")},
-         "Canon", std::nullopt, "2026:02:03 04:05:06"},
+        {"crm",
+         {built_date, t("QuickTime", "CreateDate", "2026:02:03 04:05:06")},
+         "Canon",
+         std::nullopt,
+         "2026:02:03 04:05:06"},
         {"braw", {}, std::nullopt, std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
