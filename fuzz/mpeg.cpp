@@ -28,6 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(tc->size() == 11 && (*tc)[2] == ':' && (*tc)[5] == ':' &&
                     ((*tc)[8] == ':' || (*tc)[8] == ';'),
                 "timecode not written HH:MM:SS:FF");
+    if (const auto& picture = stream->picture_size)
+        require(picture->width > 0 && picture->height > 0, "empty picture size");
+    require(!stream->picture_size || stream->codec, "a picture size without a codec");
     require(stream->audio.size() <= 32, "more than 32 audio streams");
     for (const mpeg::Audio& audio : stream->audio) {
         require(!audio.format.empty(), "audio without a format");

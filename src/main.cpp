@@ -5,10 +5,6 @@
 #include <string>
 #include <vector>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include "cli/cli.hpp"
 #include "commands/commands.hpp"
 
@@ -20,13 +16,6 @@ int run(int argc, char** argv) {
     // A file-size limit makes writes fail with an error (reported, the old file kept) instead
     // of killing the process halfway.
     std::signal(SIGXFSZ, SIG_IGN);
-#if defined(__GLIBC__)
-    // The readers take a few MiB per clip (the head of an MPEG stream, a movie's index): kept
-    // in the heap and reused from clip to clip, instead of mapped afresh and faulted in page
-    // by page each time, which cost five times the rest of the engine's work on such clips.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
-#endif
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     return commands::run(cli::parse(args));

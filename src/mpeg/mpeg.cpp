@@ -137,19 +137,32 @@ struct Video {
     std::optional<std::string> codec;
     std::optional<Rational> rate;
     std::optional<std::string> timecode;
+    std::optional<Size> size;
+    // Whether the headers these come from lie whole within the bytes read, so that more bytes
+    // of the stream could not change them.
+    bool settled = false;
 };
+
+// A picture size when both sides are positive.
+std::optional<Size> size_of(std::int64_t width, std::int64_t height) {
+    if (width <= 0 || height <= 0 || width > UINT32_MAX || height > UINT32_MAX) return std::nullopt;
+    return Size{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+}
 
 // A parameter set is short; one longer than this is cut (its fields past it are not read).
 constexpr std::size_t kMaxNal = 4096;
 
 // The NAL unit beginning at `nal` (its header included), up to the next start code, without
-// its emulation prevention bytes; at most kMaxNal bytes.
-std::vector<std::uint8_t> unescape(Bytes nal) {
+// its emulation prevention bytes; at most kMaxNal bytes. `whole` tells whether it ended before
+// the bytes did.
+std::vector<std::uint8_t> unescape(Bytes nal, bool& whole) {
     std::vector<std::uint8_t> out;
     out.reserve(std::min(nal.size(), kMaxNal));
     unsigned zeros = 0;
+    whole = false;
     for (const std::uint8_t b : nal) {
-        if (out.size() == kMaxNal || (zeros >= 2 && b <= 2)) break;
+        whole = out.size() == kMaxNal || (zeros >= 2 && b <= 2);
+        if (whole) break;
         if (zeros >= 2 && b == 3) {
             zeros = 0;
             continue;
@@ -188,18 +201,20 @@ Video mpeg12_video(Bytes es) {
     static constexpr std::array<std::uint32_t, 9> kDenominators = {0, 1001, 1,    1, 1001,
                                                                    1, 1,    1001, 1};
     Video video;
-    bool sequence_seen = false, gop_seen = false;
+    bool sequence_seen = false, gop_seen = false, sequence_whole = false, gop_whole = false;
     for (std::size_t at = find_start(es, 0); at != kNone && !(sequence_seen && gop_seen);
          at = find_start(es, at + 3)) {
         const std::uint8_t code = byte_at(es, at + 3);
         if (code == 0xB8 && !gop_seen) {
             gop_seen = true;
+            gop_whole = fits(es, at + 4, 4);
             video.timecode = gop_timecode(slice(es, at + 4, 4));
         }
         if (code != 0xB3 || sequence_seen) continue;
         sequence_seen = true;
         Bits bits(tail(es, at + 4));
-        bits.skip(28); // horizontal and vertical size, aspect ratio
+        const std::uint32_t width = bits.u(12), height = bits.u(12);
+        bits.skip(4); // aspect ratio
         const unsigned rate_code = bits.u(4);
         bits.skip(30); // bit rate, marker, VBV buffer size, constrained parameters
         if (bits.flag()) bits.skip(std::size_t{64} * 8); // intra quantiser matrix
@@ -211,9 +226,13 @@ Video mpeg12_video(Bytes es) {
             continue;
         std::uint64_t numerator = rate_code < kNumerators.size() ? kNumerators[rate_code] : 0;
         std::uint64_t denominator = rate_code < kNumerators.size() ? kDenominators[rate_code] : 0;
+        std::uint32_t width_high = 0, height_high = 0;
         if (es[next + 3] == 0xB5 && byte_at(es, next + 4) >> 4 == 1) {
             Bits extension(slice(es, next + 4, 6));
-            extension.skip(4 + 8 + 1 + 2 + 2 + 2 + 12 + 1 + 8 + 1); // up to low_delay
+            extension.skip(4 + 8 + 1 + 2); // identifier, profile and level, progressive, chroma
+            width_high = extension.u(2);   // the sizes' two high bits
+            height_high = extension.u(2);
+            extension.skip(12 + 1 + 8 + 1); // up to low_delay
             const unsigned rate_n = extension.u(2), rate_d = extension.u(5);
             if (!extension.ok()) continue;
             video.codec = "MPEG-2";
@@ -223,7 +242,11 @@ Video mpeg12_video(Bytes es) {
             video.codec = "MPEG-1";
         }
         video.rate = reduced(numerator, denominator);
+        video.size = size_of(std::int64_t{width_high} << 12 | width,
+                             std::int64_t{height_high} << 12 | height);
+        sequence_whole = true;
     }
+    video.settled = sequence_whole && gop_whole;
     return video;
 }
 
@@ -236,9 +259,30 @@ void skip_avc_scaling_list(Bits& bits, unsigned size) {
     }
 }
 
-// Frame rate of an AVC sequence parameter set (`nal` from its header byte on, unescaped):
-// time_scale / (2 * num_units_in_tick) of its VUI timing; absent without timing or when cut.
-std::optional<Rational> avc_rate(Bytes nal) {
+// What a sequence parameter set gives: the cropped picture size and the VUI timing's rate.
+struct ParameterSet {
+    std::optional<Size> size;
+    std::optional<Rational> rate;
+};
+
+// The cropped size of a picture of `width` x `height` luma samples whose crop offsets are in
+// units of `unit_x` and `unit_y`; absent when cut or cropped away.
+std::optional<Size> cropped(Bits& bits, std::int64_t width, std::int64_t height,
+                            std::int64_t unit_x, std::int64_t unit_y) {
+    std::array<std::int64_t, 4> offsets{}; // left, right, top, bottom
+    if (bits.flag())
+        for (std::int64_t& offset : offsets)
+            offset = bits.ue();
+    if (!bits.ok()) return std::nullopt;
+    return size_of(width - unit_x * (offsets[0] + offsets[1]),
+                   height - unit_y * (offsets[2] + offsets[3]));
+}
+
+// An AVC sequence parameter set (`nal` from its header byte on, unescaped): the picture size
+// after cropping, and time_scale / (2 * num_units_in_tick) of its VUI timing; a member is
+// absent when the set does not give it or is cut before it.
+ParameterSet avc_sps(Bytes nal) {
+    ParameterSet out;
     Bits bits(nal);
     bits.skip(8); // NAL header
     const unsigned profile = bits.u(8);
@@ -246,11 +290,12 @@ std::optional<Rational> avc_rate(Bytes nal) {
     bits.ue();     // seq_parameter_set_id
     static constexpr std::array<unsigned, 13> kHighProfiles = {100, 110, 122, 244, 44,  83, 86,
                                                                118, 128, 138, 139, 134, 135};
+    std::uint32_t chroma_format = 1; // 4:2:0 unless a high profile says otherwise
     if (std::find(kHighProfiles.begin(), kHighProfiles.end(), profile) != kHighProfiles.end()) {
-        const std::uint32_t chroma_format = bits.ue();
-        if (chroma_format > 3) return std::nullopt;
-        if (chroma_format == 3) bits.skip(1); // separate_colour_plane_flag
-        bits.ue();                            // bit depths
+        chroma_format = bits.ue();
+        if (chroma_format > 3) return out;
+        if (chroma_format == 3 && bits.flag()) chroma_format = 0; // separate colour planes
+        bits.ue();                                                // bit depths
         bits.ue();
         bits.skip(1); // qpprime_y_zero_transform_bypass_flag
         if (bits.flag())
@@ -266,21 +311,24 @@ std::optional<Rational> avc_rate(Bytes nal) {
         bits.se();
         bits.se();
         const std::uint32_t cycle = bits.ue();
-        if (cycle > 255) return std::nullopt;
+        if (cycle > 255) return out;
         for (std::uint32_t i = 0; i < cycle && bits.ok(); ++i)
             bits.se();
     }
     bits.ue();    // max_num_ref_frames
     bits.skip(1); // gaps_in_frame_num_value_allowed_flag
-    bits.ue();    // picture size in macroblocks
-    bits.ue();
-    if (!bits.flag()) bits.skip(1); // frame_mbs_only_flag, mb_adaptive_frame_field_flag
+    const std::int64_t width_mbs = std::int64_t{bits.ue()} + 1;
+    const std::int64_t height_units = std::int64_t{bits.ue()} + 1;
+    const bool frames_only = bits.flag();
+    if (!frames_only) bits.skip(1); // mb_adaptive_frame_field_flag
     bits.skip(1);                   // direct_8x8_inference_flag
-    if (bits.flag()) {              // frame cropping
-        for (int i = 0; i < 4; ++i)
-            bits.ue();
-    }
-    if (!bits.flag()) return std::nullopt;              // no VUI
+    // Field-coded pictures count their height in pairs of macroblocks; the crop units follow
+    // the chroma subsampling.
+    const std::int64_t frame_factor = frames_only ? 1 : 2;
+    const std::int64_t unit_x = chroma_format == 1 || chroma_format == 2 ? 2 : 1;
+    const std::int64_t unit_y = (chroma_format == 1 ? 2 : 1) * frame_factor;
+    out.size = cropped(bits, width_mbs * 16, height_units * 16 * frame_factor, unit_x, unit_y);
+    if (!bits.flag()) return out;                       // no VUI
     if (bits.flag() && bits.u(8) == 255) bits.skip(32); // aspect ratio, extended SAR
     if (bits.flag()) bits.skip(1);                      // overscan
     if (bits.flag()) {                                  // video signal type
@@ -291,10 +339,10 @@ std::optional<Rational> avc_rate(Bytes nal) {
         bits.ue();
         bits.ue();
     }
-    if (!bits.flag()) return std::nullopt; // no timing info
+    if (!bits.flag()) return out; // no timing info
     const std::uint32_t units = bits.u(32), scale = bits.u(32);
-    if (!bits.ok()) return std::nullopt;
-    return reduced(scale, std::uint64_t{2} * units);
+    if (bits.ok()) out.rate = reduced(scale, std::uint64_t{2} * units);
+    return out;
 }
 
 void skip_hevc_scaling_lists(Bits& bits) {
@@ -383,9 +431,11 @@ std::optional<RefPicSet> read_ref_pic_set(Bits& bits, const RefPicSet* previous)
     return set;
 }
 
-// Frame rate of an HEVC sequence parameter set (`nal` from its 2-byte header on, unescaped):
-// vui_time_scale / vui_num_units_in_tick; absent without VUI timing or when cut.
-std::optional<Rational> hevc_rate(Bytes nal) {
+// An HEVC sequence parameter set (`nal` from its 2-byte header on, unescaped): the picture
+// size inside its conformance window, and vui_time_scale / vui_num_units_in_tick; a member is
+// absent when the set does not give it or is cut before it.
+ParameterSet hevc_sps(Bytes nal) {
+    ParameterSet out;
     Bits bits(nal);
     bits.skip(16 + 4); // NAL header, sps_video_parameter_set_id
     const unsigned sub_layers = bits.u(3);
@@ -400,19 +450,17 @@ std::optional<Rational> hevc_rate(Bytes nal) {
     for (unsigned i = 0; i < sub_layers; ++i)
         bits.skip((profile_present[i] ? 88 : 0) + (level_present[i] ? 8 : 0));
     bits.ue(); // sps_seq_parameter_set_id
-    const std::uint32_t chroma_format = bits.ue();
-    if (chroma_format > 3) return std::nullopt;
-    if (chroma_format == 3) bits.skip(1); // separate_colour_plane_flag
-    bits.ue();                            // picture size
-    bits.ue();
-    if (bits.flag()) { // conformance window
-        for (int i = 0; i < 4; ++i)
-            bits.ue();
-    }
+    std::uint32_t chroma_format = bits.ue();
+    if (chroma_format > 3) return out;
+    if (chroma_format == 3 && bits.flag()) chroma_format = 0; // separate colour planes
+    const std::int64_t width = bits.ue(), height = bits.ue();
+    const std::int64_t unit_x = chroma_format == 1 || chroma_format == 2 ? 2 : 1;
+    const std::int64_t unit_y = chroma_format == 1 ? 2 : 1;
+    out.size = cropped(bits, width, height, unit_x, unit_y);
     bits.ue(); // bit depths
     bits.ue();
     const std::uint32_t poc_lsb_bits = bits.ue() + 4;
-    if (poc_lsb_bits > 16) return std::nullopt;
+    if (poc_lsb_bits > 16) return out;
     for (unsigned i = bits.flag() ? 0 : sub_layers; i <= sub_layers; ++i)
         for (int j = 0; j < 3; ++j)
             bits.ue(); // decoded picture buffering, reorder, latency
@@ -427,22 +475,22 @@ std::optional<Rational> hevc_rate(Bytes nal) {
         bits.skip(1);
     }
     const std::uint32_t sets = bits.ue();
-    if (sets > kMaxRefPicSets) return std::nullopt;
+    if (sets > kMaxRefPicSets) return out;
     std::vector<RefPicSet> ref_pic_sets;
     ref_pic_sets.reserve(sets);
     for (std::uint32_t i = 0; i < sets && bits.ok(); ++i) {
         const std::optional<RefPicSet> set =
             read_ref_pic_set(bits, ref_pic_sets.empty() ? nullptr : &ref_pic_sets.back());
-        if (!set) return std::nullopt;
+        if (!set) return out;
         ref_pic_sets.push_back(*set);
     }
     if (bits.flag()) { // long-term reference pictures
         const std::uint32_t count = bits.ue();
-        if (count > 32) return std::nullopt;
+        if (count > 32) return out;
         bits.skip(std::size_t{count} * (poc_lsb_bits + 1));
     }
     bits.skip(2);                                       // temporal MVP, strong intra smoothing
-    if (!bits.flag()) return std::nullopt;              // no VUI
+    if (!bits.flag()) return out;                       // no VUI
     if (bits.flag() && bits.u(8) == 255) bits.skip(32); // aspect ratio, extended SAR
     if (bits.flag()) bits.skip(1);                      // overscan
     if (bits.flag()) {                                  // video signal type
@@ -458,10 +506,10 @@ std::optional<Rational> hevc_rate(Bytes nal) {
         for (int i = 0; i < 4; ++i)
             bits.ue();
     }
-    if (!bits.flag()) return std::nullopt; // no timing info
+    if (!bits.flag()) return out; // no timing info
     const std::uint32_t units = bits.u(32), scale = bits.u(32);
-    if (!bits.ok()) return std::nullopt;
-    return reduced(scale, units);
+    if (bits.ok()) out.rate = reduced(scale, units);
+    return out;
 }
 
 // AVC or HEVC: the codec by kind, the rate from the first sequence parameter set.
@@ -475,8 +523,10 @@ Video nal_video(Bytes es, VideoKind kind) {
                                                 : (header >> 1) == 33 && (header & 1) == 0 &&
                                                       (byte_at(es, at + 4) >> 3) == 0;
         if (!sps) continue;
-        const std::vector<std::uint8_t> nal = unescape(tail(es, at + 3));
-        video.rate = kind == VideoKind::Avc ? avc_rate(nal) : hevc_rate(nal);
+        const std::vector<std::uint8_t> nal = unescape(tail(es, at + 3), video.settled);
+        const ParameterSet set = kind == VideoKind::Avc ? avc_sps(nal) : hevc_sps(nal);
+        video.rate = set.rate;
+        video.size = set.size;
         break;
     }
     return video;
@@ -561,6 +611,9 @@ Audio read_audio(Bytes es, AudioKind kind) {
 
 // ---- Elementary streams being collected ----
 
+// A video stream's bytes are checked when they reach 64 KiB, then each time they double.
+constexpr std::size_t kFirstCheck = 64 << 10;
+
 // The most payload kept of one audio stream: its first frames.
 constexpr std::size_t kMaxAudioBytes = 64 << 10;
 constexpr std::size_t kMaxAudioStreams = 32;
@@ -576,6 +629,8 @@ struct Elementary {
     std::uint8_t type = 0; // the stream type the program map gives
     std::vector<std::uint8_t> bytes;
     std::size_t cap = kReadLimit;
+    // Video: the size at which the collected bytes are next checked for settled headers.
+    std::size_t next_check = kFirstCheck;
     // Transport streams: the PES packet being read.
     enum class State : std::uint8_t { Idle, Header, Payload } state = State::Idle;
     std::vector<std::uint8_t> header;
@@ -604,9 +659,18 @@ std::optional<PesHeader> pes_header(Bytes head) {
     return PesHeader{size, length};
 }
 
+// Appends to a stream's bytes. A video stream stops collecting once its headers are settled:
+// the rest of the head could not change what they give, and copying it costs most of a read.
+void collect(Elementary& stream, Bytes bytes) {
+    append(stream.bytes, bytes, stream.cap);
+    if (stream.track != Track::Video || stream.bytes.size() < stream.next_check) return;
+    stream.next_check = stream.bytes.size() * 2;
+    if (read_video(stream.bytes, stream.video).settled) stream.cap = stream.bytes.size();
+}
+
 void take_payload(Elementary& stream, Bytes bytes) {
     const Bytes allowed = bytes.first(std::min(bytes.size(), stream.remaining));
-    append(stream.bytes, allowed, stream.cap);
+    collect(stream, allowed);
     stream.remaining -= allowed.size();
 }
 
@@ -676,6 +740,7 @@ std::optional<Stream> finish(Stream stream, const std::vector<Elementary>& strea
         stream.codec = video.codec ? video.codec : fallback_codec;
         stream.frame_rate = video.rate;
         stream.timecode = video.timecode;
+        stream.picture_size = video.size;
     }
     if (!stream.codec && !stream.frame_rate && !stream.timecode && stream.audio.empty())
         return std::nullopt;
@@ -959,7 +1024,7 @@ void ps_packet(std::uint8_t id, Bytes body, StreamMap& map, std::vector<Elementa
         }
         stream = &streams.back();
     }
-    append(stream->bytes, data, stream->cap);
+    collect(*stream, data);
 }
 
 std::optional<Stream> read_program(Bytes bytes, std::size_t first) {
@@ -1012,6 +1077,7 @@ std::optional<Stream> read_bytes(Bytes bytes) {
     stream.codec = video.codec;
     stream.frame_rate = video.rate;
     stream.timecode = video.timecode;
+    stream.picture_size = video.size;
     return stream;
 }
 

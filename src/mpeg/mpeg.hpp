@@ -1,6 +1,7 @@
-// MPEG transport and program streams (.mts, .m2ts, .mpg, .mpeg): the video codec, frame rate and
-// first GOP timecode, and the format, sample rate and channel count of each audio stream, read
-// from the first bytes of the file. A pure parser over bytes: the caller reads the head.
+// MPEG transport and program streams (.mts, .m2ts, .mpg, .mpeg): the video codec, picture size,
+// frame rate and first GOP timecode, and the format, sample rate and channel count of each audio
+// stream, read from the first bytes of the file. A pure parser over bytes: the caller reads the
+// head.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,13 @@ struct Rational {
     bool operator==(const Rational&) const = default;
 };
 
+// A picture's width and height in pixels.
+struct Size {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    bool operator==(const Size&) const = default;
+};
+
 struct Audio {
     std::string format; // "AC-3", "MPEG audio" (layers I to III) or "AAC" (ADTS)
     std::optional<std::uint32_t> sample_rate;
@@ -44,6 +52,9 @@ struct Stream {
     std::optional<Rational> frame_rate; // in lowest terms, e.g. 30000/1001
     // The first GOP header's time code, "HH:MM:SS:FF" (";" before the frames for drop frame).
     std::optional<std::string> timecode;
+    // The first video stream's picture size: an MPEG-1/2 sequence header's (with its extension's
+    // high bits), or an AVC/HEVC parameter set's after cropping.
+    std::optional<Size> picture_size;
     std::vector<Audio> audio; // in program map order (transport), first-seen order (program)
     bool operator==(const Stream&) const = default;
 };

@@ -81,6 +81,8 @@ constexpr Candidate kWbTemp[] = {{"Canon:ColorTemperature", kDeclared},
 // The MXF picture descriptor's display size first: exiftool's size there is the stored one.
 constexpr Candidate kResolution[] = {{"zun-mxf:DisplaySize", Kind::Decoded},
                                      {"Composite:ImageSize", kContainer}};
+// Where exiftool gives no size (an AVC or HEVC transport stream): the MPEG stream's own.
+constexpr Candidate kResolutionRead[] = {{"zun-mpeg:PictureSize", Kind::Decoded}};
 // QuickTime tracks first; then the MXF picture descriptor, AVI, MPEG and RED headers, and the
 // engine's own reading of an MPEG stream's video.
 constexpr Candidate kFrameRate[] = {
@@ -116,6 +118,7 @@ const Row kCameraRows[] = {
 
 // The file rows after the container colour labels.
 const Row kResolutionRow = {"resolution", "file", kResolution, format_text, compare_text};
+const Row kResolutionReadRow = {"resolution", "file", kResolutionRead, format_text, compare_text};
 const Row kFrameRateRow = {"frame_rate", "file", kFrameRate, format_frame_rate, compare_numbers};
 const Row kCodecRow = {"codec", "file", kCodec, format_text, compare_text};
 
@@ -220,13 +223,18 @@ std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
     return out;
 }
 
-// An MPEG stream's video as the frame rate and codec rows see it: the sequence header's (or
-// parameter set's) rate as a number, and the codec family.
+// An MPEG stream's video as the resolution, frame rate and codec rows see it: the picture size,
+// the sequence header's (or parameter set's) rate as a number, and the codec family.
 void add_mpeg_sources(const mpeg::Stream& stream, std::vector<DecodedSource>& out) {
     if (const auto& rate = stream.frame_rate)
         if (auto value = decoded_rate("zun-mpeg:FrameRate", "zun-mpeg", "MPEG", "FrameRate",
                                       rate->numerator, rate->denominator, mpeg::to_text(*rate)))
             out.push_back(std::move(*value));
+    if (const auto& size = stream.picture_size) {
+        const std::string text = std::to_string(size->width) + "x" + std::to_string(size->height);
+        out.push_back(decoded_value("zun-mpeg:PictureSize", "zun-mpeg", "MPEG", "PictureSize",
+                                    model::Json(text), text, text));
+    }
     if (stream.codec)
         out.push_back(decoded_value("zun-mpeg:VideoCoding", "zun-mpeg", "MPEG", "VideoCoding",
                                     model::Json(*stream.codec), stream.codec, *stream.codec));
@@ -278,11 +286,13 @@ Field timecode_field(const TagIndex& index, const std::optional<ContainerTimecod
     return out;
 }
 
-// The resolution: for MXF the descriptor's display size. Exiftool's size of an MXF picture is
+// The resolution: for MXF the descriptor's display size; for an MPEG stream exiftool gives no
+// size of, the stream's own. Exiftool's size of an MXF picture is
 // the stored one (of one field in field layouts), another quantity: equal to it, it does not
 // make the sources differ.
 Field resolution_field(const TagIndex& index, const std::optional<mxf::Header>& mxf) {
     Field out = resolve(index, kResolutionRow);
+    if (!out.value) return resolve(index, kResolutionReadRow);
     if (out.status != Status::SourcesDiffer || !mxf || !mxf->stored_size) return out;
     const RawTag* size = index.find("Composite:ImageSize");
     if (size == nullptr || out.alternates.size() != 1) return out;

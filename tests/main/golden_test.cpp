@@ -101,8 +101,8 @@ TEST(Golden, ContainerFormatsGivePictureAndSound) {
         {"dnxhr_lb_23976.mxf", "256x120 | 23.976 fps | DNxHD | 01:00:00:00 | - | - | zun-mxf"},
         {"dnxhr_lb_opatom.mxf", "256x120 | 25 fps | DNxHD | 00:00:00:00 | - | - | zun-mxf"},
         {"h264_2997df.mxf", "64x64 | 29.97 fps | AVC | 00:59:59;28 | - | - | zun-mxf"},
-        // Exiftool gives no picture size for this AVC stream, and the MPEG reader reads none.
-        {"h264_2997i_ac3.m2ts", "- | 29.97 fps | AVC | - | 2 ch \u00b7 48 kHz | - | zun-mpeg"},
+        // Exiftool gives no picture size for this AVC stream; its parameter set does.
+        {"h264_2997i_ac3.m2ts", "64x64 | 29.97 fps | AVC | - | 2 ch \u00b7 48 kHz | - | zun-mpeg"},
         {"h264_bt601_tff.mkv",
          "64x48 | 29.97 fps | V_MPEG4/ISO/AVC | - | - | 601/601/601 | zun-mkv"},
         {"h264_bt709.mkv", "64x48 | 25 fps | V_MPEG4/ISO/AVC | - | - | 709/709/709 | zun-mkv"},

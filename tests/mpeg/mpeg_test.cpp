@@ -21,17 +21,20 @@ template <typename T> std::string or_dash(const std::optional<T>& value) {
         return *value;
     else if constexpr (std::is_same_v<T, mpeg::Rational>)
         return mpeg::to_text(*value);
+    else if constexpr (std::is_same_v<T, mpeg::Size>)
+        return std::to_string(value->width) + "x" + std::to_string(value->height);
     else
         return std::to_string(*value);
 }
 
-// A read in one line: container (with packet size), codec, rate, timecode, then each audio
+// A read in one line: container (with packet size), codec, size, rate, timecode, then each audio
 // stream's format, rate and channels.
 std::string summary(const std::optional<mpeg::Stream>& s) {
     if (!s) return "absent";
     const char* const containers[] = {"TS", "PS", "ES"};
     std::string out = containers[static_cast<int>(s->container)] + or_dash(s->packet_size);
-    out += " " + or_dash(s->codec) + " " + or_dash(s->frame_rate) + " " + or_dash(s->timecode);
+    out += " " + or_dash(s->codec) + " " + or_dash(s->picture_size) + " " + or_dash(s->frame_rate) +
+           " " + or_dash(s->timecode);
     for (const mpeg::Audio& a : s->audio)
         out += ", " + a.format + " " + or_dash(a.sample_rate) + " " + or_dash(a.channels);
     return out;
@@ -43,7 +46,8 @@ bool within(const mpeg::Stream& part, const mpeg::Stream& whole) {
     const auto same = [](const auto& a, const auto& b) { return !a || a == b; };
     if (part.container != whole.container || part.packet_size != whole.packet_size ||
         !same(part.codec, whole.codec) || !same(part.frame_rate, whole.frame_rate) ||
-        !same(part.timecode, whole.timecode) || part.audio.size() > whole.audio.size())
+        !same(part.picture_size, whole.picture_size) || !same(part.timecode, whole.timecode) ||
+        part.audio.size() > whole.audio.size())
         return false;
     for (std::size_t i = 0; i < part.audio.size(); ++i)
         if (part.audio[i].format != whole.audio[i].format ||
@@ -137,20 +141,30 @@ const Bytes kPack = u8({0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8}
 
 TEST(MpegRead, FfmpegFixtures) {
     const std::pair<const char*, const char*> cases[] = {
-        {"h264_25_aac.ts", "TS188 AVC 25/1 -, AAC 48000 2"},
-        {"h264_2997i_ac3.m2ts", "TS192 AVC 30000/1001 -, AC-3 48000 2"},
-        {"mpeg2_2997_ac3.m2ts", "TS192 MPEG-2 30000/1001 00:00:00:00, AC-3 48000 2"},
-        {"mpeg2_25_tc_mp2mono24k.ts", "TS188 MPEG-2 25/1 10:00:00:00, MPEG audio 24000 1"},
-        {"mpeg2_2997df_ac3_51.ts", "TS188 MPEG-2 30000/1001 01:00:00;00, AC-3 48000 6"},
-        {"hevc_50_ac3mono.ts", "TS188 HEVC 50/1 -, AC-3 48000 1"},
+        {"h264_25_aac.ts", "TS188 AVC 64x48 25/1 -, AAC 48000 2"},
+        {"h264_2997i_ac3.m2ts", "TS192 AVC 64x64 30000/1001 -, AC-3 48000 2"},
+        {"mpeg2_2997_ac3.m2ts", "TS192 MPEG-2 64x48 30000/1001 00:00:00:00, AC-3 48000 2"},
+        {"mpeg2_25_tc_mp2mono24k.ts", "TS188 MPEG-2 64x48 25/1 10:00:00:00, MPEG audio 24000 1"},
+        {"mpeg2_2997df_ac3_51.ts", "TS188 MPEG-2 64x48 30000/1001 01:00:00;00, AC-3 48000 6"},
+        {"hevc_50_ac3mono.ts", "TS188 HEVC 64x48 50/1 -, AC-3 48000 1"},
         {"mpeg2_25_tc_mp2_ac3.mpg",
-         "PS- MPEG-2 25/1 01:02:03:04, MPEG audio 48000 2, AC-3 48000 2"},
-        {"mpeg1_24_mp2mono.mpg", "PS- MPEG-1 24/1 00:00:00:00, MPEG audio 44100 1"},
-        {"mpeg2_25.mpg", "PS- MPEG-2 25/1 00:00:00:00"},
-        {"mpeg2_15_tc.m2v", "ES- MPEG-2 15/1 00:00:01:14"},
+         "PS- MPEG-2 64x48 25/1 01:02:03:04, MPEG audio 48000 2, AC-3 48000 2"},
+        {"mpeg1_24_mp2mono.mpg", "PS- MPEG-1 64x48 24/1 00:00:00:00, MPEG audio 44100 1"},
+        {"mpeg2_25.mpg", "PS- MPEG-2 64x48 25/1 00:00:00:00"},
+        {"mpeg2_15_tc.m2v", "ES- MPEG-2 64x48 15/1 00:00:01:14"},
     };
-    EXPECT_EQ(summary(mpeg::read(ts_video(0x1B, kAvcSps))), "TS188 AVC 24000/1001 -");
-    EXPECT_EQ(summary(mpeg::read(ts_video(0x24, kHevcSps))), "TS188 HEVC 30000/1001 -");
+    EXPECT_EQ(summary(mpeg::read(ts_video(0x1B, kAvcSps))), "TS188 AVC 62x56 24000/1001 -");
+    EXPECT_EQ(summary(mpeg::read(ts_video(0x24, kHevcSps))), "TS188 HEVC 62x44 30000/1001 -");
+    // Headers far into the video stream are still read: collecting stops only once the ones
+    // read so far lie whole within it (the GOP header here comes after 200 KiB of pictures).
+    const Bytes filler(200 << 10, 0xFF);
+    EXPECT_EQ(
+        summary(mpeg::read(ts_video(0x1B, cat({u8({0x0C}), filler, u8({0, 0, 1}), kAvcSps})))),
+        "TS188 AVC 62x56 24000/1001 -");
+    const Bytes m2v = format_sample("mpeg2_15_tc.m2v");
+    const auto gop = std::search(m2v.begin(), m2v.end(), kGop.begin(), kGop.begin() + 4);
+    EXPECT_EQ(summary(mpeg::read(ts_video(0x02, cat({Bytes(m2v.begin() + 3, gop), filler, kGop})))),
+              "TS188 MPEG-2 64x48 15/1 10:00:00:00");
     for (const auto& [file, expected] : cases) {
         const Bytes bytes = format_sample(file);
         const std::optional<mpeg::Stream> whole = mpeg::read(bytes);
@@ -168,7 +182,7 @@ TEST(MpegRead, FfmpegFixtures) {
 
 TEST(MpegRead, HostileInputGivesAbsentOrPart) {
     const Bytes ts = format_sample("mpeg2_25_tc_mp2mono24k.ts");
-    const std::string ts_whole = "TS188 MPEG-2 25/1 10:00:00:00, MPEG audio 24000 1";
+    const std::string ts_whole = "TS188 MPEG-2 64x48 25/1 10:00:00:00, MPEG audio 24000 1";
     const auto at = [&](std::size_t packets) {
         return ts.begin() + static_cast<std::ptrdiff_t>(packets * 188);
     };
@@ -194,7 +208,8 @@ TEST(MpegRead, HostileInputGivesAbsentOrPart) {
         {"packets of 189 bytes", every_189, "absent"},
         {"PMT lists itself and the PAT, again and again", repeated_pmt, "absent"},
         {"PMT without PES: the stream type gives the codec",
-         cat({pat(0x100), pmt(0x100, {{0x1B, 0x101}, {0x81, 0x102}})}), "TS188 AVC - -, AC-3 - -"},
+         cat({pat(0x100), pmt(0x100, {{0x1B, 0x101}, {0x81, 0x102}})}),
+         "TS188 AVC - - -, AC-3 - -"},
         {"PAT section length 4095",
          cat({packet(0, true, section(0x00, cat({be16(1), pid13(0x100)}), 0xFFF)),
               pmt(0x100, {{0x02, 0x101}}), Bytes(188 * 100, 0x47)}),
@@ -209,9 +224,9 @@ TEST(MpegRead, HostileInputGivesAbsentOrPart) {
         {"PES length past the end (transport)",
          cat({pat(0x100), pmt(0x100, {{0x02, 0x101}}),
               packet(0x101, true, pes(0xE0, 60000, kGop))}),
-         "TS188 MPEG-2 - 10:00:00:00"},
+         "TS188 MPEG-2 - - 10:00:00:00"},
         {"PES length past the end (program)", cat({kPack, pes(0xE0, 60000, kGop)}),
-         "PS- - - 10:00:00:00"},
+         "PS- - - - 10:00:00:00"},
         {"PES header longer than its packet",
          cat({kPack, u8({0, 0, 1, 0xE0, 0, 5, 0x80, 0x00, 0xFF}), kGop}), "absent"},
         {"packs only", cat({kPack, kPack, kPack, kPack}), "absent"},
