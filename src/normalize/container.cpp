@@ -227,6 +227,20 @@ std::vector<AudioTrack> audio_tracks(const TagIndex& index, const Readings& read
     return tracks;
 }
 
+// A QuickTime sample entry's sample size is a fixed 16 where its format says otherwise: the
+// format's own depth for 24- and 32-bit integer and float PCM, none for AAC (a compressed
+// stream has no sample size). Other formats keep the tag's number.
+std::optional<double> bit_depth(const TagIndex& index, const RawTag& bits) {
+    if (const RawTag* format = index.find(bits.group + ":AudioFormat")) {
+        const std::string name = display_text(*format);
+        if (name == "mp4a") return std::nullopt;
+        for (const auto& [fourcc, depth] : {std::pair{"in24", 24.0}, std::pair{"in32", 32.0},
+                                            std::pair{"fl32", 32.0}, std::pair{"fl64", 64.0}})
+            if (name == fourcc) return depth;
+    }
+    return numeric_value(bits);
+}
+
 SourceRef reader_rate_source(std::string_view reader, std::string_view group, std::uint32_t hz,
                              model::Json raw) {
     return SourceRef{std::string(reader), std::string(group), "AudioSampleRate",
@@ -318,7 +332,8 @@ Field audio_field(const TagIndex& index, const Readings& readings) {
     if (mxf_total) channels = *mxf_total;
     std::string suffix;
     if (const RawTag* bits = index.find("*:AudioBitsPerSample"))
-        if (auto depth = numeric_value(*bits)) suffix = " \u00b7 " + integer_text(*depth) + "-bit";
+        if (auto depth = bit_depth(index, *bits))
+            suffix = " \u00b7 " + integer_text(*depth) + "-bit";
     Field out;
     out.id = "audio";
     out.section = "file";

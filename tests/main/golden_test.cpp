@@ -131,12 +131,10 @@ TEST(Golden, ContainerFormatsGivePictureAndSound) {
          "64x64 | 25 fps | MPEG-2 | 00:00:00:00 | 2 ch \u00b7 48 kHz | - | zun-mxf"},
         {"mpeg2_pq.mxf", "64x64 | 25 fps | MPEG-2 | 00:00:00:00 | - | 2020/PQ/2020nc | zun-mxf"},
         {"mpeg4_24_tc.mkv", "64x48 | 24 fps | V_MPEG4/ISO/ASP | 02:03:04:05 | - | - | zun-mkv"},
-        {"mpeg4_25_aac51.mov",
-         "64x48 | 25 fps | mp4v | - | 6 ch \u00b7 48 kHz \u00b7 16-bit | - | zun-esds"},
+        {"mpeg4_25_aac51.mov", "64x48 | 25 fps | mp4v | - | 6 ch \u00b7 48 kHz | - | zun-esds"},
         // The sample entry says 2 channels and 16 bits (template values); the decoder
-        // configuration says one channel. The bit depth is still the entry's.
-        {"mpeg4_25_aacmono.mp4",
-         "64x48 | 25 fps | mp4v | - | 1 ch \u00b7 48 kHz \u00b7 16-bit | - | zun-esds"},
+        // configuration says one channel, and AAC has no sample size.
+        {"mpeg4_25_aacmono.mp4", "64x48 | 25 fps | mp4v | - | 1 ch \u00b7 48 kHz | - | zun-esds"},
         {"pcm_s24_opatom.mxf", "- | - | - | 00:00:00:00 | 1 ch \u00b7 48 kHz | - | zun-mxf"},
         {"qt_tc_25.CRM", "64x48 | 25 fps | mp4v | 03:04:05:06 | - | - | zun-tmcd"},
         {"qt_tc_25.braw", "64x48 | 25 fps | mp4v | 03:04:05:06 | - | - | zun-tmcd"},

@@ -344,6 +344,11 @@ TEST(Audio, ChannelsRateAndDepth) {
     const Case cases[] = {
         {{}, "-"},
         {{rate2, rate3}, "2 ch \u00b7 48 kHz" + tagged},
+        // A QuickTime entry's sample size gives way to its format's: 24-bit PCM, AAC without one.
+        {{rate2, t("Track2", "AudioBitsPerSample", 16), t("Track2", "AudioFormat", "in24")},
+         "1 ch \u00b7 48 kHz \u00b7 24-bit" + tagged},
+        {{rate2, t("Track2", "AudioBitsPerSample", 16), t("Track2", "AudioFormat", "mp4a")},
+         "1 ch \u00b7 48 kHz" + tagged},
         {{rate2, rate3, t("Track2", "AudioBitsPerSample", 24)},
          "2 ch \u00b7 48 kHz \u00b7 24-bit" + tagged},
         // Channels count per track, from the track's own group; a group without a rate is none.
