@@ -241,10 +241,10 @@ std::optional<double> bit_depth(const TagIndex& index, const RawTag& bits) {
     return numeric_value(bits);
 }
 
-SourceRef reader_rate_source(std::string_view reader, std::string_view group, std::uint32_t hz,
-                             model::Json raw) {
-    return SourceRef{std::string(reader), std::string(group), "AudioSampleRate",
-                     std::to_string(hz),  std::move(raw),     Kind::Decoded};
+// An audio stream's rate as the MPEG reader read it from the stream's own header.
+SourceRef mpeg_rate_source(std::uint32_t hz) {
+    return SourceRef{"zun-mpeg",         "MPEG",          "AudioSampleRate",
+                     std::to_string(hz), model::Json(hz), Kind::Decoded};
 }
 
 } // namespace
@@ -289,7 +289,8 @@ double sample_rate(const RawTag& tag) {
 Field audio_field(const TagIndex& index, const Readings& readings) {
     std::vector<AudioTrack> tracks = audio_tracks(index, readings);
     const std::optional<mxf::Header>& mxf = readings.mxf;
-    // The MXF sound descriptors' channels, summed, when no exiftool tag counted any.
+    // The MXF sound descriptors' channels, summed, when no exiftool tag counted any (or there is
+    // no exiftool track at all).
     std::optional<double> mxf_total;
     if (mxf && mxf->channel_count &&
         std::none_of(tracks.begin(), tracks.end(),
@@ -310,7 +311,7 @@ Field audio_field(const TagIndex& index, const Readings& readings) {
         if (tracks[i].stream && tracks[i].stream->sample_rate) {
             const std::uint32_t hz = *tracks[i].stream->sample_rate;
             rate = hz;
-            primary = reader_rate_source("zun-mpeg", "MPEG", hz, model::Json(hz));
+            primary = mpeg_rate_source(hz);
         }
     if (!primary && tracks.empty() && mxf && mxf->channel_count && mxf->audio_sample_rate &&
         mxf->audio_sample_rate->numerator > 0 && mxf->audio_sample_rate->denominator > 0) {
@@ -322,7 +323,6 @@ Field audio_field(const TagIndex& index, const Readings& readings) {
                             decimal_text(rate, 3),
                             model::Json(mxf::to_text(hz)),
                             Kind::Decoded};
-        mxf_total = *mxf->channel_count;
     }
     if (!primary) return unavailable_field("audio", "file");
 
