@@ -186,13 +186,17 @@ std::optional<std::uint32_t> first_sample_size(Bytes stbl) {
     return u32(*stsz, 12);
 }
 
+std::optional<Bytes> sample_table(Bytes trak) {
+    std::optional<Bytes> mdia = find(trak, "mdia");
+    std::optional<Bytes> minf = mdia ? find(*mdia, "minf") : std::nullopt;
+    return minf ? find(*minf, "stbl") : std::nullopt;
+}
+
 std::optional<SampleRef> find_first_sample(Bytes moov, std::string_view format) {
     for (std::optional<BoxEntry> trak = child_at(moov, 0); trak; trak = child_at(moov, trak->end)) {
         if (!type_is(trak->type, "trak")) continue;
-        const Bytes payload = moov.subspan(trak->start, trak->end - trak->start);
-        std::optional<Bytes> mdia = find(payload, "mdia");
-        std::optional<Bytes> minf = mdia ? find(*mdia, "minf") : std::nullopt;
-        std::optional<Bytes> stbl = minf ? find(*minf, "stbl") : std::nullopt;
+        std::optional<Bytes> stbl =
+            sample_table(moov.subspan(trak->start, trak->end - trak->start));
         std::optional<Bytes> stsd = stbl ? find(*stbl, "stsd") : std::nullopt;
         if (!stsd || stsd->size() < 16) continue;
         if (format.size() != 4 || std::memcmp(stsd->data() + 12, format.data(), 4) != 0) continue;

@@ -70,6 +70,10 @@ struct Container {
 // was gathered. Never fails.
 Container parse_container(io::ByteSource source);
 
+// The "stbl" payload of a "trak" payload, through its "mdia" and "minf"; absent when one of
+// them is missing. Borrows `trak`.
+std::optional<Bytes> sample_table(Bytes trak);
+
 // Offset of the first chunk from an "stbl" payload: "stco" (at least 12 bytes, entries > 0)
 // or, only when "stco" is missing, "co64" (at least 16 bytes, entries > 0). Else absent.
 std::optional<std::uint64_t> first_chunk_offset(Bytes stbl);

@@ -167,9 +167,7 @@ std::optional<Bytes> entry_esds(Bytes entry, std::uint32_t stsd_version) {
 
 // The configuration of one "trak" payload; absent when it has none that qualifies.
 std::optional<AacConfig> track_config(Bytes trak) {
-    std::optional<Bytes> mdia = boxes::find(trak, "mdia");
-    std::optional<Bytes> minf = mdia ? boxes::find(*mdia, "minf") : std::nullopt;
-    std::optional<Bytes> stbl = minf ? boxes::find(*minf, "stbl") : std::nullopt;
+    std::optional<Bytes> stbl = boxes::sample_table(trak);
     std::optional<Bytes> stsd = stbl ? boxes::find(*stbl, "stsd") : std::nullopt;
     if (!stsd) return std::nullopt;
     std::optional<std::uint32_t> version = boxes::u32(*stsd, 0);

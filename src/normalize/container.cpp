@@ -2,6 +2,7 @@
 // code points from MXF and Matroska, and the audio summary over every audio track.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <span>
 #include <string>
 
@@ -130,6 +131,23 @@ std::array<LabelReading, 2> label_readings(const Readings& readings, ColourLabel
 
 // ---- Audio ----
 
+// A sample rate tag in Hz: its printed text when that is a plain positive decimal (exiftool's
+// numeric value of AC-3 audio is a rate code, 0 for 48 kHz), else its number; 0 when neither
+// is usable.
+double sample_rate(const RawTag& tag) {
+    if (tag.printed) {
+        // The fixed decimal syntax without a sign or a bare point: digits, optionally "." digits.
+        const std::string_view text = text::trim(*tag.printed);
+        const bool plain =
+            !text.empty() && text.front() != '-' && text.front() != '.' && text.back() != '.';
+        if (plain)
+            if (auto parsed = text::parse_decimal(text, text::DecimalSyntax::Fixed);
+                parsed && !parsed->out_of_range && parsed->value > 0.0)
+                return parsed->value;
+    }
+    return numeric_value(tag).value_or(0.0);
+}
+
 // One audio track as the audio summary counts it: exiftool's rate tag, or a stream only one of
 // the engine's readers found; and its channel count when a source gives one.
 struct AudioTrack {
@@ -159,12 +177,11 @@ std::optional<double> channel_mode_count(const RawTag* tag) {
 std::optional<double> aac_channels(const Readings& readings, std::string_view group) {
     if (!readings.aac || !group.starts_with("Track")) return std::nullopt;
     const std::string_view number = group.substr(5);
-    if (number.empty() || number.size() > 9 || number.front() == '0') return std::nullopt;
     std::uint32_t position = 0;
-    for (char digit : number) {
-        if (digit < '0' || digit > '9') return std::nullopt;
-        position = position * 10 + static_cast<std::uint32_t>(digit - '0');
-    }
+    const auto [end, error] =
+        std::from_chars(number.data(), number.data() + number.size(), position);
+    if (error != std::errc{} || end != number.data() + number.size() || number.front() == '0')
+        return std::nullopt;
     for (const esds::AacTrack& track : *readings.aac)
         if (track.track == position && track.config.channels) return *track.config.channels;
     return std::nullopt;
@@ -270,20 +287,6 @@ std::optional<Field> decoded_label_field(const Readings& readings, std::string_v
         return out;
     }
     return std::nullopt;
-}
-
-double sample_rate(const RawTag& tag) {
-    if (tag.printed) {
-        // The fixed decimal syntax without a sign or a bare point: digits, optionally "." digits.
-        const std::string_view text = text::trim(*tag.printed);
-        const bool plain =
-            !text.empty() && text.front() != '-' && text.front() != '.' && text.back() != '.';
-        if (plain)
-            if (auto parsed = text::parse_decimal(text, text::DecimalSyntax::Fixed);
-                parsed && !parsed->out_of_range && parsed->value > 0.0)
-                return parsed->value;
-    }
-    return numeric_value(tag).value_or(0.0);
 }
 
 Field audio_field(const TagIndex& index, const Readings& readings) {

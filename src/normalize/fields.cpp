@@ -198,8 +198,15 @@ std::optional<DecodedSource> decoded_rate(std::string_view key, std::string_view
     return decoded_value(key, reader, group, tag, rate, std::move(text), std::move(raw));
 }
 
-std::string size_text(const mxf::Size& size) {
-    return std::to_string(size.width) + "x" + std::to_string(size.height);
+std::string size_text(std::uint32_t width, std::uint32_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// A decoded picture size, "WxH" as value, printed text and raw value alike.
+DecodedSource decoded_size(std::string_view key, std::string_view reader, std::string_view group,
+                           std::string_view tag, std::uint32_t width, std::uint32_t height) {
+    const std::string text = size_text(width, height);
+    return decoded_value(key, reader, group, tag, model::Json(text), text, text);
 }
 
 // The MXF picture descriptor's values as the resolution, frame rate and codec rows see them: the
@@ -210,11 +217,9 @@ std::vector<DecodedSource> mxf_sources(const mxf::Header& header) {
         if (auto value = decoded_rate("zun-mxf:SampleRate", "zun-mxf", "MXF", "SampleRate",
                                       rate->numerator, rate->denominator, mxf::to_text(*rate)))
             out.push_back(std::move(*value));
-    if (const auto& size = header.display_size) {
-        const std::string text = size_text(*size);
-        out.push_back(decoded_value("zun-mxf:DisplaySize", "zun-mxf", "MXF", "DisplaySize",
-                                    model::Json(text), text, text));
-    }
+    if (const auto& size = header.display_size)
+        out.push_back(decoded_size("zun-mxf:DisplaySize", "zun-mxf", "MXF", "DisplaySize",
+                                   size->width, size->height));
     if (header.picture_coding)
         if (std::optional<std::string> family = mxf::codec_family(*header.picture_coding))
             out.push_back(decoded_value("zun-mxf:PictureEssenceCoding", "zun-mxf", "MXF",
@@ -230,11 +235,9 @@ void add_mpeg_sources(const mpeg::Stream& stream, std::vector<DecodedSource>& ou
         if (auto value = decoded_rate("zun-mpeg:FrameRate", "zun-mpeg", "MPEG", "FrameRate",
                                       rate->numerator, rate->denominator, mpeg::to_text(*rate)))
             out.push_back(std::move(*value));
-    if (const auto& size = stream.picture_size) {
-        const std::string text = std::to_string(size->width) + "x" + std::to_string(size->height);
-        out.push_back(decoded_value("zun-mpeg:PictureSize", "zun-mpeg", "MPEG", "PictureSize",
-                                    model::Json(text), text, text));
-    }
+    if (const auto& size = stream.picture_size)
+        out.push_back(decoded_size("zun-mpeg:PictureSize", "zun-mpeg", "MPEG", "PictureSize",
+                                   size->width, size->height));
     if (stream.codec)
         out.push_back(decoded_value("zun-mpeg:VideoCoding", "zun-mpeg", "MPEG", "VideoCoding",
                                     model::Json(*stream.codec), stream.codec, *stream.codec));
@@ -286,22 +289,23 @@ Field timecode_field(const TagIndex& index, const std::optional<ContainerTimecod
     return out;
 }
 
-// The resolution: for MXF the descriptor's display size; for an MPEG stream exiftool gives no
-// size of, the stream's own. Exiftool's size of an MXF picture is
-// the stored one (of one field in field layouts), another quantity: equal to it, it does not
-// make the sources differ.
+// The resolution: for MXF the descriptor's display size, else exiftool's, else an MPEG stream's
+// own. Exiftool's size of an MXF picture is the stored one (of one field in field layouts),
+// another quantity: equal to it, it does not make the sources differ.
 Field resolution_field(const TagIndex& index, const std::optional<mxf::Header>& mxf) {
     Field out = resolve(index, kResolutionRow);
     if (!out.value) return resolve(index, kResolutionReadRow);
     if (out.status != Status::SourcesDiffer || !mxf || !mxf->stored_size) return out;
+    // Sources differ only with both candidates there: the display size and exiftool's.
     const RawTag* size = index.find("Composite:ImageSize");
-    if (size == nullptr || out.alternates.size() != 1) return out;
-    mxf::Size field = *mxf->stored_size;
+    if (size == nullptr) return out;
+    const mxf::Size& stored = *mxf->stored_size;
     const auto layout = mxf->frame_layout;
-    if (layout == mxf::FrameLayout::SeparateFields || layout == mxf::FrameLayout::MixedFields)
-        field.height /= 2;
+    const bool fields =
+        layout == mxf::FrameLayout::SeparateFields || layout == mxf::FrameLayout::MixedFields;
     const std::string text = display_text(*size);
-    if (text == size_text(*mxf->stored_size) || text == size_text(field)) {
+    if (text == size_text(stored.width, stored.height) ||
+        (fields && text == size_text(stored.width, stored.height / 2))) {
         out.status = Status::Found;
         out.note.reset();
     }

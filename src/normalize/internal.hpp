@@ -153,10 +153,6 @@ enum class ColourLabel { Primaries, Transfer, Matrix };
 std::optional<model::Field> decoded_label_field(const Readings& readings, std::string_view id,
                                                 ColourLabel which);
 
-// A sample rate tag in Hz: its printed text when that is a plain positive decimal (exiftool's
-// numeric value of AC-3 audio is a rate code), else its number; 0 when neither is usable.
-double sample_rate(const model::RawTag& tag);
-
 // "N ch · R kHz[ · B-bit]": the channels summed over the audio tracks (exiftool's rate tags,
 // MPEG audio, the MPEG reader's streams), each counted by its channel tags, its decoder
 // configuration or its stream header, else as one; the first track's rate. Unavailable when no

@@ -106,7 +106,7 @@ bool read_mpeg(const Clip& clip, normalize::Readings& out) {
     return out.mpeg.has_value();
 }
 
-// Track entries without a track of any type give nothing (mkv::read gives none such).
+// Any track entry that could be read is data (mkv::read is absent without one).
 bool read_matroska(const Clip& clip, normalize::Readings& out) {
     if (!clip.source) return false;
     out.mkv = mkv::read(*clip.source);
